@@ -163,8 +163,10 @@ QUORIN_API int32_t quorin_agent_get_current_state(void);
 /* Without an agent: -1. */
 QUORIN_API int32_t quorin_agent_get_fork_state(void);
 QUORIN_API void quorin_agent_set_logging_callback(quorin_agent_logging_callback callback);
-QUORIN_API quorin_status_t quorin_agent_set_warning_callback(quorin_agent_logging_callback callback);
-QUORIN_API quorin_status_t quorin_agent_set_verbose_callback(quorin_agent_logging_callback callback);
+QUORIN_API quorin_status_t
+quorin_agent_set_warning_callback(quorin_agent_logging_callback callback);
+QUORIN_API quorin_status_t
+quorin_agent_set_verbose_callback(quorin_agent_logging_callback callback);
 
 /* Tracers. */
 QUORIN_API void quorin_tracer_start(quorin_handle_t tracer);
@@ -218,9 +220,8 @@ QUORIN_API quorin_handle_t quorin_webapplicationinfo_create_p(const void* web_se
                                                               const void* application_id,
                                                               const void* context_root);
 QUORIN_API void quorin_webapplicationinfo_delete(quorin_handle_t web_application_info);
-QUORIN_API quorin_handle_t quorin_incomingwebrequesttracer_create_p(const void* web_application_info,
-                                                                    const void* url,
-                                                                    const void* method);
+QUORIN_API quorin_handle_t quorin_incomingwebrequesttracer_create_p(
+    const void* web_application_info, const void* url, const void* method);
 QUORIN_API void quorin_incomingwebrequesttracer_set_remote_address_p(quorin_handle_t tracer,
                                                                      const void* remote_address);
 QUORIN_API void quorin_incomingwebrequesttracer_add_request_headers_p(quorin_handle_t tracer,
@@ -281,12 +282,14 @@ QUORIN_API void quorin_outgoingmessagetracer_set_vendor_message_id_p(quorin_hand
                                                                      const void* message_id);
 QUORIN_API void quorin_outgoingmessagetracer_set_correlation_id_p(quorin_handle_t tracer,
                                                                   const void* correlation_id);
-QUORIN_API quorin_handle_t quorin_incomingmessagereceivetracer_create(uint64_t messaging_system_info);
-QUORIN_API quorin_handle_t quorin_incomingmessageprocesstracer_create(uint64_t messaging_system_info);
+QUORIN_API quorin_handle_t
+quorin_incomingmessagereceivetracer_create(uint64_t messaging_system_info);
+QUORIN_API quorin_handle_t
+quorin_incomingmessageprocesstracer_create(uint64_t messaging_system_info);
 QUORIN_API void quorin_incomingmessageprocesstracer_set_vendor_message_id_p(quorin_handle_t tracer,
                                                                             const void* message_id);
-QUORIN_API void quorin_incomingmessageprocesstracer_set_correlation_id_p(quorin_handle_t tracer,
-                                                                         const void* correlation_id);
+QUORIN_API void quorin_incomingmessageprocesstracer_set_correlation_id_p(
+    quorin_handle_t tracer, const void* correlation_id);
 
 /* The current trace context as 8-bit hex texts. Without an agent: 32 '0' digits for the trace
  * id when trace_id_size > 32, 16 for the span id when span_id_size > 16, else an empty text;
@@ -359,8 +362,7 @@ QUORIN_API void quorin_ex_spantracer_set_operationname_p(quorin_handle_t span,
 
 /* Process technology types. */
 QUORIN_API void quorin_ex_agent_add_process_technology_p(int32_t technology_type,
-                                                         const void* edition,
-                                                         const void* version);
+                                                         const void* edition, const void* version);
 
 /* Second tracer start and timed end. */
 QUORIN_API uint64_t quorin_ex_tracer_start_2(quorin_handle_t tracer, uint64_t a, uint64_t b);

@@ -12,7 +12,8 @@ namespace {
 
 using namespace agent_contract;
 
-constexpr char16_t load_failed_prefix[] = u"Could not load agent module for Corvantis Kestrane SDK for C/C++";
+constexpr char16_t load_failed_prefix[] =
+    u"Could not load agent module for Corvantis Kestrane SDK for C/C++";
 constexpr char16_t init_failed_prefix[] = u"Could not initialize Corvantis Kestrane SDK for C/C++";
 
 // An error buffer of the size every failure text is written into.
@@ -39,6 +40,18 @@ void clear_agent_values() {
     agent_function_table.store(nullptr, std::memory_order_release);
 }
 
+// Plain stores, freeing nothing: the counts, the library interface, the entry points and the
+// module handle.
+void forget_module() {
+    agent.agent_refs = 0;
+    agent.module_refs = 0;
+    agent.library_interface = nullptr;
+    agent.initialize = nullptr;
+    agent.get_library.store(nullptr);
+    agent.shutdown = nullptr;
+    agent.module_handle = nullptr;
+}
+
 uint32_t request_interface(uint32_t id, uint32_t version, interface_table* interface,
                            error_buffer& buffer) {
     *interface = nullptr;
@@ -54,8 +67,8 @@ void probe_version(error_buffer& buffer) {
     error_buffer scratch;
     buffer.clear();
     interface_table interface;
-    uint32_t status = request_interface(version_interface_id, version_interface_version,
-                                        &interface, buffer);
+    uint32_t status =
+        request_interface(version_interface_id, version_interface_version, &interface, buffer);
     if (status != QUORIN_STATUS_OK || interface == nullptr) {
         stub_logf(QUORIN_LOGLEVEL_FINEST,
                   u"Could not get agent module version: '%s'. Trying legacy method.",
@@ -152,14 +165,8 @@ void log_option_summary() {
 uint32_t binding_prepare(int32_t* failure_reported) {
     *failure_reported = 0;
     agent.options = options_record{-1, 0, nullptr, {}};
-    agent.agent_refs = 0;
     clear_agent_values();
-    agent.module_refs = 0;
-    agent.library_interface = nullptr;
-    agent.initialize = nullptr;
-    agent.get_library.store(nullptr);
-    agent.shutdown = nullptr;
-    agent.module_handle = nullptr;
+    forget_module();
 
     options_record early{-1, 0, nullptr, {}};
     if (options_resolve(&early) == QUORIN_STATUS_OK && early.log_level >= 0) {
@@ -251,13 +258,7 @@ void binding_reset() {
     if (agent.module_refs != 0) agent.shutdown();
     if (agent.module_handle != nullptr) module_free(&agent.module_handle);
     options_reset(&agent.options);
-    agent.agent_refs = 0;
-    agent.module_refs = 0;
-    agent.library_interface = nullptr;
-    agent.initialize = nullptr;
-    agent.get_library.store(nullptr);
-    agent.shutdown = nullptr;
-    agent.module_handle = nullptr;
+    forget_module();
 }
 
 uint32_t extension_interface_get(const char16_t* display_name, uint32_t interface_id,

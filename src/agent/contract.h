@@ -8,7 +8,8 @@
 namespace agent_contract {
 
 // The bare name under which a process agent may already have placed the agent module.
-inline constexpr char16_t process_agent_module_name[] = u"cv_agent_3bef2c2a0679493ea9440fba66a92b95";
+inline constexpr char16_t process_agent_module_name[] =
+    u"cv_agent_3bef2c2a0679493ea9440fba66a92b95";
 
 inline constexpr char initialize_symbol[] = "sdkagent_abi_initialize";
 inline constexpr char get_library_symbol[] = "sdkagent_abi_get_library";
@@ -30,8 +31,8 @@ inline constexpr uint32_t techtype_interface_id = 91730001;
 inline constexpr uint32_t tracer_ext_interface_id = 91620003;
 
 // sdkagent_abi_initialize(count, options, error, capacity): options are "name=value" texts.
-using initialize_function = uint32_t (*)(uint64_t count, char16_t* const* options,
-                                         char16_t* error, uint64_t capacity);
+using initialize_function = uint32_t (*)(uint64_t count, char16_t* const* options, char16_t* error,
+                                         uint64_t capacity);
 // sdkagent_abi_get_library(id, version, &interface, error, capacity).
 using get_library_function = uint32_t (*)(uint32_t id, uint32_t version, void** interface,
                                           char16_t* error, uint64_t capacity);

@@ -58,8 +58,8 @@ uint32_t load_into(void** slot, const char16_t* name, char16_t* buffer, uint64_t
     uint32_t saved_mode = 0;
     const bool mode_changed = platform_error_mode_enter(&saved_mode);
     uint32_t error = 0;
-    *slot = platform_module_open(name, flags, &error, buffer_present(buffer, capacity) ? buffer : nullptr,
-                                 capacity);
+    *slot = platform_module_open(name, flags, &error,
+                                 buffer_present(buffer, capacity) ? buffer : nullptr, capacity);
     if (mode_changed) platform_error_mode_restore(saved_mode);
     if (*slot != nullptr) {
         *unexpected = 0;
@@ -82,7 +82,8 @@ uint32_t module_load(void** slot, const char16_t* name, char16_t* buffer, uint64
     if (buffer_present(buffer, capacity)) buffer[0] = 0;
     *unexpected = 1;
     const uint32_t result = load_into(slot, name, buffer, capacity, unexpected);
-    if (buffer_present(buffer, capacity) && buffer[0] == 0) write_status_text(result, buffer, capacity);
+    if (buffer_present(buffer, capacity) && buffer[0] == 0)
+        write_status_text(result, buffer, capacity);
     return result;
 }
 
@@ -94,8 +95,8 @@ uint32_t module_get_symbol(void* module, const char* symbol, void** address, cha
     uint32_t result = QUORIN_STATUS_INVALID_ARGUMENT;
     if (module != nullptr && address != nullptr) {
         uint32_t error = 0;
-        *address = platform_module_symbol(module, symbol, &error, has_buffer ? buffer : nullptr,
-                                          capacity);
+        *address =
+            platform_module_symbol(module, symbol, &error, has_buffer ? buffer : nullptr, capacity);
         result = *address != nullptr ? QUORIN_STATUS_OK : error;
     }
     if (has_buffer && buffer[0] == 0) write_status_text(result, buffer, capacity);

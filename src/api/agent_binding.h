@@ -7,7 +7,8 @@
 
 #include "platform/platform.h"
 
-static_assert(sizeof(std::atomic<void*>) == sizeof(void*) && std::atomic<void*>::is_always_lock_free,
+static_assert(sizeof(std::atomic<void*>) == sizeof(void*) &&
+                  std::atomic<void*>::is_always_lock_free,
               "the agent stores these through plain pointer addresses");
 
 extern PLATFORM_HIDDEN std::atomic<void*> agent_context;

@@ -2,8 +2,8 @@
 #include "quorin.h"
 
 #define QUORIN_EXTENSION(interface, slot, result_type, name, params, args, unbound) \
-    extern "C" QUORIN_API result_type name params                                  \
-        QUORIN_EXTENSION_FORWARD(interface, slot, result_type, params, args, unbound)
+    extern "C" QUORIN_API result_type name params QUORIN_EXTENSION_FORWARD(         \
+        interface, slot, result_type, params, args, unbound)
 #include "api/extension_api.inc"
 #undef QUORIN_EXTENSION
 

@@ -3,8 +3,7 @@
 #include "logging/logging.h"
 #include "quorin.h"
 
-uint32_t agent_path_derive(const char16_t* home, const agent_home_layout& layout,
-                           char16_t** path) {
+uint32_t agent_path_derive(const char16_t* home, const agent_home_layout& layout, char16_t** path) {
     const size_t home_length = wstr_length(home);
     const char16_t last = home_length > 0 ? home[home_length - 1] : 0;
     const char16_t* separator = (last == u'/' || last == u'\\') ? u"" : u"/";

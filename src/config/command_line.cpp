@@ -22,14 +22,15 @@ extern "C" QUORIN_API int32_t quorin_stub_is_sdk_cmdline_arg(const quorin_wchar_
     return has_prefix(argument) ? 1 : 0;
 }
 
-extern "C" QUORIN_API quorin_status_t quorin_stub_process_cmdline_arg(
-    const quorin_wchar_t* argument, int32_t replace) {
+extern "C" QUORIN_API quorin_status_t
+quorin_stub_process_cmdline_arg(const quorin_wchar_t* argument, int32_t replace) {
     if (!has_prefix(argument)) return QUORIN_STATUS_OK;
     return quorin_stub_set_variable(argument + prefix_length, replace);
 }
 
-extern "C" QUORIN_API quorin_status_t quorin_stub_process_cmdline_args(
-    int32_t argc, quorin_wchar_t* const* argv, int32_t replace) {
+extern "C" QUORIN_API quorin_status_t quorin_stub_process_cmdline_args(int32_t argc,
+                                                                       quorin_wchar_t* const* argv,
+                                                                       int32_t replace) {
     if (argc == 0) return QUORIN_STATUS_OK;
     if (argv == nullptr) return QUORIN_STATUS_INVALID_ARGUMENT;
     quorin_status_t result = QUORIN_STATUS_OK;

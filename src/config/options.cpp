@@ -20,8 +20,8 @@ constexpr option_descriptor log_level_option{u"loglevelsdk", u"CV_LOGLEVELSDK", 
 constexpr option_descriptor home_option{u"home", u"CV_HOME", u""};
 
 // "home" is not among them: a home variable also reaches the agent.
-constexpr const option_descriptor* known_options[] = {&agent_active_option,
-                                                      &agent_library_option, &log_level_option};
+constexpr const option_descriptor* known_options[] = {&agent_active_option, &agent_library_option,
+                                                      &log_level_option};
 
 agent_home_layout this_platform_layout() {
     return {u"lib64", platform_agent_file_name, platform_paths_use_backslash};
@@ -30,7 +30,7 @@ agent_home_layout this_platform_layout() {
 // An option's value: borrowed from the store or the defaults, or owned when it came from the
 // environment.
 class option_value {
-public:
+  public:
     option_value() = default;
     option_value(const option_value&) = delete;
     option_value& operator=(const option_value&) = delete;
@@ -60,7 +60,7 @@ public:
 
     const char16_t* text = u"";
 
-private:
+  private:
     char16_t* owned_ = nullptr;
 };
 
@@ -69,7 +69,7 @@ int32_t parse_activity(const char16_t* value) {
         const char16_t* word;
         int32_t active;
     } words[] = {{u"true", 1}, {u"false", 0}, {u"on", 1}, {u"off", 0},
-                 {u"yes", 1},  {u"no", 0},     {u"1", 1},  {u"0", 0}};
+                 {u"yes", 1},  {u"no", 0},    {u"1", 1},  {u"0", 0}};
     const size_t length = wstr_length(value);
     for (const auto& entry : words) {
         if (wstr_length(entry.word) == length && wstr_equal_ignore_case(entry.word, value, length))
@@ -98,8 +98,8 @@ uint32_t resolve_locked(const string_list& store, options_record* record) {
     if (record->agent_library_path[0] == 0) {
         if (!home.look_up(store, home_option)) return QUORIN_STATUS_OUT_OF_MEMORY;
         if (home.text[0] != 0) {
-            const uint32_t derived = agent_path_derive(home.text, this_platform_layout(),
-                                                       &record->agent_library_path);
+            const uint32_t derived =
+                agent_path_derive(home.text, this_platform_layout(), &record->agent_library_path);
             if (derived != QUORIN_STATUS_OK) return derived;
         }
     }

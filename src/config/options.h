@@ -6,9 +6,9 @@
 #include "foundation/string_list.h"
 
 struct options_record {
-    int32_t log_level;           // -1 when not set or not recognised
-    int32_t agent_active;        // 1 active, 0 not
-    char16_t* agent_library_path;  // owned; empty when none could be determined
+    int32_t log_level;               // -1 when not set or not recognised
+    int32_t agent_active;            // 1 active, 0 not
+    char16_t* agent_library_path;    // owned; empty when none could be determined
     string_list additional_options;  // every variable that is not a known option, in order
 };
 
@@ -23,5 +23,4 @@ struct agent_home_layout {
 };
 
 // home + separator + "agent/<folder>/<file>", as a new owned string in *path.
-uint32_t agent_path_derive(const char16_t* home, const agent_home_layout& layout,
-                           char16_t** path);
+uint32_t agent_path_derive(const char16_t* home, const agent_home_layout& layout, char16_t** path);

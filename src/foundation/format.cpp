@@ -3,7 +3,7 @@
 namespace {
 
 class writer {
-public:
+  public:
     writer(char16_t* buffer, size_t capacity) : buffer_(buffer), capacity_(capacity) {}
     void put(char16_t c) {
         if (count_ + 1 < capacity_) buffer_[count_] = c;
@@ -14,7 +14,7 @@ public:
         return count_;
     }
 
-private:
+  private:
     char16_t* buffer_;
     size_t capacity_;
     size_t count_ = 0;

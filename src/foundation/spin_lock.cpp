@@ -5,7 +5,7 @@
 namespace {
 // Waiters spin this many steps, then sleep 1 ms per step for the rest of the acquisition.
 constexpr uint64_t spin_steps = 1000;
-}
+}  // namespace
 
 void spin_lock_acquire(spin_lock* lock) {
     uint64_t step = 0;

@@ -39,7 +39,7 @@ char16_t* wstr_copy_bounded(char16_t* destination, const char16_t* source, uint6
 
 namespace {
 class bounded_writer {
-public:
+  public:
     bounded_writer(char16_t* destination, uint64_t capacity)
         : destination_(destination), capacity_(capacity) {}
     void emit(char16_t c) {
@@ -51,7 +51,7 @@ public:
         return count_;
     }
 
-private:
+  private:
     char16_t* destination_;
     uint64_t capacity_;
     uint64_t count_ = 0;

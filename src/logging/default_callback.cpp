@@ -7,7 +7,7 @@
 namespace {
 // A full message of 1799 characters and the line's prefix fit.
 constexpr size_t line_capacity = 1900;
-}
+}  // namespace
 
 extern "C" QUORIN_API void quorin_stub_default_logging_function(int32_t level,
                                                                 const quorin_wchar_t* message) {
@@ -16,13 +16,20 @@ extern "C" QUORIN_API void quorin_stub_default_logging_function(int32_t level,
     platform_utc_now(&now);
     const uint64_t thread = platform_thread_id();
     const auto folded = static_cast<uint32_t>((thread >> 32) ^ (thread & 0xFFFFFFFFu));
-    const format_arg args[] = {now.year,   now.month,  now.day,   now.hour,
-                               now.minute, now.second, now.millisecond, folded,
-                               logging_level_name(level), text};
+    const format_arg args[] = {now.year,
+                               now.month,
+                               now.day,
+                               now.hour,
+                               now.minute,
+                               now.second,
+                               now.millisecond,
+                               folded,
+                               logging_level_name(level),
+                               text};
     char16_t line[line_capacity];
-    size_t length = format_bounded(line, line_capacity,
-                                   u"%04d-%02d-%02d %02d:%02d:%02d.%03d UTC [%08x] %s [quorin] %s\n",
-                                   args, sizeof args / sizeof args[0]);
+    size_t length = format_bounded(
+        line, line_capacity, u"%04d-%02d-%02d %02d:%02d:%02d.%03d UTC [%08x] %s [quorin] %s\n",
+        args, sizeof args / sizeof args[0]);
     if (length >= line_capacity) {
         // A longer message from an application's own call is cut, keeping the line break.
         length = line_capacity - 1;

@@ -70,8 +70,8 @@ bool platform_error_mode_enter(uint32_t* saved_mode);
 void platform_error_mode_restore(uint32_t saved_mode);
 // Loads a module. On failure returns null with *error set at once; may leave the system's
 // own text (naming the file) in buffer, otherwise leaves buffer untouched.
-void* platform_module_open(const char16_t* name, uint32_t flags, uint32_t* error,
-                           char16_t* buffer, size_t capacity);
+void* platform_module_open(const char16_t* name, uint32_t flags, uint32_t* error, char16_t* buffer,
+                           size_t capacity);
 void* platform_module_symbol(void* module, const char* name, uint32_t* error, char16_t* buffer,
                              size_t capacity);
 // 0 or the system's error code.

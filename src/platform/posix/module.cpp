@@ -29,7 +29,7 @@ bool equals(const char16_t* a, const char16_t* b) {
 
 // Why dlopen failed for a path: missing, unreadable, or there but not a module for us.
 uint32_t classify_open_failure(const char* path) {
-    struct stat info{};
+    struct stat info {};
     if (stat(path, &info) != 0) return static_cast<uint32_t>(errno);
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return static_cast<uint32_t>(errno);

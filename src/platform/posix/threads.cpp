@@ -47,7 +47,8 @@ void run_fork_child_handler() {
 
 void platform_register_fork_child_handler(void (*handler)()) {
     fork_child_handler.store(handler, std::memory_order_release);
-    if (!fork_handler_registered.exchange(true)) {
+    if (!fork_handler_registered.load(std::memory_order_acquire) &&
+        !fork_handler_registered.exchange(true)) {
         pthread_atfork(nullptr, nullptr, run_fork_child_handler);
     }
 }

@@ -10,7 +10,7 @@ namespace {
 constexpr char32_t replacement = 0xFFFD;
 
 class unit_sink16 {
-public:
+  public:
     unit_sink16(char16_t* out, size_t capacity) : out_(out), capacity_(capacity) {}
     void put(char16_t unit) {
         if (count_ < capacity_) out_[count_] = unit;
@@ -27,7 +27,7 @@ public:
     }
     size_t count() const { return count_; }
 
-private:
+  private:
     char16_t* out_;
     size_t capacity_;
     size_t count_ = 0;
@@ -77,7 +77,7 @@ size_t decode_utf8(const unsigned char* text, size_t length, size_t i, char32_t*
 }
 
 class unit_sink8 {
-public:
+  public:
     unit_sink8(char* out, size_t capacity) : out_(out), capacity_(capacity) {}
     void put(unsigned byte) {
         if (count_ < capacity_) out_[count_] = static_cast<char>(byte);
@@ -102,7 +102,7 @@ public:
     }
     size_t count() const { return count_; }
 
-private:
+  private:
     char* out_;
     size_t capacity_;
     size_t count_ = 0;

@@ -22,8 +22,8 @@ bool platform_loader_search_flags(uint32_t* flags) {
 
 bool platform_error_mode_enter(uint32_t* saved_mode) {
     DWORD previous = 0;
-    const bool changed = SetThreadErrorMode(GetThreadErrorMode() | SEM_FAILCRITICALERRORS,
-                                            &previous) != 0;
+    const bool changed =
+        SetThreadErrorMode(GetThreadErrorMode() | SEM_FAILCRITICALERRORS, &previous) != 0;
     *saved_mode = previous;
     return changed;
 }
