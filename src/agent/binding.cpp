@@ -30,8 +30,8 @@ const char16_t* text_or_status(const error_buffer& buffer, uint32_t status, erro
     return scratch.text;
 }
 
-void record_version(interface_table interface) {
-    const auto version = reinterpret_cast<version_function>(interface[library_version_slot]);
+void record_version(interface_table version_table) {
+    const auto version = reinterpret_cast<version_function>(version_table[library_version_slot]);
     wstr_copy_bounded(agent.version, version(), agent_version_capacity);
 }
 
@@ -52,13 +52,13 @@ void forget_module() {
     agent.module_handle = nullptr;
 }
 
-uint32_t request_interface(uint32_t id, uint32_t version, interface_table* interface,
+uint32_t request_interface(uint32_t id, uint32_t version, interface_table* found,
                            error_buffer& buffer) {
-    *interface = nullptr;
+    *found = nullptr;
     void* received = nullptr;
     const uint32_t status = agent.get_library.load(std::memory_order_relaxed)(
         id, version, &received, buffer.text, error_capacity);
-    *interface = static_cast<interface_table>(received);
+    *found = static_cast<interface_table>(received);
     return status;
 }
 
@@ -66,18 +66,18 @@ uint32_t request_interface(uint32_t id, uint32_t version, interface_table* inter
 void probe_version(error_buffer& buffer) {
     error_buffer scratch;
     buffer.clear();
-    interface_table interface;
+    interface_table version_table;
     uint32_t status =
-        request_interface(version_interface_id, version_interface_version, &interface, buffer);
-    if (status != QUORIN_STATUS_OK || interface == nullptr) {
+        request_interface(version_interface_id, version_interface_version, &version_table, buffer);
+    if (status != QUORIN_STATUS_OK || version_table == nullptr) {
         stub_logf(QUORIN_LOGLEVEL_FINEST,
                   u"Could not get agent module version: '%s'. Trying legacy method.",
                   text_or_status(buffer, status, scratch));
         status = request_interface(legacy_version_interface_id, version_interface_version,
-                                   &interface, buffer);
-        if (status == QUORIN_STATUS_OK && interface != nullptr) record_version(interface);
+                                   &version_table, buffer);
+        if (status == QUORIN_STATUS_OK && version_table != nullptr) record_version(version_table);
     } else {
-        record_version(interface);
+        record_version(version_table);
     }
     if (agent.version[0] != 0) {
         stub_logf(QUORIN_LOGLEVEL_INFO, u"Agent module version is %s; probably incompatible",

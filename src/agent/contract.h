@@ -34,7 +34,7 @@ inline constexpr uint32_t tracer_ext_interface_id = 91620003;
 using initialize_function = uint32_t (*)(uint64_t count, char16_t* const* options, char16_t* error,
                                          uint64_t capacity);
 // sdkagent_abi_get_library(id, version, &interface, error, capacity).
-using get_library_function = uint32_t (*)(uint32_t id, uint32_t version, void** interface,
+using get_library_function = uint32_t (*)(uint32_t id, uint32_t version, void** received,
                                           char16_t* error, uint64_t capacity);
 // sdkagent_abi_shutdown(): called once after each successful initialize; result ignored.
 using shutdown_function = uint32_t (*)();
