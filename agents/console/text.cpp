@@ -1,0 +1,179 @@
+#include "text.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+namespace console {
+namespace {
+
+// Length of the valid UTF-8 sequence at text[0..size), or 0 when it is not valid.
+size_t utf8_sequence_length(const unsigned char* text, size_t size) {
+    const unsigned char lead = text[0];
+    size_t length = 0;
+    uint32_t minimum = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (length > size) return 0;
+    uint32_t code = lead & (0x3F >> (length - 1));
+    for (size_t i = 1; i < length; ++i) {
+        if ((text[i] & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (text[i] & 0x3F);
+    }
+    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return length;
+}
+
+void append_escaped(std::string& out, const unsigned char* text, size_t size) {
+    for (size_t i = 0; i < size;) {
+        const unsigned char c = text[i];
+        if (c >= 0x80) {
+            const size_t length = utf8_sequence_length(text + i, size - i);
+            if (length == 0) {
+                out += "\xEF\xBF\xBD";  // U+FFFD for a byte that is not UTF-8
+                ++i;
+            } else {
+                out.append(reinterpret_cast<const char*>(text + i), length);
+                i += length;
+            }
+            continue;
+        }
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            out += format("\\x%02X", c);
+        } else {
+            out += static_cast<char>(c);
+        }
+        ++i;
+    }
+}
+
+}  // namespace
+
+std::string printable_text(const char* text) {
+    if (text == nullptr) return {};
+    // A byte-wise scan never reads past the terminator or the limit.
+    size_t size = 0;
+    while (size < text_limit && text[size] != 0) ++size;
+    std::string out;
+    append_escaped(out, reinterpret_cast<const unsigned char*>(text), size);
+    if (size == text_limit && text[size] != 0) out += "...";
+    return out;
+}
+
+std::string printable_bytes(const unsigned char* bytes, size_t size) {
+    if (bytes == nullptr) return {};
+    std::string out;
+    append_escaped(out, bytes, size < text_limit ? size : text_limit);
+    if (size > text_limit) out += "...";
+    return out;
+}
+
+std::string quoted_if_needed(const std::string& value) {
+    if (!value.empty() && value.find_first_of(" \"") == std::string::npos) return value;
+    std::string out = "\"";
+    for (char c : value) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string format(const char* pattern, ...) {
+    va_list args;
+    va_start(args, pattern);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, pattern, copy);
+    va_end(copy);
+    std::string out;
+    if (length > 0) {
+        std::vector<char> buffer(static_cast<size_t>(length) + 1);
+        std::vsnprintf(buffer.data(), buffer.size(), pattern, args);
+        out.assign(buffer.data(), static_cast<size_t>(length));
+    }
+    va_end(args);
+    return out;
+}
+
+std::string utf16_to_utf8(const char16_t* text) {
+    std::string out;
+    if (text == nullptr) return out;
+    for (size_t i = 0; text[i] != 0; ++i) {
+        uint32_t code = text[i];
+        if (code >= 0xD800 && code <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
+            code = 0xFFFD;
+        }
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return out;
+}
+
+void write_utf16(const std::string& text, char16_t* buffer, uint64_t capacity) {
+    if (buffer == nullptr || capacity == 0) return;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    uint64_t used = 0;
+    for (size_t i = 0; i < text.size() && used + 1 < capacity;) {
+        size_t length = bytes[i] < 0x80 ? 1 : utf8_sequence_length(bytes + i, text.size() - i);
+        uint32_t code = 0xFFFD;
+        if (length == 1) {
+            code = bytes[i];
+        } else if (length > 1) {
+            code = bytes[i] & (0x3F >> (length - 1));
+            for (size_t k = 1; k < length; ++k) code = (code << 6) | (bytes[i + k] & 0x3F);
+        } else {
+            length = 1;
+        }
+        i += length;
+        if (code >= 0x10000) {
+            if (used + 2 >= capacity) break;
+            buffer[used++] = static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+            buffer[used++] = static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            buffer[used++] = static_cast<char16_t>(code);
+        }
+    }
+    buffer[used] = 0;
+}
+
+bool equal_ignore_case(const std::string& a, const char* b) {
+    size_t i = 0;
+    for (; i < a.size() && b[i] != 0; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return i == a.size() && b[i] == 0;
+}
+
+}  // namespace console
