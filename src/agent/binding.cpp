@@ -212,6 +212,10 @@ uint32_t agent_module_bind(int32_t* failure_reported) {
 
     interface_table library = nullptr;
     status = request_interface(library_interface_id, library_interface_version, &library, buffer_b);
+    // Success without an interface is no interface: nothing may call through a null table.
+    if (status == QUORIN_STATUS_OK && library == nullptr) {
+        status = QUORIN_STATUS_INTERFACE_UNSUPPORTED;
+    }
     if (status == QUORIN_STATUS_OK) {
         agent.library_interface = library;
         agent.load_state.store(load_state_library);

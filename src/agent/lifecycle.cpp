@@ -103,8 +103,9 @@ uint32_t agent_release() {
 
 void agent_unbind() {
     void* const context = agent_context.exchange(nullptr);
-    if (context != nullptr) {
-        auto* const table = static_cast<void* const*>(agent_function_table.load());
+    auto* const table = static_cast<void* const*>(agent_function_table.load());
+    // An agent that reported success without storing its table has no release to call.
+    if (context != nullptr && table != nullptr) {
         reinterpret_cast<release_function>(table[release_slot])(context);
     }
     agent_function_table.store(nullptr, std::memory_order_release);
