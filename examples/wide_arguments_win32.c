@@ -32,10 +32,3 @@ quorin_wchar_t** wide_arguments(int argc, char** argv) {
     LocalFree(system_arguments);
     return arguments;
 }
-
-void wide_arguments_free(int argc, quorin_wchar_t** arguments) {
-    int i;
-    if (arguments == NULL) return;
-    for (i = 0; i < argc; ++i) free(arguments[i]);
-    free(arguments);
-}
