@@ -1,6 +1,5 @@
 #include "support/api_rows.h"
 
-#include <bit>
 #include <map>
 #include <type_traits>
 #include <utility>
@@ -15,37 +14,6 @@ constexpr test_agent_table span_interface = test_agent_span;
 constexpr test_agent_table techtype_interface = test_agent_techtype;
 constexpr test_agent_table tracer_ext_interface = test_agent_tracer_ext;
 constexpr test_agent_table serverless_interface = test_agent_serverless;
-
-template <typename T>
-T from_bits(uint64_t bits) {
-    if constexpr (std::is_pointer_v<T>) {
-        return reinterpret_cast<T>(static_cast<uintptr_t>(bits));
-    } else if constexpr (std::is_floating_point_v<T>) {
-        return std::bit_cast<double>(bits);
-    } else {
-        return static_cast<T>(bits);
-    }
-}
-
-template <typename T>
-uint64_t to_bits(T value) {
-    if constexpr (std::is_pointer_v<T>) {
-        return reinterpret_cast<uintptr_t>(value);
-    } else {
-        return cut_to_width(static_cast<uint64_t>(value), sizeof(T));
-    }
-}
-
-template <typename R, typename... P, size_t... I>
-uint64_t invoke(R (*function)(P...), [[maybe_unused]] const std::vector<uint64_t>& arguments,
-                std::index_sequence<I...>) {
-    if constexpr (std::is_void_v<R>) {
-        function(from_bits<P>(arguments.at(I))...);
-        return 0;
-    } else {
-        return to_bits<R>(function(from_bits<P>(arguments.at(I))...));
-    }
-}
 
 // Results while unbound other than 0 (or nothing).
 const std::map<std::string, uint64_t> nonzero_unbound_results = {
@@ -72,7 +40,7 @@ api_row make_row(test_agent_table table, uint32_t slot, const char* name, R (*fu
     const auto unbound = nonzero_unbound_results.find(name);
     row.unbound = unbound == nonzero_unbound_results.end() ? 0 : unbound->second;
     row.call = [function](const std::vector<uint64_t>& arguments) {
-        return invoke(function, arguments, std::index_sequence_for<P...>{});
+        return invoke_with_bits(function, arguments, std::index_sequence_for<P...>{});
     };
     return row;
 }
@@ -126,8 +94,4 @@ std::vector<uint64_t> zero_arguments(const api_row& row) {
 
 uint64_t distinct_result(const api_row& row) {
     return 0xC0DE'0000'8000'0000u | (uint64_t{row.table} << 40) | (uint64_t{row.slot} << 8) | 0x5Au;
-}
-
-uint64_t cut_to_width(uint64_t value, size_t width) {
-    return width >= 8 ? value : value & ((uint64_t{1} << (width * 8)) - 1);
 }

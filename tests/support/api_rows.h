@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "agent/test_agent_control.h"
+#include "support/argument_bits.h"
 
 struct api_row {
     test_agent_table table;
@@ -34,5 +35,3 @@ std::vector<uint64_t> distinct_arguments(const api_row& row);
 std::vector<uint64_t> zero_arguments(const api_row& row);
 // A result the agent is scripted to give for this row, distinct per slot.
 uint64_t distinct_result(const api_row& row);
-// The bits a value of this width keeps.
-uint64_t cut_to_width(uint64_t value, size_t width);

@@ -15,6 +15,7 @@
 #include "api/agent_binding.h"
 #include "api/core_forwarders.h"
 #include "quorin.h"
+#include "support/argument_bits.h"
 
 namespace {
 
@@ -40,26 +41,6 @@ struct slot_result<void> {
 // A 32-bit parameter seen as a whole 64-bit register, upper half included.
 template <typename T>
 using widened = std::conditional_t<std::is_integral_v<T> && sizeof(T) == 4, uint64_t, T>;
-
-template <typename T>
-T from_bits(uint64_t bits) {
-    if constexpr (std::is_pointer_v<T>) {
-        return reinterpret_cast<T>(static_cast<uintptr_t>(bits));
-    } else {
-        return static_cast<T>(bits);
-    }
-}
-
-template <typename T>
-uint64_t to_bits(T value) {
-    if constexpr (std::is_pointer_v<T>) {
-        return reinterpret_cast<uintptr_t>(value);
-    } else if constexpr (sizeof(T) == 4) {
-        return static_cast<uint32_t>(value);
-    } else {
-        return static_cast<uint64_t>(value);
-    }
-}
 
 uint64_t low_bits(uint64_t value, size_t width) { return width == 4 ? value & 0xFFFFFFFFu : value; }
 
@@ -103,17 +84,6 @@ struct forwarder_row {
     std::function<uint64_t(const std::vector<uint64_t>&)> call_widened;
 };
 
-template <typename R, typename... P, size_t... I>
-uint64_t invoke(R (*function)(P...), [[maybe_unused]] const std::vector<uint64_t>& arguments,
-                std::index_sequence<I...>) {
-    if constexpr (std::is_void_v<R>) {
-        function(from_bits<P>(arguments[I])...);
-        return 0;
-    } else {
-        return to_bits<R>(function(from_bits<P>(arguments[I])...));
-    }
-}
-
 template <typename T>
 constexpr bool may_write_through =
     std::is_pointer_v<T>&& std::is_object_v<std::remove_pointer_t<T>> &&
@@ -138,10 +108,10 @@ forwarder_row make_row(const char* name, R (*forwarder)(P...)) {
     row.writes_through_arguments = (may_write_through<P> || ...);
     row.slot_function = reinterpret_cast<void*>(&recording_slot<Slot, R, P...>);
     row.call = [forwarder](const std::vector<uint64_t>& arguments) {
-        return invoke(forwarder, arguments, std::index_sequence_for<P...>{});
+        return invoke_with_bits(forwarder, arguments, std::index_sequence_for<P...>{});
     };
     row.call_widened = [widened_forwarder](const std::vector<uint64_t>& arguments) {
-        return invoke(widened_forwarder, arguments, std::index_sequence_for<P...>{});
+        return invoke_with_bits(widened_forwarder, arguments, std::index_sequence_for<P...>{});
     };
     return row;
 }
