@@ -8,7 +8,7 @@
 
 #include "fuzz_input.h"
 #include "platform/platform.h"
-#include "platform/posix/utf.h"
+#include "platform/utf.h"
 
 namespace {
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/utf.h"
+
 namespace console {
 namespace {
 
@@ -109,32 +111,11 @@ std::string format(const char* pattern, ...) {
 }
 
 std::string utf16_to_utf8(const char16_t* text) {
-    std::string out;
-    if (text == nullptr) return out;
-    for (size_t i = 0; text[i] != 0; ++i) {
-        uint32_t code = text[i];
-        if (code >= 0xD800 && code <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (code >= 0xD800 && code <= 0xDFFF) {
-            code = 0xFFFD;
-        }
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
+    if (text == nullptr) return {};
+    size_t length = 0;
+    while (text[length] != 0) ++length;
+    std::string out(::utf16_to_utf8(text, length, nullptr, 0), '\0');
+    ::utf16_to_utf8(text, length, out.data(), out.size());
     return out;
 }
 

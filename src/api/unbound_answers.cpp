@@ -15,13 +15,19 @@ void write_zero_id(char* buffer, size_t size, size_t digits) {
 }
 }  // namespace
 
-size_t unbound_string_tag(char* buffer, size_t buffer_size, size_t* required_size) {
+size_t unbound_string_tag(quorin_handle_t, char* buffer, size_t buffer_size,
+                          size_t* required_size) {
     if (buffer != nullptr && buffer_size != 0) buffer[0] = 0;
     if (required_size != nullptr) *required_size = 1;
     return 0;
 }
 
-size_t unbound_empty_size(size_t* required_size) {
+size_t unbound_byte_tag(quorin_handle_t, unsigned char*, size_t, size_t* required_size) {
+    if (required_size != nullptr) *required_size = 0;
+    return 0;
+}
+
+size_t unbound_in_process_link(uint64_t, uint64_t, size_t* required_size) {
     if (required_size != nullptr) *required_size = 0;
     return 0;
 }

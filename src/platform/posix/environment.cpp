@@ -1,7 +1,7 @@
 #include <cstdlib>
 
 #include "platform/platform.h"
-#include "platform/posix/utf.h"
+#include "platform/posix/owned_utf.h"
 
 platform_env_result platform_env_get(const char16_t* name, char16_t** value) {
     *value = nullptr;

@@ -8,7 +8,7 @@
 
 #include "agent/contract.h"
 #include "platform/platform.h"
-#include "platform/posix/utf.h"
+#include "platform/posix/owned_utf.h"
 
 namespace {
 

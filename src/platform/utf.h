@@ -1,0 +1,10 @@
+// UTF-8 <-> UTF-16. Ill-formed input never fails: invalid bytes and lone surrogates become
+// U+FFFD. Pure functions: the console agent and quorin-doctor compile them too. Both return the
+// full length of the result in code units and store at most capacity units (no terminator is
+// added).
+#pragma once
+
+#include <cstddef>
+
+size_t utf8_to_utf16(const char* text, size_t length, char16_t* out, size_t capacity);
+size_t utf16_to_utf8(const char16_t* text, size_t length, char* out, size_t capacity);
