@@ -8,7 +8,7 @@
 
 #include "fuzz_input.h"
 #include "platform/platform.h"
-#include "platform/utf.h"
+#include "platform/posix/owned_utf.h"
 
 namespace {
 
