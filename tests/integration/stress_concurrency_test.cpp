@@ -15,6 +15,7 @@
 
 #include "agent/test_agent_module.h"
 #include "quorin.h"
+#include "support/run_together.h"
 #include "support/scoped_state.h"
 
 namespace {
@@ -36,25 +37,6 @@ std::u16string from_ascii(const char* text) {
 
 quorin_status_t set(const std::u16string& text, int32_t replace = 0) {
     return quorin_stub_set_variable(wide(text.c_str()), replace);
-}
-
-// Starts the threads, lets them go at once with the caller's own part, and joins them.
-template <typename Body, typename Own>
-void run_together(int thread_count, Body body, Own own) {
-    std::atomic<int> ready{0};
-    std::atomic<bool> go{false};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < thread_count; ++t) {
-        threads.emplace_back([&, t] {
-            ready.fetch_add(1);
-            while (!go.load()) std::this_thread::yield();
-            body(t);
-        });
-    }
-    while (ready.load() != thread_count) std::this_thread::yield();
-    go.store(true);
-    own();
-    for (std::thread& thread : threads) thread.join();
 }
 
 class StressConcurrency : public testing::Test {

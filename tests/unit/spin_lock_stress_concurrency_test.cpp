@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "foundation/spin_lock.h"
+#include "support/run_together.h"
 
 namespace {
 
@@ -42,24 +43,6 @@ struct guarded_counter {
         spin_lock_release(&lock);
     }
 };
-
-// Starts every thread, lets them go at once and waits for all of them.
-template <typename Body>
-void run_together(int thread_count, Body body) {
-    std::atomic<int> ready{0};
-    std::atomic<bool> go{false};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < thread_count; ++t) {
-        threads.emplace_back([&, t] {
-            ready.fetch_add(1);
-            while (!go.load()) std::this_thread::yield();
-            body(t);
-        });
-    }
-    while (ready.load() != thread_count) std::this_thread::yield();
-    go.store(true);
-    for (std::thread& thread : threads) thread.join();
-}
 
 }  // namespace
 
