@@ -35,11 +35,6 @@ void record_version(interface_table version_table) {
     wstr_copy_bounded(agent.version, version(), agent_version_capacity);
 }
 
-void clear_agent_values() {
-    agent_context.store(nullptr, std::memory_order_relaxed);
-    agent_function_table.store(nullptr, std::memory_order_release);
-}
-
 // Plain stores, freeing nothing: the counts, the library interface, the entry points and the
 // module handle.
 void forget_module() {
@@ -165,7 +160,7 @@ void log_option_summary() {
 uint32_t binding_prepare(int32_t* failure_reported) {
     *failure_reported = 0;
     agent.options = options_record{-1, 0, nullptr, {}};
-    clear_agent_values();
+    agent_values_clear();
     forget_module();
 
     options_record early{-1, 0, nullptr, {}};
@@ -255,11 +250,13 @@ uint32_t agent_module_acquire() {
 }
 
 void binding_reset() {
-    // Nothing may reach the module once it is gone: the context, the table and every
-    // extension interface are cleared before it is shut down and freed.
-    clear_agent_values();
-    extension_interfaces_clear();
-    if (agent.module_refs != 0) agent.shutdown();
+    // Nothing may reach the module once it is gone: the context, the table, every extension
+    // interface and the entry point of the enabling exports are cleared before it is shut
+    // down and freed.
+    agent_values_clear();
+    const shutdown_function shutdown = agent.shutdown;
+    agent.get_library.store(nullptr);
+    if (agent.module_refs != 0) shutdown();
     if (agent.module_handle != nullptr) module_free(&agent.module_handle);
     options_reset(&agent.options);
     forget_module();

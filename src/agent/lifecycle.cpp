@@ -20,10 +20,11 @@ constinit spin_lock lifecycle_lock{0};
 constinit std::atomic<int32_t> fork_child{0};
 
 void mark_fork_child() { fork_child_mark(); }
+constinit platform_fork_handlers fork_handlers{{false}, nullptr, nullptr, mark_fork_child};
 
 template <typename Body>
 uint32_t locked(Body body) {
-    platform_register_fork_child_handler(mark_fork_child);
+    platform_register_fork_handlers(&fork_handlers);
     if (fork_child.load(std::memory_order_acquire) != 0) return QUORIN_STATUS_FORK_CHILD;
     spin_lock_acquire(&lifecycle_lock);
     const uint32_t status = body();
@@ -81,8 +82,7 @@ uint32_t agent_acquire() {
             return status;
         }
         // A failed agent may have stored its values already: no forwarder may reach them.
-        agent_context.store(nullptr, std::memory_order_relaxed);
-        agent_function_table.store(nullptr, std::memory_order_release);
+        agent_values_clear();
     }
     if (error[0] == 0) quorin_stub_xstrerror(status, to_public(error), error_capacity);
     stub_logf(QUORIN_LOGLEVEL_SEVERE,

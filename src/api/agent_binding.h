@@ -26,5 +26,6 @@ inline void** agent_value_address(std::atomic<void*>* value) {
     return reinterpret_cast<void**>(value);
 }
 
-// Empties all five extension pointers (before their module goes away).
-void extension_interfaces_clear();
+// Empties the context, the table pointer and all five extension pointers, so that no
+// forwarder reaches the agent module any more.
+void agent_values_clear();

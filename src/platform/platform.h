@@ -2,6 +2,7 @@
 // src/platform/win32/ implement it; nothing else in src/ tests for the platform.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -37,8 +38,15 @@ struct platform_utc_time {
 };
 void platform_utc_now(platform_utc_time* time);
 
-// Runs handler in the child after every fork(); registered once. No-op without fork.
-void platform_register_fork_child_handler(void (*handler)());
+// Handlers run around every later fork(): prepare in the forking thread before it, parent
+// and child after it (any may be null). Registered once per record; no-op without fork.
+struct platform_fork_handlers {
+    std::atomic<bool> registered;
+    void (*prepare)();
+    void (*parent)();
+    void (*child)();
+};
+void platform_register_fork_handlers(platform_fork_handlers* handlers);
 
 // ---- Standard error ----
 // Writes one line with one write and flushes. False when there is no standard error stream.

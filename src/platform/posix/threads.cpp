@@ -3,8 +3,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
-
 #include "platform/platform.h"
 
 void platform_cpu_pause() {
@@ -37,18 +35,10 @@ void platform_utc_now(platform_utc_time* time) {
     time->millisecond = static_cast<int>(now.tv_nsec / 1000000);
 }
 
-namespace {
-constinit std::atomic<void (*)()> fork_child_handler{nullptr};
-constinit std::atomic<bool> fork_handler_registered{false};
-void run_fork_child_handler() {
-    if (auto* handler = fork_child_handler.load(std::memory_order_acquire)) handler();
-}
-}  // namespace
-
-void platform_register_fork_child_handler(void (*handler)()) {
-    fork_child_handler.store(handler, std::memory_order_release);
-    if (!fork_handler_registered.load(std::memory_order_acquire) &&
-        !fork_handler_registered.exchange(true)) {
-        pthread_atfork(nullptr, nullptr, run_fork_child_handler);
+void platform_register_fork_handlers(platform_fork_handlers* handlers) {
+    if (handlers->registered.load(std::memory_order_acquire) ||
+        handlers->registered.exchange(true)) {
+        return;
     }
+    pthread_atfork(handlers->prepare, handlers->parent, handlers->child);
 }

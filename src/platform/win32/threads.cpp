@@ -20,4 +20,4 @@ void platform_utc_now(platform_utc_time* time) {
     time->millisecond = now.wMilliseconds;
 }
 
-void platform_register_fork_child_handler(void (*)()) {}
+void platform_register_fork_handlers(platform_fork_handlers*) {}
