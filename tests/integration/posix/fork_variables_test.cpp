@@ -39,6 +39,8 @@ TEST(ForkVariables, ChildrenForkedDuringStoreOperationsGetAWholeStoreAndAFreeLoc
                 text[1] = name;
                 quorin_stub_set_variable(wide(text), 1);
             }
+            // The lock gives no fairness: let a waiting fork have it between rounds.
+            std::this_thread::yield();
             rounds.fetch_add(1);
         }
     });
