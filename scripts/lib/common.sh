@@ -35,3 +35,19 @@ configure_and_build() {
 }
 
 windows_cmake_args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake")
+
+# script_check LOG NAME COMMAND... : one counted check of a scripts/test.d suite; the
+# command's output goes to LOG. Returns the command's success.
+script_check() {
+    local log=$1 name=$2
+    shift 2
+    echo "-- $name" >>"$log"
+    if "$@" >>"$log" 2>&1; then
+        echo "  ok    $name"
+        passed=$((passed + 1))
+        return 0
+    fi
+    echo "  FAIL  $name (see $log)"
+    failed=$((failed + 1))
+    return 1
+}

@@ -15,20 +15,7 @@ rm -rf "$hardening_dir"
 mkdir -p "$hardening_dir/plant" "$hardening_dir/plant-windows"
 chmod 755 "$hardening_dir"
 
-# hardening_check NAME COMMAND... : one check; its output goes to the log.
-hardening_log="$hardening_dir/hardening.log"
-hardening_check() {
-    local name=$1
-    shift
-    echo "-- $name" >>"$hardening_log"
-    if "$@" >>"$hardening_log" 2>&1; then
-        echo "  ok    $name"
-        passed=$((passed + 1))
-    else
-        echo "  FAIL  $name (see $hardening_log)"
-        failed=$((failed + 1))
-    fi
-}
+hardening_check() { script_check "$hardening_log" "$@"; }
 
 # --- 1. planted modules in the search path ---
 plant="$hardening_dir/plant"

@@ -7,20 +7,7 @@
 packaging_log="$root/build/packaging.log"
 : >"$packaging_log"
 
-# packaging_check NAME COMMAND... : one check, its output kept in the log.
-packaging_check() {
-    local name=$1
-    shift
-    echo "-- $name" >>"$packaging_log"
-    if "$@" >>"$packaging_log" 2>&1; then
-        echo "  ok    $name"
-        passed=$((passed + 1))
-        return 0
-    fi
-    echo "  FAIL  $name (see $packaging_log)"
-    failed=$((failed + 1))
-    return 1
-}
+packaging_check() { script_check "$packaging_log" "$@"; }
 
 # packaging_files_exist DIR FILE... : the installed tree holds every file.
 packaging_files_exist() {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "quorin.h"
+#include "support/unbound_results.h"
 
 namespace {
 
@@ -14,15 +15,6 @@ constexpr test_agent_table span_interface = test_agent_span;
 constexpr test_agent_table techtype_interface = test_agent_techtype;
 constexpr test_agent_table tracer_ext_interface = test_agent_tracer_ext;
 constexpr test_agent_table serverless_interface = test_agent_serverless;
-
-// Results while unbound other than 0 (or nothing).
-const std::map<std::string, uint64_t> nonzero_unbound_results = {
-    {"quorin_agent_get_current_state", 3},
-    {"quorin_agent_get_fork_state", 0xFFFFFFFF},
-    {"quorin_agent_set_warning_callback", QUORIN_STATUS_NOT_INITIALIZED},
-    {"quorin_agent_set_verbose_callback", QUORIN_STATUS_NOT_INITIALIZED},
-    {"quorin_tracecontext_get_current", QUORIN_STATUS_NOT_INITIALIZED},
-};
 
 template <typename R, typename... P>
 api_row make_row(test_agent_table table, uint32_t slot, const char* name, R (*function)(P...)) {

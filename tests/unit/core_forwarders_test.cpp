@@ -16,6 +16,7 @@
 #include "api/core_forwarders.h"
 #include "quorin.h"
 #include "support/argument_bits.h"
+#include "support/unbound_results.h"
 
 namespace {
 
@@ -125,16 +126,6 @@ const std::vector<forwarder_row>& forwarder_rows() {
     };
     return rows;
 }
-
-// What each forwarder returns while unbound; every other one returns 0 or nothing.
-const std::map<std::string, uint64_t> nonzero_unbound_results = {
-    {"quorin_agent_get_current_state", 3},
-    {"quorin_agent_get_fork_state", 0xFFFFFFFF},
-    {"quorin_agent_set_warning_callback", QUORIN_STATUS_NOT_INITIALIZED},
-    {"quorin_agent_set_verbose_callback", QUORIN_STATUS_NOT_INITIALIZED},
-    {"quorin_tracecontext_get_current", QUORIN_STATUS_NOT_INITIALIZED},
-    {"agent_slot_2", QUORIN_STATUS_NOT_INITIALIZED},
-};
 
 uint64_t unbound_result(const forwarder_row& row) {
     const auto found = nonzero_unbound_results.find(row.name);
