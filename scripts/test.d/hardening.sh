@@ -15,6 +15,7 @@ rm -rf "$hardening_dir"
 mkdir -p "$hardening_dir/plant" "$hardening_dir/plant-windows"
 chmod 755 "$hardening_dir"
 
+hardening_log="$hardening_dir/hardening.log"
 hardening_check() { script_check "$hardening_log" "$@"; }
 
 # --- 1. planted modules in the search path ---
