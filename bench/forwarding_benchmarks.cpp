@@ -3,6 +3,9 @@
 // each loop body to the call keeps the variants comparable.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
+#include <thread>
+
 #include "peer/bench_peer.h"
 #include "quorin.h"
 #include "support/agent_session.h"
@@ -68,6 +71,26 @@ void bound_core_forwarder(benchmark::State& state) {
     for (auto _ : state) quorin_tracer_start(handle);
 }
 BENCHMARK(bound_core_forwarder);
+
+// The same while another thread nests initialize/shutdown pairs: what those calls write must
+// not share a cache line with what the forwarder reads.
+void bound_core_forwarder_beside_lifecycle_calls(benchmark::State& state) {
+    const agent_session session;
+    if (skip_unless(state, true, session.status())) return;
+    std::atomic<bool> stop{false};
+    std::thread nesting([&stop] {
+        while (!stop.load(std::memory_order_relaxed)) {
+            quorin_initialize();
+            quorin_shutdown();
+        }
+    });
+    quorin_handle_t handle = tracer_handle;
+    benchmark::DoNotOptimize(handle);
+    for (auto _ : state) quorin_tracer_start(handle);
+    stop.store(true);
+    nesting.join();
+}
+BENCHMARK(bound_core_forwarder_beside_lifecycle_calls);
 
 void bound_extension_forwarder(benchmark::State& state) {
     const agent_session session;

@@ -1,6 +1,7 @@
 #include "agent/binding.h"
 
 #include "agent/agent_state.h"
+#include "agent/error_buffer.h"
 #include "agent/loader.h"
 #include "api/agent_binding.h"
 #include "foundation/wide_text.h"
@@ -15,13 +16,6 @@ using namespace agent_contract;
 constexpr char16_t load_failed_prefix[] =
     u"Could not load agent module for Corvantis Kestrane SDK for C/C++";
 constexpr char16_t init_failed_prefix[] = u"Could not initialize Corvantis Kestrane SDK for C/C++";
-
-// An error buffer of the size every failure text is written into.
-struct error_buffer {
-    char16_t text[error_capacity];
-    void clear() { text[0] = 0; }
-    bool empty() const { return text[0] == 0; }
-};
 
 // The buffer's text, or the status's own text when the buffer is empty.
 const char16_t* text_or_status(const error_buffer& buffer, uint32_t status, error_buffer& scratch) {
@@ -53,6 +47,7 @@ uint32_t request_interface(uint32_t id, uint32_t version, interface_table* found
     void* received = nullptr;
     const uint32_t status = agent.get_library.load(std::memory_order_relaxed)(
         id, version, &received, buffer.text, error_capacity);
+    buffer.terminate();
     *found = static_cast<interface_table>(received);
     return status;
 }
@@ -85,8 +80,8 @@ void probe_version(error_buffer& buffer) {
 
 uint32_t load_module(int32_t* failure_reported, error_buffer& buffer) {
     int32_t unexpected = 0;
-    uint32_t status = module_load(&agent.module_handle, process_agent_module_name, buffer.text,
-                                  error_capacity, &unexpected);
+    uint32_t status = module_find_loaded(&agent.module_handle, process_agent_module_name,
+                                         buffer.text, error_capacity, &unexpected);
     if (status == QUORIN_STATUS_OK) {
         stub_log(QUORIN_LOGLEVEL_FINE, u"Loaded agent module provided by process agent.");
         return status;
@@ -197,6 +192,7 @@ uint32_t agent_module_bind(int32_t* failure_reported) {
     buffer_b.clear();
     const string_list& additional = agent.options.additional_options;
     status = agent.initialize(additional.count, additional.items, buffer_b.text, error_capacity);
+    buffer_b.terminate();
     if (status != QUORIN_STATUS_OK) {
         if (buffer_b.empty()) return status;
         stub_logf(QUORIN_LOGLEVEL_SEVERE, u"%s: %s", init_failed_prefix, buffer_b.text);
@@ -263,13 +259,20 @@ void binding_reset() {
 }
 
 uint32_t extension_interface_get(const char16_t* display_name, uint32_t interface_id,
-                                 void** destination) {
+                                 std::atomic<void*>* destination) {
     const get_library_function get_library = agent.get_library.load();
     if (get_library == nullptr) return QUORIN_STATUS_NOT_INITIALIZED;
     error_buffer buffer;
     buffer.clear();
-    const uint32_t status = get_library(interface_id, extension_interface_version, destination,
-                                        buffer.text, error_capacity);
+    // The agent writes into a local: what a refusing agent wrote never reaches a forwarder.
+    void* received = nullptr;
+    uint32_t status = get_library(interface_id, extension_interface_version, &received, buffer.text,
+                                  error_capacity);
+    buffer.terminate();
+    if (status == QUORIN_STATUS_OK && received == nullptr) {
+        status = QUORIN_STATUS_INTERFACE_UNSUPPORTED;
+    }
+    destination->store(status == QUORIN_STATUS_OK ? received : nullptr, std::memory_order_release);
     const char16_t* name = display_name != nullptr ? display_name : u"(unnamed)";
     if (status == QUORIN_STATUS_OK) {
         stub_logf(QUORIN_LOGLEVEL_INFO, u"Loaded extension API %s.", name);

@@ -4,6 +4,7 @@
 
 #include "agent/agent_state.h"
 #include "agent/binding.h"
+#include "agent/error_buffer.h"
 #include "api/agent_binding.h"
 #include "foundation/format.h"
 #include "foundation/spin_lock.h"
@@ -66,15 +67,15 @@ uint32_t agent_acquire() {
     agent_init_record record{{1, 7, 1, 1}, {}, {}};
     for (size_t i = 0; build_stamp[i] != 0; ++i) record.build_stamp[i] = build_stamp[i];
     stub_log(QUORIN_LOGLEVEL_FINE, u"Initializing agent...");
-    char16_t error[error_capacity];
-    error[0] = 0;
-    uint32_t status = extension_interface_get(u"metrics", metrics_interface_id,
-                                              agent_value_address(&metrics_interface));
+    error_buffer error;
+    error.clear();
+    uint32_t status = extension_interface_get(u"metrics", metrics_interface_id, &metrics_interface);
     if (status == QUORIN_STATUS_OK) {
         const auto initialize = reinterpret_cast<agent_initialize_function>(
             agent.library_interface[library_agent_initialize_slot]);
         status = initialize(&record, agent_value_address(&agent_context),
-                            agent_value_address(&agent_function_table), error, error_capacity);
+                            agent_value_address(&agent_function_table), error.text, error_capacity);
+        error.terminate();
         if (status == QUORIN_STATUS_OK) {
             agent.agent_refs = 1;
             stub_log(QUORIN_LOGLEVEL_INFO,
@@ -84,9 +85,9 @@ uint32_t agent_acquire() {
         // A failed agent may have stored its values already: no forwarder may reach them.
         agent_values_clear();
     }
-    if (error[0] == 0) quorin_stub_xstrerror(status, to_public(error), error_capacity);
+    if (error.empty()) quorin_stub_xstrerror(status, to_public(error.text), error_capacity);
     stub_logf(QUORIN_LOGLEVEL_SEVERE,
-              u"Could not initialize agent for Corvantis Kestrane SDK for C/C++: %s", error);
+              u"Could not initialize agent for Corvantis Kestrane SDK for C/C++: %s", error.text);
     return status;
 }
 
@@ -102,13 +103,14 @@ uint32_t agent_release() {
 }
 
 void agent_unbind() {
+    // Both are cleared before the release runs: a call the agent's release causes into the
+    // API gets its default instead of reaching the agent with a null context.
     void* const context = agent_context.exchange(nullptr);
-    auto* const table = static_cast<void* const*>(agent_function_table.load());
+    auto* const table = static_cast<void* const*>(agent_function_table.exchange(nullptr));
     // An agent that reported success without storing its table has no release to call.
     if (context != nullptr && table != nullptr) {
         reinterpret_cast<release_function>(table[release_slot])(context);
     }
-    agent_function_table.store(nullptr, std::memory_order_release);
 }
 
 uint32_t agent_module_release() {

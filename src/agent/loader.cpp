@@ -41,8 +41,16 @@ void insert_module_name(const char16_t* name, char16_t* buffer, uint64_t capacit
     wstr_release(&text_template);
 }
 
-uint32_t load_into(void** slot, const char16_t* name, char16_t* buffer, uint64_t capacity,
-                   int32_t* unexpected) {
+using open_function = void* (*)(const char16_t* name, uint32_t flags, uint32_t* error,
+                                char16_t* buffer, size_t capacity);
+
+void* find_in_process(const char16_t* name, uint32_t, uint32_t* error, char16_t* buffer,
+                      size_t capacity) {
+    return platform_module_find_loaded(name, error, buffer, capacity);
+}
+
+uint32_t load_into(open_function open, void** slot, const char16_t* name, char16_t* buffer,
+                   uint64_t capacity, int32_t* unexpected) {
     if (slot == nullptr) return QUORIN_STATUS_INVALID_ARGUMENT;
     if (*slot != nullptr) {
         void* held = *slot;
@@ -58,8 +66,8 @@ uint32_t load_into(void** slot, const char16_t* name, char16_t* buffer, uint64_t
     uint32_t saved_mode = 0;
     const bool mode_changed = platform_error_mode_enter(&saved_mode);
     uint32_t error = 0;
-    *slot = platform_module_open(name, flags, &error,
-                                 buffer_present(buffer, capacity) ? buffer : nullptr, capacity);
+    *slot =
+        open(name, flags, &error, buffer_present(buffer, capacity) ? buffer : nullptr, capacity);
     if (mode_changed) platform_error_mode_restore(saved_mode);
     if (*slot != nullptr) {
         *unexpected = 0;
@@ -75,16 +83,26 @@ uint32_t load_into(void** slot, const char16_t* name, char16_t* buffer, uint64_t
     return error;
 }
 
+uint32_t load_with(open_function open, void** slot, const char16_t* name, char16_t* buffer,
+                   uint64_t capacity, int32_t* unexpected) {
+    if (buffer_present(buffer, capacity)) buffer[0] = 0;
+    *unexpected = 1;
+    const uint32_t result = load_into(open, slot, name, buffer, capacity, unexpected);
+    if (buffer_present(buffer, capacity) && buffer[0] == 0)
+        write_status_text(result, buffer, capacity);
+    return result;
+}
+
 }  // namespace
 
 uint32_t module_load(void** slot, const char16_t* name, char16_t* buffer, uint64_t capacity,
                      int32_t* unexpected) {
-    if (buffer_present(buffer, capacity)) buffer[0] = 0;
-    *unexpected = 1;
-    const uint32_t result = load_into(slot, name, buffer, capacity, unexpected);
-    if (buffer_present(buffer, capacity) && buffer[0] == 0)
-        write_status_text(result, buffer, capacity);
-    return result;
+    return load_with(platform_module_open, slot, name, buffer, capacity, unexpected);
+}
+
+uint32_t module_find_loaded(void** slot, const char16_t* name, char16_t* buffer, uint64_t capacity,
+                            int32_t* unexpected) {
+    return load_with(find_in_process, slot, name, buffer, capacity, unexpected);
 }
 
 uint32_t module_get_symbol(void* module, const char* symbol, void** address, char16_t* buffer,

@@ -1,12 +1,6 @@
 #include "api/agent_binding.h"
 
-constinit std::atomic<void*> agent_context{nullptr};
-constinit std::atomic<void*> agent_function_table{nullptr};
-constinit std::atomic<void*> metrics_interface{nullptr};
-constinit std::atomic<void*> serverless_interface{nullptr};
-constinit std::atomic<void*> span_interface{nullptr};
-constinit std::atomic<void*> techtype_interface{nullptr};
-constinit std::atomic<void*> tracer_ext_interface{nullptr};
+constinit agent_values agent_reach{};
 
 void agent_values_clear() {
     agent_context.store(nullptr, std::memory_order_relaxed);

@@ -3,12 +3,12 @@
 #include "api/agent_binding.h"
 #include "quorin.h"
 
-// Each enabling export asks the agent for its interface once; the pointer holds what the
-// agent stored last.
+// Each enabling export asks the agent for its interface; the pointer holds the interface of
+// the last success, or null after a failure.
 #define QUORIN_ENABLE_EXTENSION(name)                                                  \
     extern "C" QUORIN_API quorin_status_t quorin_ex_api_enable_##name(void) {          \
         return extension_interface_get(u"" #name, agent_contract::name##_interface_id, \
-                                       agent_value_address(&name##_interface));        \
+                                       &name##_interface);                             \
     }
 
 QUORIN_ENABLE_EXTENSION(serverless)

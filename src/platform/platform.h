@@ -80,6 +80,11 @@ void platform_error_mode_restore(uint32_t saved_mode);
 // own text (naming the file) in buffer, otherwise leaves buffer untouched.
 void* platform_module_open(const char16_t* name, uint32_t flags, uint32_t* error, char16_t* buffer,
                            size_t capacity);
+// Takes a reference to a module already in the process, found by its name among the loaded
+// modules (the soname on POSIX) without opening or searching for any file. Not loaded: null
+// with an expected error.
+void* platform_module_find_loaded(const char16_t* name, uint32_t* error, char16_t* buffer,
+                                  size_t capacity);
 void* platform_module_symbol(void* module, const char* name, uint32_t* error, char16_t* buffer,
                              size_t capacity);
 // 0 or the system's error code.

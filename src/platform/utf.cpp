@@ -5,6 +5,8 @@
 namespace {
 
 constexpr char32_t replacement = 0xFFFD;
+// What decode_utf8 gives for an ill-formed sequence (no code point has this value).
+constexpr char32_t ill_formed = 0xFFFFFFFF;
 
 class unit_sink16 {
   public:
@@ -33,7 +35,7 @@ class unit_sink16 {
 bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 // Decodes one well-formed sequence at text[i]; returns its length, or the length of the
-// maximal ill-formed prefix (at least 1) with *cp set to U+FFFD.
+// maximal ill-formed prefix (at least 1) with *cp set to ill_formed.
 size_t decode_utf8(const unsigned char* text, size_t length, size_t i, char32_t* cp) {
     const unsigned char lead = text[i];
     if (lead < 0x80) {
@@ -57,7 +59,7 @@ size_t decode_utf8(const unsigned char* text, size_t length, size_t i, char32_t*
         if (lead == 0xF0) low = 0x90;
         if (lead == 0xF4) high = 0x8F;
     } else {
-        *cp = replacement;
+        *cp = ill_formed;
         return 1;
     }
     size_t used = 1;
@@ -69,7 +71,7 @@ size_t decode_utf8(const unsigned char* text, size_t length, size_t i, char32_t*
         value = (value << 6) | (next & 0x3F);
         ++used;
     }
-    *cp = used == needed + 1 ? value : replacement;
+    *cp = used == needed + 1 ? value : ill_formed;
     return used;
 }
 
@@ -105,17 +107,47 @@ class unit_sink8 {
     size_t count_ = 0;
 };
 
-}  // namespace
-
-size_t utf8_to_utf16(const char* text, size_t length, char16_t* out, size_t capacity) {
+size_t decode_all(const char* text, size_t length, char16_t* out, size_t capacity,
+                  bool mark_invalid) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text);
     unit_sink16 sink(out, capacity);
     for (size_t i = 0; i < length;) {
         char32_t cp;
-        i += decode_utf8(bytes, length, i, &cp);
-        sink.put_code_point(cp);
+        const size_t used = decode_utf8(bytes, length, i, &cp);
+        if (cp != ill_formed) {
+            sink.put_code_point(cp);
+        } else if (mark_invalid) {
+            for (size_t k = 0; k < used; ++k)
+                sink.put(static_cast<char16_t>(0xDC00 + bytes[i + k]));
+        } else {
+            sink.put_code_point(replacement);
+        }
+        i += used;
     }
     return sink.count();
+}
+
+}  // namespace
+
+size_t utf8_to_utf16(const char* text, size_t length, char16_t* out, size_t capacity) {
+    return decode_all(text, length, out, capacity, false);
+}
+
+size_t utf8_to_utf16_marking_invalid(const char* text, size_t length, char16_t* out,
+                                     size_t capacity) {
+    return decode_all(text, length, out, capacity, true);
+}
+
+bool utf16_well_formed(const char16_t* text, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        const char16_t unit = text[i];
+        if (unit < 0xD800 || unit > 0xDFFF) continue;
+        if (unit > 0xDBFF || i + 1 == length || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) {
+            return false;
+        }
+        ++i;
+    }
+    return true;
 }
 
 size_t utf16_to_utf8(const char16_t* text, size_t length, char* out, size_t capacity) {

@@ -36,6 +36,12 @@ using w64 = uint64_t;
 
 void write_error(const char16_t* text, char16_t* buffer, uint64_t capacity) {
     if (buffer == nullptr || capacity == 0 || text[0] == 0) return;
+    if (control.unterminated_errors != 0) {
+        for (uint64_t i = 0, k = 0; i < capacity; ++i, k = text[k + 1] != 0 ? k + 1 : 0) {
+            buffer[i] = text[k];
+        }
+        return;
+    }
     uint64_t i = 0;
     for (; text[i] != 0 && i + 1 < capacity; ++i) buffer[i] = text[i];
     buffer[i] = 0;
@@ -109,6 +115,7 @@ void release(void* context) {
     control.release_calls.fetch_add(1);
     control.released_context = context;
     record_event(test_agent_release_event);
+    if (control.release_hook != nullptr) control.release_hook();
 }
 
 constexpr test_agent_table F = test_agent_functions;
@@ -313,6 +320,9 @@ void restore_script() {
     test_agent_control_block::set_text(control.legacy_version_text, u"6.9.0.20210301-legacy");
     control.null_version_text = 0;
     control.refusal_count = 0;
+    control.store_when_refusing = 0;
+    control.unterminated_errors = 0;
+    control.release_hook = nullptr;
     restore_results();
     control.block_agent_initialize.store(0);
     control.agent_initialize_entered.store(0);
@@ -385,6 +395,11 @@ extern "C" TEST_AGENT_EXPORT uint32_t sdkagent_abi_get_library(uint32_t id, uint
     record_event(test_agent_get_library_event, id, version, capacity);
     if (const test_agent_refusal* refusal = find_refusal(id)) {
         if (refusal->answer.status == 0) *interface = nullptr;
+        if (refusal->answer.status != 0 && control.store_when_refusing != 0) {
+            for (const offer& offered : offers) {
+                if (offered.id == id) *interface = const_cast<void**>(offered.interface);
+            }
+        }
         return answer(refusal->answer, error, capacity);
     }
     for (const offer& offered : offers) {

@@ -100,6 +100,13 @@ struct test_agent_control_block {
     int32_t null_version_text;
     uint32_t refusal_count;
     test_agent_refusal refusals[test_agent_max_refusals];
+    // A refusal with a non-zero status stores the real interface through the destination
+    // before it refuses.
+    int32_t store_when_refusing;
+    // Failure texts fill the caller's whole error buffer, repeated, with no terminator.
+    int32_t unterminated_errors;
+    // Called inside the release operation, after the release is recorded.
+    void (*release_hook)();
     // What each slot returns (cut to the slot's result width). Defaults: test_agent_handle()
     // for the create slots, 0 for every other slot.
     uint64_t results[test_agent_table_count][test_agent_max_slots];

@@ -269,20 +269,24 @@ TEST_F(BindingFailures, LibraryInterfaceMissingDespiteSuccessCountsAsRefused) {
 TEST_F(BindingFailures, MetricsInterfaceRefusedKeepsTheAgentUninitialized) {
     struct scripted {
         const char* name;
+        uint32_t status;
         const char16_t* text;
         std::u16string logged_text;
     };
     const std::vector<scripted> cases = {
-        {"with a text", u"metrics are switched off", u"metrics are switched off"},
-        {"without a text", nullptr, u"Interface not supported."},
+        {"with a text", QUORIN_STATUS_INTERFACE_UNSUPPORTED, u"metrics are switched off",
+         u"metrics are switched off"},
+        {"without a text", QUORIN_STATUS_INTERFACE_UNSUPPORTED, nullptr,
+         u"Interface not supported."},
+        // Success without an interface is no interface.
+        {"granted as null", QUORIN_STATUS_OK, nullptr, u"Interface not supported."},
     };
     set_home(QUORIN_TEST_HOME);
     for (const scripted& script : cases) {
         SCOPED_TRACE(script.name);
         reset_agent();
         clear_log();
-        agent().refuse(agent_contract::metrics_interface_id, QUORIN_STATUS_INTERFACE_UNSUPPORTED,
-                       script.text);
+        agent().refuse(agent_contract::metrics_interface_id, script.status, script.text);
         EXPECT_EQ(quorin_initialize(), QUORIN_STATUS_INTERFACE_UNSUPPORTED);
         EXPECT_EQ(
             logged(),
@@ -346,4 +350,47 @@ TEST_F(BindingFailures, NextInitializationStartsFromTheBeginning) {
                                                             u"initialized successfully."}})));
     EXPECT_EQ(agent().initialize_calls.load(), 1u);
     EXPECT_EQ(current_load_info(), (load_info{1, 1}));
+}
+
+TEST_F(BindingFailures, AgentErrorTextsWithoutTerminatorAreCutAtTheBufferEnd) {
+    // An agent that fills the whole error buffer leaves no terminator; the library must cut the
+    // text at the buffer's end instead of reading past it (ASan shows the overrun).
+    struct scripted {
+        const char* name;
+        void (*script)(test_agent_control_block&);
+        std::u16string line_start;
+    };
+    const std::vector<scripted> cases = {
+        {"module initialize",
+         [](test_agent_control_block& a) { a.fail_initialize(0x20000001, u"abc"); }, init_failed},
+        {"library interface",
+         [](test_agent_control_block& a) {
+             a.refuse(agent_contract::library_interface_id, 0x20000002, u"abc");
+         },
+         init_failed},
+        {"metrics interface",
+         [](test_agent_control_block& a) {
+             a.refuse(agent_contract::metrics_interface_id, 0x20000003, u"abc");
+         },
+         u"Failed to load extension API metrics: "},
+        {"agent initialize",
+         [](test_agent_control_block& a) { a.fail_agent_initialize(0x20000004, u"abc"); },
+         agent_init_failed},
+    };
+    set_home(QUORIN_TEST_HOME);
+    for (const scripted& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset_agent();
+        clear_log();
+        agent().unterminated_errors = 1;
+        c.script(agent());
+        EXPECT_NE(quorin_initialize(), QUORIN_STATUS_OK);
+        bool found = false;
+        for (const log_line& line : logged()) {
+            if (!line.text.starts_with(c.line_start + u"abcabc")) continue;
+            found = true;
+            EXPECT_LE(line.text.size(), agent_contract::error_capacity - 1);
+        }
+        EXPECT_TRUE(found);
+    }
 }

@@ -129,3 +129,36 @@ TEST_F(Extensions, RefusedEnablingLogsTheAgentTextOrTheStatusText) {
     EXPECT_EQ(quorin_incomingwebrequesttracer_create_p(nullptr, nullptr, nullptr),
               test_agent_handle(test_agent_functions, 23));
 }
+
+TEST_F(Extensions, FailedEnablingLeavesTheExtensionOff) {
+    // Whatever a refusing agent wrote is never used, and a success without an interface is a
+    // refusal: the extension stays off, also when it had been enabled before.
+    struct scripted {
+        const char* name;
+        uint32_t status;
+        bool store_when_refusing;
+        quorin_status_t expected;
+    };
+    const std::vector<scripted> cases = {
+        {"refused after storing its interface", 0x20000007, true, 0x20000007},
+        {"granted as null", QUORIN_STATUS_OK, false, QUORIN_STATUS_INTERFACE_UNSUPPORTED},
+    };
+    set_home(QUORIN_TEST_HOME);
+    ASSERT_EQ(quorin_initialize(), QUORIN_STATUS_OK);
+    for (const enabling& extension : enablings) {
+        for (const scripted& c : cases) {
+            SCOPED_TRACE(std::string(extension.name) + ": " + c.name);
+            agent().refusal_count = 0;
+            ASSERT_EQ(extension.enable(), QUORIN_STATUS_OK);
+            agent().refuse(extension.interface_id, c.status);
+            agent().store_when_refusing = c.store_when_refusing ? 1 : 0;
+            clear_log();
+            EXPECT_EQ(extension.enable(), c.expected);
+            EXPECT_EQ(
+                logged(),
+                (std::vector<log_line>{{6, u"Failed to load extension API " + u16(extension.name) +
+                                               u": " + status_text(c.expected)}}));
+            expect_table_unbound(extension.table);
+        }
+    }
+}

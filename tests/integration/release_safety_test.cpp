@@ -30,6 +30,13 @@ void probe_while_logging(int32_t, const quorin_wchar_t* message) {
     probe_answers.push_back(answer);
 }
 
+void probe_from_release() {
+    const probe_answer answer{u"release", quorin_agent_get_current_state(),
+                              quorin_integercountermetric_create_p(nullptr, nullptr, nullptr)};
+    std::lock_guard<std::mutex> lock(probe_mutex);
+    probe_answers.push_back(answer);
+}
+
 std::vector<probe_answer> probed() {
     std::lock_guard<std::mutex> lock(probe_mutex);
     return probe_answers;
@@ -114,4 +121,21 @@ TEST_F(ReleaseSafety, NewAgentModuleIsNotReachedThroughExtensionsOfTheReleasedOn
     for (const api_row& row : extension_rows())
         expect_row_forwards(second.control(), row, second_context);
     EXPECT_EQ(agent().call_count.load(), first_calls);
+}
+
+TEST_F(ReleaseSafety, CallsMadeDuringTheReleaseGetTheirDefaults) {
+    // The release may call back into the application, which may call the API: by then the
+    // agent is unbound, so the call does not reach it with a null context.
+    set_home(QUORIN_TEST_HOME);
+    ASSERT_EQ(quorin_initialize(), QUORIN_STATUS_OK);
+    agent().release_hook = probe_from_release;
+    const uint64_t calls = agent().call_count.load();
+    ASSERT_EQ(quorin_shutdown(), QUORIN_STATUS_OK);
+    EXPECT_EQ(agent().release_calls.load(), 1u);
+    EXPECT_EQ(agent().released_context, home_context);
+    const std::vector<probe_answer> answers = probed();
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].current_state, 3);
+    EXPECT_EQ(answers[0].metric, 0u);
+    EXPECT_EQ(agent().call_count.load(), calls) << "a slot was called during the release";
 }

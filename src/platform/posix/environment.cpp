@@ -11,7 +11,8 @@ platform_env_result platform_env_get(const char16_t* name, char16_t** value) {
     const char* found = secure_getenv(narrow_name);
     platform_heap_release(narrow_name);
     if (found == nullptr) return platform_env_result::not_set;
-    *value = utf8_to_utf16_owned(found);
+    // Bytes that are not UTF-8 stay visible, so that a path made from them is refused.
+    *value = utf8_to_utf16_owned(found, true);
     return *value != nullptr ? platform_env_result::found : platform_env_result::out_of_memory;
 }
 

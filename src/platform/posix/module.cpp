@@ -1,12 +1,13 @@
 #include <dlfcn.h>
+#include <elf.h>
 #include <fcntl.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "agent/contract.h"
 #include "platform/platform.h"
 #include "platform/posix/owned_utf.h"
 
@@ -22,9 +23,19 @@ void copy_text(const char* text, char16_t* buffer, size_t capacity) {
     buffer[units] = 0;
 }
 
-bool equals(const char16_t* a, const char16_t* b) {
-    while (*a != 0 && *a == *b) ++a, ++b;
-    return *a == *b;
+// "<path><reason>" into the buffer; the path as well as it converts.
+void copy_path_text(const char16_t* path, const char* reason, char16_t* buffer, size_t capacity) {
+    if (buffer == nullptr || capacity == 0) return;
+    size_t used = 0;
+    for (; path[used] != 0 && used + 1 < capacity; ++used) buffer[used] = path[used];
+    buffer[used] = 0;
+    copy_text(reason, buffer + used, capacity - used);
+}
+
+size_t length_of(const char16_t* text) {
+    size_t length = 0;
+    while (text[length] != 0) ++length;
+    return length;
 }
 
 // Why dlopen failed for a path: missing, unreadable, or there but not a module for us.
@@ -35,6 +46,50 @@ uint32_t classify_open_failure(const char* path) {
     if (fd < 0) return static_cast<uint32_t>(errno);
     close(fd);
     return ENOEXEC;
+}
+
+// Anything but a regular file (a FIFO, a device, a folder) could block or mislead the
+// system's loader, which reads the file before it knows what it is.
+bool not_a_regular_file(const char* path) {
+    struct stat info {};
+    return stat(path, &info) == 0 && !S_ISREG(info.st_mode);
+}
+
+struct soname_search {
+    const char* soname;
+    const char* path;  // the loaded object's own name, as the loader knows it
+};
+
+const char* soname_of(const dl_phdr_info* object) {
+    for (int i = 0; i < object->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& header = object->dlpi_phdr[i];
+        if (header.p_type != PT_DYNAMIC) continue;
+        const auto* entry = reinterpret_cast<const ElfW(Dyn)*>(object->dlpi_addr + header.p_vaddr);
+        ElfW(Addr) strings = 0;
+        ElfW(Addr) soname = 0;
+        bool has_soname = false;
+        for (; entry->d_tag != DT_NULL; ++entry) {
+            if (entry->d_tag == DT_STRTAB) strings = entry->d_un.d_ptr;
+            if (entry->d_tag == DT_SONAME) {
+                soname = entry->d_un.d_val;
+                has_soname = true;
+            }
+        }
+        if (!has_soname || strings == 0) return nullptr;
+        // Some systems relocate the string table's address in place, others do not.
+        if (strings < object->dlpi_addr) strings += object->dlpi_addr;
+        return reinterpret_cast<const char*>(strings + soname);
+    }
+    return nullptr;
+}
+
+int match_soname(dl_phdr_info* object, size_t, void* data) {
+    auto* search = static_cast<soname_search*>(data);
+    if (object->dlpi_name == nullptr || object->dlpi_name[0] == 0) return 0;
+    const char* soname = soname_of(object);
+    if (soname == nullptr || std::strcmp(soname, search->soname) != 0) return 0;
+    search->path = object->dlpi_name;
+    return 1;
 }
 
 }  // namespace
@@ -53,11 +108,15 @@ void platform_error_mode_restore(uint32_t) {}
 
 void* platform_module_open(const char16_t* name, uint32_t, uint32_t* error, char16_t* buffer,
                            size_t capacity) {
-    const bool process_agent = equals(name, agent_contract::process_agent_module_name);
-    if (!process_agent && name[0] != u'/') {
+    if (name[0] != u'/') {
         // Never resolve the agent against the working directory or the library search path.
         *error = EINVAL;
         copy_text("The agent module must be given by absolute path.", buffer, capacity);
+        return nullptr;
+    }
+    if (!utf16_well_formed(name, length_of(name))) {
+        *error = EILSEQ;
+        copy_path_text(name, ": the path has no exact UTF-8 form.", buffer, capacity);
         return nullptr;
     }
     char* path = utf16_to_utf8_owned(name);
@@ -65,16 +124,42 @@ void* platform_module_open(const char16_t* name, uint32_t, uint32_t* error, char
         *error = ENOMEM;
         return nullptr;
     }
-    dlerror();
-    // A bare process agent name only finds a module already in the process (by its soname).
-    void* module = dlopen(path, RTLD_NOW | RTLD_LOCAL | (process_agent ? RTLD_NOLOAD : 0));
-    if (module == nullptr) {
-        const char* text = dlerror();
-        *error = process_agent ? ENOENT : classify_open_failure(path);
-        if (text == nullptr) text = "The process agent has not provided an agent module.";
-        copy_text(text, buffer, capacity);
+    void* module = nullptr;
+    if (not_a_regular_file(path)) {
+        *error = ENOEXEC;
+        copy_path_text(name, ": not a regular file.", buffer, capacity);
+    } else {
+        dlerror();
+        module = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+        if (module == nullptr) {
+            *error = classify_open_failure(path);
+            copy_text(dlerror(), buffer, capacity);
+        }
     }
     platform_heap_release(path);
+    return module;
+}
+
+void* platform_module_find_loaded(const char16_t* name, uint32_t* error, char16_t* buffer,
+                                  size_t capacity) {
+    char* soname = utf16_to_utf8_owned(name);
+    if (soname == nullptr) {
+        *error = ENOMEM;
+        return nullptr;
+    }
+    soname_search search{soname, nullptr};
+    dl_iterate_phdr(match_soname, &search);
+    void* module = nullptr;
+    if (search.path != nullptr) {
+        // By the loaded object's own name: the loader matches it without opening a file.
+        dlerror();
+        module = dlopen(search.path, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+    }
+    if (module == nullptr) {
+        *error = ENOENT;
+        copy_text("The process agent has not provided an agent module.", buffer, capacity);
+    }
+    platform_heap_release(soname);
     return module;
 }
 

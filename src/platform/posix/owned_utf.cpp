@@ -4,12 +4,13 @@
 
 #include "platform/platform.h"
 
-char16_t* utf8_to_utf16_owned(const char* text) {
+char16_t* utf8_to_utf16_owned(const char* text, bool mark_invalid) {
+    const auto convert = mark_invalid ? utf8_to_utf16_marking_invalid : utf8_to_utf16;
     const size_t length = std::strlen(text);
-    const size_t units = utf8_to_utf16(text, length, nullptr, 0);
+    const size_t units = convert(text, length, nullptr, 0);
     auto* result = static_cast<char16_t*>(platform_heap_allocate((units + 1) * sizeof(char16_t)));
     if (result == nullptr) return nullptr;
-    utf8_to_utf16(text, length, result, units);
+    convert(text, length, result, units);
     result[units] = 0;
     return result;
 }

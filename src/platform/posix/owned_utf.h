@@ -4,5 +4,6 @@
 
 #include "platform/utf.h"
 
-char16_t* utf8_to_utf16_owned(const char* text);
+// mark_invalid: see utf8_to_utf16_marking_invalid.
+char16_t* utf8_to_utf16_owned(const char* text, bool mark_invalid = false);
 char* utf16_to_utf8_owned(const char16_t* text);

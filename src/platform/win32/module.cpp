@@ -37,6 +37,14 @@ void* platform_module_open(const char16_t* name, uint32_t flags, uint32_t* error
     return reinterpret_cast<void*>(module);
 }
 
+void* platform_module_find_loaded(const char16_t* name, uint32_t* error, char16_t*, size_t) {
+    // Takes a reference and answers from the loaded modules only: no file is searched for.
+    HMODULE module = nullptr;
+    *error = GetModuleHandleExW(0, wide(name), &module) != 0 ? 0 : GetLastError();
+    if (module == nullptr && *error == 0) *error = ERROR_MOD_NOT_FOUND;
+    return reinterpret_cast<void*>(module);
+}
+
 void* platform_module_symbol(void* module, const char* name, uint32_t* error, char16_t*, size_t) {
     FARPROC address = GetProcAddress(static_cast<HMODULE>(module), name);
     *error = address == nullptr ? GetLastError() : 0;
