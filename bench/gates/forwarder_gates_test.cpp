@@ -33,7 +33,7 @@ std::string symbol_of(const std::string& word) {
         {"tracer_ext_interface", offsetof(agent_values, tracer_ext)},
     };
     const size_t offset = offsets.at(word);
-    char suffix[16] = "";
+    char suffix[32] = "";
     if (offset != 0) std::snprintf(suffix, sizeof suffix, "+0x%zx", offset);
     return "agent_reach" + std::string(suffix);
 }
