@@ -1,0 +1,8 @@
+#include "fork_hook.h"
+
+namespace otel {
+
+int fork_child_hook_add(fork_child_function, void*) { return -1; }
+void fork_child_hook_remove(int) {}
+
+}  // namespace otel
