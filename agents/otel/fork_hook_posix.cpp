@@ -1,4 +1,5 @@
 #include <pthread.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <mutex>
@@ -38,6 +39,8 @@ int fork_child_hook_add(fork_child_function function, void* context) {
     }
     return -1;
 }
+
+uint64_t current_process_id() { return static_cast<uint64_t>(getpid()); }
 
 void fork_child_hook_remove(int token) {
     std::lock_guard<std::mutex> lock(hooks_mutex);

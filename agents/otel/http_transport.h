@@ -18,13 +18,14 @@ struct http_request {
     std::string_view content_type = "application/x-protobuf";
     std::string_view body;
     std::chrono::steady_clock::time_point deadline;
+    size_t response_limit = 64 * 1024;  // bytes of the answer's body kept
 };
 
 struct http_response {
     int status = 0;           // 0: no answer (see error)
     std::string error;        // why there is no answer
     std::string retry_after;  // the Retry-After header, if any
-    std::string body;         // the first 64 KiB
+    std::string body;         // up to the request's response_limit
 };
 
 class http_transport {

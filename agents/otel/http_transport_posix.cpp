@@ -12,13 +12,16 @@ namespace otel {
 
 namespace {
 
-constexpr size_t body_limit = 64 * 1024;
+struct body_sink {
+    http_response* response;
+    size_t limit;
+};
 
 size_t collect_body(char* data, size_t size, size_t count, void* user) {
-    auto* response = static_cast<http_response*>(user);
+    auto* sink = static_cast<body_sink*>(user);
     const size_t bytes = size * count;
-    const size_t room = body_limit - std::min(body_limit, response->body.size());
-    response->body.append(data, std::min(bytes, room));
+    const size_t room = sink->limit - std::min(sink->limit, sink->response->body.size());
+    sink->response->body.append(data, std::min(bytes, room));
     return bytes;
 }
 
@@ -99,7 +102,8 @@ http_response http_transport::post(const http_request& request) {
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(remaining.count()));
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, collect_body);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &response);
+    body_sink sink{&response, request.response_limit};
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, collect_header);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &response);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");

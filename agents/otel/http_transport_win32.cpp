@@ -13,8 +13,6 @@ namespace otel {
 
 namespace {
 
-constexpr size_t body_limit = 64 * 1024;
-
 std::wstring widen(std::string_view text) {
     if (text.empty()) return {};
     const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
@@ -124,9 +122,10 @@ http_response http_transport::post(const http_request& request) {
         }
         char buffer[4096];
         DWORD read = 0;
-        while (response.body.size() < body_limit &&
+        const size_t limit = request.response_limit;
+        while (response.body.size() < limit &&
                WinHttpReadData(handle, buffer, sizeof buffer, &read) && read > 0) {
-            response.body.append(buffer, std::min<size_t>(read, body_limit - response.body.size()));
+            response.body.append(buffer, std::min<size_t>(read, limit - response.body.size()));
         }
     }
     state_->close_request();

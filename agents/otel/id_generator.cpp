@@ -1,5 +1,7 @@
 #include "id_generator.h"
 
+#include "fork_hook.h"
+
 #include <chrono>
 #include <random>
 
@@ -18,6 +20,16 @@ void store_big_endian(uint64_t value, uint8_t* out) {
     for (int i = 7; i >= 0; --i, value >>= 8) out[i] = static_cast<uint8_t>(value);
 }
 }  // namespace
+
+id_generator::id_generator() : id_generator(0) { reseed(); }
+
+id_generator::id_generator(uint64_t seed) : state_(seed) {
+    fork_hook_ = fork_child_hook_add(
+        [](void* self) { static_cast<id_generator*>(self)->perturb(current_process_id()); },
+        this);
+}
+
+id_generator::~id_generator() { fork_child_hook_remove(fork_hook_); }
 
 void id_generator::reseed() {
     std::random_device entropy;

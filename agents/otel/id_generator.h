@@ -1,5 +1,6 @@
 // Trace and span ids: a SplitMix64 sequence shared by all threads (one atomic addition per
-// 64 bits), seeded from the operating system's entropy. Never returns a zero id.
+// 64 bits), seeded from the operating system's entropy. Never returns a zero id. A fork child
+// continues on a sequence of its own.
 #pragma once
 
 #include <atomic>
@@ -11,7 +12,11 @@ namespace otel {
 
 class id_generator {
   public:
-    id_generator() { reseed(); }
+    id_generator();
+    explicit id_generator(uint64_t seed);  // a known sequence, for tests
+    ~id_generator();
+    id_generator(const id_generator&) = delete;
+    id_generator& operator=(const id_generator&) = delete;
 
     trace_id new_trace_id();
     span_id new_span_id();
@@ -26,6 +31,7 @@ class id_generator {
 
   private:
     std::atomic<uint64_t> state_{0};
+    int fork_hook_ = -1;  // perturbs the child's copy with its process id
 };
 
 }  // namespace otel
