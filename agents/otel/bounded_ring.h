@@ -18,7 +18,8 @@ class bounded_ring {
         while (capacity < minimum_capacity) capacity *= 2;
         cells_ = std::make_unique<cell[]>(capacity);
         mask_ = capacity - 1;
-        for (size_t i = 0; i < capacity; ++i) cells_[i].sequence.store(i, std::memory_order_relaxed);
+        for (size_t i = 0; i < capacity; ++i)
+            cells_[i].sequence.store(i, std::memory_order_relaxed);
     }
 
     bool push(T* value) {
@@ -48,8 +49,8 @@ class bounded_ring {
         for (;;) {
             cell& c = cells_[position & mask_];
             const size_t sequence = c.sequence.load(std::memory_order_acquire);
-            const auto difference = static_cast<std::ptrdiff_t>(sequence) -
-                                    static_cast<std::ptrdiff_t>(position + 1);
+            const auto difference =
+                static_cast<std::ptrdiff_t>(sequence) - static_cast<std::ptrdiff_t>(position + 1);
             if (difference == 0) {
                 if (head_.compare_exchange_weak(position, position + 1,
                                                 std::memory_order_relaxed)) {

@@ -62,8 +62,8 @@ struct exporter::engine {
     uint64_t flush_wanted = 0;     // guarded by mutex, as are the next two
     uint64_t flush_served = 0;
     bool stopping = false;
-    std::atomic<bool> closed{false};    // no more spans accepted
-    std::atomic<bool> aborting{false};  // give up what is under way
+    std::atomic<bool> closed{false};        // no more spans accepted
+    std::atomic<bool> aborting{false};      // give up what is under way
     std::atomic<int64_t> stop_deadline{0};  // clock ticks; 0: none
 
     counter exported, rejected, failed, left_behind, metrics_exported, metrics_failed, attempts;
@@ -157,8 +157,8 @@ void exporter::engine::export_metrics(std::vector<metric_record>& metrics, std::
     }
 }
 
-bool exporter::engine::deliver(const url& target, const std::string& body,
-                               counter& rejected_count, counter& failed_count, uint64_t items) {
+bool exporter::engine::deliver(const url& target, const std::string& body, counter& rejected_count,
+                               counter& failed_count, uint64_t items) {
     const clock::time_point deadline = attempt_deadline();
     for (int attempt = 1;; ++attempt) {
         http_request request;
@@ -178,9 +178,9 @@ bool exporter::engine::deliver(const url& target, const std::string& body,
             rejected_count.add(items);
             return false;
         }
-        const auto delay = retry_delay(options.retry, attempt,
-                                       parse_retry_after(response.retry_after, unix_seconds_now()),
-                                       jitter.next());
+        const auto delay =
+            retry_delay(options.retry, attempt,
+                        parse_retry_after(response.retry_after, unix_seconds_now()), jitter.next());
         if (aborting.load() || clock::now() + delay >= deadline) {
             failed_count.add(items);
             return false;
@@ -335,11 +335,11 @@ void exporter::shutdown() {
     const exporter_stats totals = stats();
     if (options_.warn && (totals.spans_dropped | totals.spans_rejected | totals.spans_failed)) {
         try {
-            options_.warn("OpenTelemetry export at shutdown: " +
-                          std::to_string(totals.spans_exported) + " spans sent, " +
-                          std::to_string(totals.spans_dropped) + " dropped, " +
-                          std::to_string(totals.spans_rejected) + " refused, " +
-                          std::to_string(totals.spans_failed) + " not delivered");
+            options_.warn(
+                "OpenTelemetry export at shutdown: " + std::to_string(totals.spans_exported) +
+                " spans sent, " + std::to_string(totals.spans_dropped) + " dropped, " +
+                std::to_string(totals.spans_rejected) + " refused, " +
+                std::to_string(totals.spans_failed) + " not delivered");
         } catch (...) {
         }
     }

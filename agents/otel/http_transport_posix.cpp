@@ -141,7 +141,8 @@ http_response http_transport::post(const http_request& request) {
         response.status = static_cast<int>(status);
     } else {
         response.status = 0;
-        response.error = result == CURLE_ABORTED_BY_CALLBACK ? "aborted" : curl_easy_strerror(result);
+        response.error =
+            result == CURLE_ABORTED_BY_CALLBACK ? "aborted" : curl_easy_strerror(result);
         response.body.clear();
     }
     return response;

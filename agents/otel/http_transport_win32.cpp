@@ -15,17 +15,15 @@ namespace {
 
 std::wstring widen(std::string_view text) {
     if (text.empty()) return {};
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0);
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                        length);
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
     return out;
 }
 
 std::string failure(const char* what) {
-    return std::string("WinHTTP ") + what + " failed with error " +
-           std::to_string(GetLastError());
+    return std::string("WinHTTP ") + what + " failed with error " + std::to_string(GetLastError());
 }
 
 }  // namespace
@@ -80,9 +78,9 @@ http_response http_transport::post(const http_request& request) {
         response.error = failure("connect");
         return response;
     }
-    HINTERNET handle = WinHttpOpenRequest(
-        connection, L"POST", widen(target.path).c_str(), nullptr, WINHTTP_NO_REFERER,
-        WINHTTP_DEFAULT_ACCEPT_TYPES, target.scheme == "https" ? WINHTTP_FLAG_SECURE : 0);
+    HINTERNET handle = WinHttpOpenRequest(connection, L"POST", widen(target.path).c_str(), nullptr,
+                                          WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                          target.scheme == "https" ? WINHTTP_FLAG_SECURE : 0);
     if (handle == nullptr) {
         response.error = failure("open request");
         WinHttpCloseHandle(connection);
@@ -94,6 +92,10 @@ http_response http_transport::post(const http_request& request) {
     }
     if (state_->aborted.load()) state_->close_request();
     WinHttpSetTimeouts(handle, timeout, timeout, timeout, timeout);
+    // Waiting for the answer's headers has a limit of its own (90 s unless set).
+    DWORD response_timeout = static_cast<DWORD>(timeout);
+    WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout,
+                     sizeof response_timeout);
 
     std::string headers = "Content-Type: " + std::string(request.content_type) + "\r\n";
     for (const key_value_text& header : request.headers) {
@@ -114,8 +116,8 @@ http_response http_transport::post(const http_request& request) {
         response.status = static_cast<int>(status);
         wchar_t retry_after[128];
         length = sizeof retry_after;
-        if (WinHttpQueryHeaders(handle, WINHTTP_QUERY_CUSTOM, L"Retry-After", retry_after,
-                                &length, WINHTTP_NO_HEADER_INDEX)) {
+        if (WinHttpQueryHeaders(handle, WINHTTP_QUERY_CUSTOM, L"Retry-After", retry_after, &length,
+                                WINHTTP_NO_HEADER_INDEX)) {
             for (DWORD i = 0; i < length / sizeof(wchar_t); ++i) {
                 response.retry_after.push_back(static_cast<char>(retry_after[i]));
             }

@@ -25,8 +25,7 @@ id_generator::id_generator() : id_generator(0) { reseed(); }
 
 id_generator::id_generator(uint64_t seed) : state_(seed) {
     fork_hook_ = fork_child_hook_add(
-        [](void* self) { static_cast<id_generator*>(self)->perturb(current_process_id()); },
-        this);
+        [](void* self) { static_cast<id_generator*>(self)->perturb(current_process_id()); }, this);
 }
 
 id_generator::~id_generator() { fork_child_hook_remove(fork_hook_); }

@@ -16,9 +16,9 @@ constexpr uint32_t metric_name = 1, metric_description = 2, metric_unit = 3, met
 constexpr uint32_t data_points = 1, aggregation_temporality = 2, sum_is_monotonic = 3;
 constexpr uint32_t number_start = 2, number_time = 3, number_as_double = 4, number_as_int = 6,
                    number_attributes = 7;
-constexpr uint32_t histogram_start = 2, histogram_time = 3, histogram_count = 4,
-                   histogram_sum = 5, histogram_bucket_counts = 6, histogram_bounds = 7,
-                   histogram_attributes = 9, histogram_min = 11, histogram_max = 12;
+constexpr uint32_t histogram_start = 2, histogram_time = 3, histogram_count = 4, histogram_sum = 5,
+                   histogram_bucket_counts = 6, histogram_bounds = 7, histogram_attributes = 9,
+                   histogram_min = 11, histogram_max = 12;
 }  // namespace field
 
 void write_number_point(protobuf_writer& w, const number_point& point) {

@@ -161,7 +161,7 @@ struct histogram_point {
     double sum = 0;
     double min = 0;  // min and max are sent only when count > 0
     double max = 0;
-    std::vector<double> bounds;          // explicit bucket bounds, ascending
+    std::vector<double> bounds;           // explicit bucket bounds, ascending
     std::vector<uint64_t> bucket_counts;  // bounds.size() + 1 entries, or none
 };
 
@@ -171,9 +171,9 @@ struct metric_record {
     std::string unit;
     metric_type type = metric_type::sum;
     temporality aggregation = temporality::cumulative;  // sums and histograms
-    bool monotonic = true;                               // sums
-    std::vector<number_point> numbers;                   // sums and gauges
-    std::vector<histogram_point> histograms;             // histograms
+    bool monotonic = true;                              // sums
+    std::vector<number_point> numbers;                  // sums and gauges
+    std::vector<histogram_point> histograms;            // histograms
 };
 
 }  // namespace otel

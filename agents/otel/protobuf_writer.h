@@ -89,7 +89,7 @@ class protobuf_writer {
         }
         char bytes[10];
         size_t n = 0;
-        for (uint64_t value = length; ; value >>= 7) {
+        for (uint64_t value = length;; value >>= 7) {
             bytes[n++] = static_cast<char>(value >= 0x80 ? (value | 0x80) : value);
             if (value < 0x80) break;
         }

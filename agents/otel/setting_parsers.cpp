@@ -15,13 +15,13 @@ bool is_control_or_space(char c) {
 }
 
 bool is_host_char(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '.' || c == '-' || c == '_' || c == '~' || c == '%';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '-' || c == '_' || c == '~' || c == '%';
 }
 
 bool is_ipv6_char(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') ||
-           c == ':' || c == '.';
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' ||
+           c == '.';
 }
 
 // RFC 9110 token characters: what a header name may hold.
@@ -187,7 +187,8 @@ std::vector<key_value_text> parse_key_value_list(std::string_view text, key_valu
             bool token = true;
             for (char c : key) token = token && is_token_char(c);
             bool clean = true;
-            for (char c : *value) clean = clean && (c == '\t' || c == ' ' || !is_control_or_space(c));
+            for (char c : *value)
+                clean = clean && (c == '\t' || c == ' ' || !is_control_or_space(c));
             if (!token) {
                 problem(item, "has a key that is not a header name");
                 continue;

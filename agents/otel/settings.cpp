@@ -25,11 +25,21 @@ struct found {
 
 // The agent's option names; each setting reads the first of its sources that is set.
 constexpr std::string_view option_names[] = {
-    "otel_endpoint",        "otel_traces_endpoint",     "otel_metrics_endpoint",
-    "otel_headers",         "otel_service_name",        "otel_resource_attributes",
-    "otel_timeout",         "otel_bsp_schedule_delay",  "otel_bsp_export_timeout",  "otel_bsp_max_queue_size",
-    "otel_bsp_max_export_batch_size",                   "otel_max_queue_bytes",
-    "otel_traces_sampler",  "otel_traces_sampler_arg",  "otel_metric_export_interval",
+    "otel_endpoint",
+    "otel_traces_endpoint",
+    "otel_metrics_endpoint",
+    "otel_headers",
+    "otel_service_name",
+    "otel_resource_attributes",
+    "otel_timeout",
+    "otel_bsp_schedule_delay",
+    "otel_bsp_export_timeout",
+    "otel_bsp_max_queue_size",
+    "otel_bsp_max_export_batch_size",
+    "otel_max_queue_bytes",
+    "otel_traces_sampler",
+    "otel_traces_sampler_arg",
+    "otel_metric_export_interval",
 };
 
 class sources {
@@ -41,10 +51,9 @@ class sources {
             const std::string text = to_utf8(option);
             const size_t equals = text.find('=');
             const std::string name = text.substr(0, equals);
-            const bool known = std::any_of(std::begin(option_names), std::end(option_names),
-                                           [&](std::string_view n) {
-                                               return equal_ignore_ascii_case(n, name);
-                                           });
+            const bool known =
+                std::any_of(std::begin(option_names), std::end(option_names),
+                            [&](std::string_view n) { return equal_ignore_ascii_case(n, name); });
             if (!known || equals == std::string::npos) {
                 warnings.push_back("the option '" + text + "' is not a setting of the " +
                                    "OpenTelemetry agent; it is ignored");
@@ -79,9 +88,7 @@ class sources {
     std::vector<found> options_;  // origin holds the name as given
 };
 
-std::string describe(const found& source) {
-    return source.origin + " '" + source.value + "'";
-}
+std::string describe(const found& source) { return source.origin + " '" + source.value + "'"; }
 
 void resolve_endpoint(const sources& from, const char* signal_option, const char* signal_variable,
                       std::string_view signal_path, url& out, std::string& error) {
@@ -231,20 +238,20 @@ settings_result resolve_settings(std::span<const std::u16string_view> options,
     resolve_resource(from, s, warnings);
 
     constexpr uint64_t hour_ms = 3600 * 1000;
-    resolve_number(from, "otel_timeout", "OTEL_EXPORTER_OTLP_TIMEOUT", 1, hour_ms,
-                   "milliseconds", s.timeout, warnings);
+    resolve_number(from, "otel_timeout", "OTEL_EXPORTER_OTLP_TIMEOUT", 1, hour_ms, "milliseconds",
+                   s.timeout, warnings);
     milliseconds batch_export_timeout{30000};
     resolve_number(from, "otel_bsp_export_timeout", "OTEL_BSP_EXPORT_TIMEOUT", 1, hour_ms,
                    "milliseconds", batch_export_timeout, warnings);
     s.timeout = std::min(s.timeout, batch_export_timeout);
     resolve_number(from, "otel_bsp_schedule_delay", "OTEL_BSP_SCHEDULE_DELAY", 1, hour_ms,
                    "milliseconds", s.schedule_delay, warnings);
-    resolve_number(from, "otel_bsp_max_queue_size", "OTEL_BSP_MAX_QUEUE_SIZE", 1, 1u << 20,
-                   "spans", s.max_queue_size, warnings);
+    resolve_number(from, "otel_bsp_max_queue_size", "OTEL_BSP_MAX_QUEUE_SIZE", 1, 1u << 20, "spans",
+                   s.max_queue_size, warnings);
     resolve_number(from, "otel_bsp_max_export_batch_size", "OTEL_BSP_MAX_EXPORT_BATCH_SIZE", 1,
                    1u << 20, "spans", s.max_export_batch_size, warnings);
-    resolve_number(from, "otel_max_queue_bytes", nullptr, 4096,
-                   uint64_t{1} << 40, "bytes", s.max_queue_bytes, warnings);
+    resolve_number(from, "otel_max_queue_bytes", nullptr, 4096, uint64_t{1} << 40, "bytes",
+                   s.max_queue_bytes, warnings);
     resolve_number(from, "otel_metric_export_interval", "OTEL_METRIC_EXPORT_INTERVAL", 1,
                    24 * hour_ms, "milliseconds", s.metric_interval, warnings);
     if (s.max_export_batch_size > s.max_queue_size) {

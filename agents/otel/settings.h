@@ -26,7 +26,7 @@ struct settings {
     url traces_endpoint;   // POST target of span batches
     url metrics_endpoint;  // POST target of metric batches
     std::vector<key_value_text> headers;
-    otel::resource resource;      // service.name first, then the configured attributes
+    otel::resource resource;               // service.name first, then the configured attributes
     bool service_name_configured = false;  // else the agent may name the service itself
     // One export with its retries, and flush and release: the smaller of the OTLP timeout
     // and the batch export timeout.

@@ -151,8 +151,9 @@ TEST(OtelExporter, MetricsAreCollectedAndSentOnFlush) {
     const auto requests = rx.requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].path, "/v1/metrics");
-    EXPECT_EQ(requests[0].field("resourceMetrics.0.scopeMetrics.0.metrics.0.sum.dataPoints.0.asInt"),
-              "1");
+    EXPECT_EQ(
+        requests[0].field("resourceMetrics.0.scopeMetrics.0.metrics.0.sum.dataPoints.0.asInt"),
+        "1");
     EXPECT_EQ(exporter.stats().metric_requests_exported, 1u);
 }
 

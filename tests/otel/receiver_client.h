@@ -44,9 +44,10 @@ class receiver {
 }  // namespace otel_test
 
 // In a test: the receiver, or the test is skipped (the test script fails a run with skips).
-#define REQUIRE_RECEIVER(name)                                                          \
-    auto name##_found = otel_test::receiver::from_environment();                        \
-    if (!name##_found) GTEST_SKIP() << "QUORIN_OTEL_RECEIVER is not set (scripts/test " \
-                                       "starts the receiver)";                          \
-    otel_test::receiver& name = *name##_found;                                          \
+#define REQUIRE_RECEIVER(name)                                           \
+    auto name##_found = otel_test::receiver::from_environment();         \
+    if (!name##_found)                                                   \
+        GTEST_SKIP() << "QUORIN_OTEL_RECEIVER is not set (scripts/test " \
+                        "starts the receiver)";                          \
+    otel_test::receiver& name = *name##_found;                           \
     name.reset()

@@ -26,8 +26,8 @@ TEST(RetryPolicy, ClassifiesAnswers) {
 TEST(RetryPolicy, BackOffGrowsWithJitterUpToTheMaximumUnlessTheServerSaysWhen) {
     const otel::retry_options options{milliseconds(100), milliseconds(1000), 2.0};
     const uint64_t lowest = 0, highest = ~uint64_t{0};
-    const std::pair<int, int64_t> rows[] = {{1, 100}, {2, 200}, {3, 400}, {4, 800}, {5, 1000},
-                                            {40, 1000}};
+    const std::pair<int, int64_t> rows[] = {{1, 100}, {2, 200},  {3, 400},
+                                            {4, 800}, {5, 1000}, {40, 1000}};
     for (const auto& [attempt, full] : rows) {
         EXPECT_EQ(otel::retry_delay(options, attempt, {}, lowest).count(), full / 2) << attempt;
         EXPECT_NEAR(otel::retry_delay(options, attempt, {}, highest).count(), full, 1) << attempt;

@@ -116,8 +116,12 @@ TEST(OtelSettings, NumbersAndSamplerFallBackToTheDefaultWithAWarning) {
     EXPECT_EQ(bad.values.max_export_batch_size, 2048u);  // clamped to the queue
     EXPECT_EQ(bad.values.sampler.kind, otel::sampler_kind::parent_based_always_on);
     EXPECT_DOUBLE_EQ(bad.values.sampler.ratio, 1.0);
-    const char* named[] = {"'soon'", "otel_bsp_max_queue_size '0'", "'jaeger_remote'",
-                           "'otel_unknown=1'", "OTEL_TRACES_SAMPLER_ARG '1.5'", "4096",
+    const char* named[] = {"'soon'",
+                           "otel_bsp_max_queue_size '0'",
+                           "'jaeger_remote'",
+                           "'otel_unknown=1'",
+                           "OTEL_TRACES_SAMPLER_ARG '1.5'",
+                           "4096",
                            "OTEL_BSP_EXPORT_TIMEOUT '-1'"};
     ASSERT_EQ(bad.warnings.size(), std::size(named));
     for (const char* text : named) {
@@ -182,8 +186,9 @@ TEST(OtelSettings, HeadersAreDecodedAndUnsafeOnesLeftOut) {
     EXPECT_EQ(result.values.headers, expected);
     EXPECT_EQ(result.warnings.size(), 2u);
     // The option replaces the variable's whole list.
-    EXPECT_EQ(resolve({u"otel_headers=a=1"}, {{"OTEL_EXPORTER_OTLP_HEADERS", "b=2"}}).values.headers,
-              (std::vector<otel::key_value_text>{{"a", "1"}}));
+    EXPECT_EQ(
+        resolve({u"otel_headers=a=1"}, {{"OTEL_EXPORTER_OTLP_HEADERS", "b=2"}}).values.headers,
+        (std::vector<otel::key_value_text>{{"a", "1"}}));
 }
 
 TEST(OtelSettings, UrlParser) {

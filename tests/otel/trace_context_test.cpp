@@ -38,7 +38,8 @@ TEST(TraceContext, TraceparentParsing) {
         {"", false},
         {std::string(valid, 20) + std::string(1, '\0') + std::string(valid + 21), false},
     };
-    for (const row& r : rows) EXPECT_EQ(otel::parse_traceparent(r.text).has_value(), r.accepted) << r.text;
+    for (const row& r : rows)
+        EXPECT_EQ(otel::parse_traceparent(r.text).has_value(), r.accepted) << r.text;
 
     const auto parsed = otel::parse_traceparent(valid);
     ASSERT_TRUE(parsed);

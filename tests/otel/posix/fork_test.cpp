@@ -62,7 +62,8 @@ TEST(OtelFork, AChildGeneratesIdsOfItsOwn) {
     }
     ASSERT_GT(child, 0);
     uint64_t child_id = 0;
-    ASSERT_EQ(read(pipe_ends[0], &child_id, sizeof child_id), static_cast<ssize_t>(sizeof child_id));
+    ASSERT_EQ(read(pipe_ends[0], &child_id, sizeof child_id),
+              static_cast<ssize_t>(sizeof child_id));
     waitpid(child, nullptr, 0);
     close(pipe_ends[0]);
     close(pipe_ends[1]);
