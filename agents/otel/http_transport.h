@@ -28,6 +28,10 @@ struct http_response {
     std::string body;         // up to the request's response_limit
 };
 
+// Milliseconds left for a request that may start: 0 (with the reason in response.error) when
+// it is aborted or its deadline has passed.
+int64_t milliseconds_to_start(const http_request& request, bool aborted, http_response& response);
+
 class http_transport {
   public:
     http_transport();

@@ -75,12 +75,8 @@ http_response http_transport::post(const http_request& request) {
         response.error = "libcurl could not be initialised";
         return response;
     }
-    const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
-        request.deadline - std::chrono::steady_clock::now());
-    if (remaining.count() <= 0 || state_->aborted.load()) {
-        response.error = state_->aborted.load() ? "aborted" : "timed out";
-        return response;
-    }
+    const int64_t remaining = milliseconds_to_start(request, state_->aborted.load(), response);
+    if (remaining == 0) return response;
 
     curl_slist* headers = nullptr;
     const std::string content_type = "Content-Type: " + std::string(request.content_type);
@@ -99,7 +95,7 @@ http_response http_transport::post(const http_request& request) {
     curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
                      static_cast<curl_off_t>(request.body.size()));
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(remaining.count()));
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(remaining));
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, collect_body);
     body_sink sink{&response, request.response_limit};

@@ -63,13 +63,9 @@ http_response http_transport::post(const http_request& request) {
         response.error = "WinHTTP could not be opened";
         return response;
     }
-    const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
-        request.deadline - std::chrono::steady_clock::now());
-    if (remaining.count() <= 0 || state_->aborted.load()) {
-        response.error = state_->aborted.load() ? "aborted" : "timed out";
-        return response;
-    }
-    const int timeout = static_cast<int>(std::min<int64_t>(remaining.count(), 0x7FFFFFFF));
+    const int64_t remaining = milliseconds_to_start(request, state_->aborted.load(), response);
+    if (remaining == 0) return response;
+    const int timeout = static_cast<int>(std::min<int64_t>(remaining, 0x7FFFFFFF));
 
     const url& target = *request.target;
     HINTERNET connection =

@@ -2,25 +2,32 @@
 
 namespace otel::wire {
 
-void write_key_value(protobuf_writer& w, uint32_t field, const key_value& kv) {
-    const size_t outer = w.begin(field);
-    w.string_field(key_value_key, kv.key);
+void write_any_value(protobuf_writer& w, value_type type, std::string_view text, int64_t integer,
+                     double floating, bool boolean) {
+    constexpr uint32_t string_value = 1, bool_value = 2, int_value = 3, double_value = 4;
     const size_t value = w.begin(key_value_value);
-    switch (kv.type) {
+    // Members of a oneof: present even when they hold the default.
+    switch (type) {
         case value_type::string:
-            w.always_string(any_value_string, kv.text);
+            w.always_string(string_value, text);
             break;
         case value_type::integer:
-            w.always_varint(any_value_int, static_cast<uint64_t>(kv.integer));
+            w.always_varint(int_value, static_cast<uint64_t>(integer));
             break;
         case value_type::floating:
-            w.always_double(any_value_double, kv.floating);
+            w.always_double(double_value, floating);
             break;
         case value_type::boolean:
-            w.always_varint(any_value_bool, kv.boolean ? 1 : 0);
+            w.always_varint(bool_value, boolean ? 1 : 0);
             break;
     }
     w.end(value);
+}
+
+void write_key_value(protobuf_writer& w, uint32_t field, const key_value& kv) {
+    const size_t outer = w.begin(field);
+    w.string_field(key_value_key, kv.key);
+    write_any_value(w, kv.type, kv.text, kv.integer, kv.floating, kv.boolean);
     w.end(outer);
 }
 

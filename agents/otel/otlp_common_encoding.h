@@ -9,13 +9,12 @@
 namespace otel::wire {
 
 // Field numbers of the messages used in more than one place.
-inline constexpr uint32_t any_value_string = 1;
-inline constexpr uint32_t any_value_bool = 2;
-inline constexpr uint32_t any_value_int = 3;
-inline constexpr uint32_t any_value_double = 4;
 inline constexpr uint32_t key_value_key = 1;
 inline constexpr uint32_t key_value_value = 2;
 
+// An AnyValue of one of the scalar types (field 2 of KeyValue).
+void write_any_value(protobuf_writer& w, value_type type, std::string_view text, int64_t integer,
+                     double floating, bool boolean);
 void write_key_value(protobuf_writer& w, uint32_t field, const key_value& kv);
 void write_key_values(protobuf_writer& w, uint32_t field, const std::vector<key_value>& list);
 // Resource (field 1 of ResourceSpans and ResourceMetrics).

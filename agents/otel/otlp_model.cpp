@@ -106,32 +106,4 @@ size_t span_record::content_bytes() const {
            events_.size() * sizeof(event);
 }
 
-key_value key_value::of(std::string key, std::string value) {
-    key_value kv;
-    kv.key = std::move(key);
-    kv.text = std::move(value);
-    return kv;
-}
-key_value key_value::of(std::string key, int64_t value) {
-    key_value kv;
-    kv.key = std::move(key);
-    kv.type = value_type::integer;
-    kv.integer = value;
-    return kv;
-}
-key_value key_value::of(std::string key, double value) {
-    key_value kv;
-    kv.key = std::move(key);
-    kv.type = value_type::floating;
-    kv.floating = value;
-    return kv;
-}
-key_value key_value::of(std::string key, bool value) {
-    key_value kv;
-    kv.key = std::move(key);
-    kv.type = value_type::boolean;
-    kv.boolean = value;
-    return kv;
-}
-
 }  // namespace otel

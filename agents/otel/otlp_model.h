@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace otel {
@@ -125,10 +126,26 @@ struct key_value {
     double floating = 0;
     bool boolean = false;
 
-    static key_value of(std::string key, std::string value);
-    static key_value of(std::string key, int64_t value);
-    static key_value of(std::string key, double value);
-    static key_value of(std::string key, bool value);
+    // The value's type decides the attribute's: std::string, int64_t, double or bool.
+    template <typename value_of>
+    static key_value of(std::string key, value_of value) {
+        key_value kv;
+        kv.key = std::move(key);
+        if constexpr (std::is_same_v<value_of, std::string>) {
+            kv.text = std::move(value);
+        } else if constexpr (std::is_same_v<value_of, int64_t>) {
+            kv.type = value_type::integer;
+            kv.integer = value;
+        } else if constexpr (std::is_same_v<value_of, double>) {
+            kv.type = value_type::floating;
+            kv.floating = value;
+        } else {
+            static_assert(std::is_same_v<value_of, bool>, "string, int64_t, double or bool");
+            kv.type = value_type::boolean;
+            kv.boolean = value;
+        }
+        return kv;
+    }
     friend bool operator==(const key_value&, const key_value&) = default;
 };
 

@@ -22,22 +22,11 @@ void write_attribute(protobuf_writer& w, uint32_t field, const span_record& span
                      const attribute& a) {
     const size_t outer = w.begin(field);
     w.string_field(wire::key_value_key, span.text(a.key));
-    const size_t value = w.begin(wire::key_value_value);
-    switch (a.type) {
-        case value_type::string:
-            w.always_string(wire::any_value_string, span.text(a.text));
-            break;
-        case value_type::integer:
-            w.always_varint(wire::any_value_int, static_cast<uint64_t>(a.integer));
-            break;
-        case value_type::floating:
-            w.always_double(wire::any_value_double, a.floating);
-            break;
-        case value_type::boolean:
-            w.always_varint(wire::any_value_bool, a.boolean ? 1 : 0);
-            break;
-    }
-    w.end(value);
+    const bool text = a.type == value_type::string;
+    wire::write_any_value(w, a.type, text ? span.text(a.text) : std::string_view(),
+                          a.type == value_type::integer ? a.integer : 0,
+                          a.type == value_type::floating ? a.floating : 0,
+                          a.type == value_type::boolean && a.boolean);
     w.end(outer);
 }
 
