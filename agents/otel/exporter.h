@@ -1,0 +1,91 @@
+// The exporter: application threads hand finished span records to a bounded queue and never
+// wait; one exporter thread sends them in batches as OTLP/HTTP, collects metrics at their
+// interval, retries what may succeed later, and reports what it had to give up through a
+// rate-limited warning. flush and shutdown wait at most the export timeout.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "otlp_model.h"
+#include "retry_policy.h"
+#include "settings.h"
+
+namespace otel {
+
+struct exporter_options {
+    url traces_endpoint;
+    url metrics_endpoint;
+    std::vector<key_value_text> headers;
+    otel::resource resource;
+    instrumentation_scope scope;
+    milliseconds timeout{10000};
+    milliseconds schedule_delay{5000};
+    milliseconds metric_interval{60000};
+    uint32_t max_queue_size = 2048;
+    uint32_t max_export_batch_size = 512;
+    uint64_t max_queue_bytes = 16u << 20;
+    retry_options retry;
+    milliseconds warning_interval{10000};
+    // Called on the exporter thread (and in shutdown) with a warning for the application.
+    std::function<void(const std::string&)> warn;
+    // Called on the exporter thread at each metric interval and flush: appends the metrics
+    // of the interval that ended.
+    std::function<void(std::vector<metric_record>&)> collect_metrics;
+
+    static exporter_options from(const settings& resolved);
+};
+
+struct exporter_stats {
+    uint64_t spans_exported = 0;
+    uint64_t spans_dropped = 0;   // queue full, or left in the queue at shutdown
+    uint64_t spans_rejected = 0;  // a permanent error (400, ...): not retried
+    uint64_t spans_failed = 0;    // still failing when the export timeout ran out
+    uint64_t metric_requests_exported = 0;
+    uint64_t metric_requests_failed = 0;
+    uint64_t attempts = 0;  // HTTP requests made
+};
+
+class exporter {
+  public:
+    explicit exporter(exporter_options options);
+    ~exporter();  // shuts down
+    exporter(const exporter&) = delete;
+    exporter& operator=(const exporter&) = delete;
+
+    // Starts the exporter thread; until then spans only queue.
+    void start();
+
+    // Application threads. A null record: the span is dropped (counted). After acquire the
+    // record must go back through submit (queued to be sent) or discard.
+    span_record* acquire();
+    void submit(span_record* record);
+    void discard(span_record* record);
+
+    // Sends everything queued now, and the metrics; true when that is done (delivered or
+    // given up) within the export timeout.
+    bool flush();
+    // Flushes, stops the thread and drops what could not be sent within the export timeout.
+    // Later spans are dropped.
+    void shutdown();
+
+    exporter_stats stats() const;
+    const exporter_options& options() const { return options_; }
+
+  private:
+    struct engine;
+    engine* current();
+    static void forget_after_fork(void* self);
+
+    exporter_options options_;
+    std::atomic<engine*> engine_{nullptr};
+    std::atomic<bool> started_{false};
+    std::atomic<bool> shut_down_{false};
+    std::atomic_flag restarting_ = ATOMIC_FLAG_INIT;
+    int fork_hook_ = -1;
+};
+
+}  // namespace otel

@@ -1,0 +1,25 @@
+// Messages of opentelemetry.proto.common and .resource shared by the trace and metrics bodies.
+#pragma once
+
+#include <vector>
+
+#include "otlp_model.h"
+#include "protobuf_writer.h"
+
+namespace otel::wire {
+
+// Field numbers of the messages used in more than one place.
+inline constexpr uint32_t key_value_key = 1;
+inline constexpr uint32_t key_value_value = 2;
+
+// An AnyValue of one of the scalar types (field 2 of KeyValue).
+void write_any_value(protobuf_writer& w, value_type type, std::string_view text, int64_t integer,
+                     double floating, bool boolean);
+void write_key_value(protobuf_writer& w, uint32_t field, const key_value& kv);
+void write_key_values(protobuf_writer& w, uint32_t field, const std::vector<key_value>& list);
+// Resource (field 1 of ResourceSpans and ResourceMetrics).
+void write_resource(protobuf_writer& w, uint32_t field, const resource& origin);
+// InstrumentationScope (field 1 of ScopeSpans and ScopeMetrics).
+void write_scope(protobuf_writer& w, uint32_t field, const instrumentation_scope& scope);
+
+}  // namespace otel::wire

@@ -1,0 +1,33 @@
+// Head sampling as OpenTelemetry defines it: the OTEL_TRACES_SAMPLER choices, with the
+// trace-id ratio decided by the trace id alone, so every process of a trace agrees.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "trace_context.h"
+
+namespace otel {
+
+enum class sampler_kind {
+    always_on,
+    always_off,
+    trace_id_ratio,
+    parent_based_always_on,
+    parent_based_always_off,
+    parent_based_trace_id_ratio,
+};
+
+struct sampler {
+    sampler_kind kind = sampler_kind::parent_based_always_on;
+    double ratio = 1.0;
+
+    // parent: the context continued from the caller or the enclosing span, if any.
+    bool should_sample(const trace_id& trace, const span_context* parent) const;
+};
+
+// The OTEL_TRACES_SAMPLER names (always_on, traceidratio, parentbased_traceidratio, ...).
+std::optional<sampler_kind> sampler_kind_from_name(std::string_view name);
+bool trace_id_ratio_sample(const trace_id& trace, double ratio);
+
+}  // namespace otel

@@ -1,0 +1,96 @@
+#include "span_queue.h"
+
+namespace otel {
+
+struct span_queue::pooled_span : span_record {
+    const span_queue* home = nullptr;
+    uint64_t counted_bytes = 0;
+};
+
+namespace {
+// Records that producers hold between acquire and submit, beyond the queue and one batch.
+constexpr size_t producer_slack = 64;
+}  // namespace
+
+span_queue::span_queue(uint32_t max_spans, uint64_t max_bytes, uint32_t max_batch)
+    : max_spans_(max_spans),
+      max_bytes_(max_bytes),
+      pool_limit_(size_t{max_spans} + max_batch + producer_slack),
+      free_(pool_limit_),
+      queued_records_(max_spans) {}
+
+span_queue::~span_queue() = default;
+
+bool span_queue::owns(span_record* record) const {
+    return record != nullptr && static_cast<pooled_span*>(record)->home == this;
+}
+
+span_record* span_queue::acquire() {
+    if (pooled_span* record = free_.pop()) return record;
+    if (allocated_.fetch_add(1, std::memory_order_relaxed) >= pool_limit_) {
+        allocated_.fetch_sub(1, std::memory_order_relaxed);
+        dropped_.fetch_add(1, std::memory_order_relaxed);
+        return nullptr;
+    }
+    try {
+        auto record = std::make_unique<pooled_span>();
+        record->home = this;
+        pooled_span* raw = record.get();
+        std::lock_guard<std::mutex> lock(owned_mutex_);
+        owned_.push_back(std::move(record));
+        return raw;
+    } catch (...) {
+        allocated_.fetch_sub(1, std::memory_order_relaxed);
+        dropped_.fetch_add(1, std::memory_order_relaxed);
+        return nullptr;
+    }
+}
+
+size_t span_queue::submit(span_record* record) {
+    if (!owns(record)) {
+        // Not from this pool (a record acquired before a fork, say): counted, never touched.
+        if (record != nullptr) dropped_.fetch_add(1, std::memory_order_relaxed);
+        return 0;
+    }
+    auto* pooled = static_cast<pooled_span*>(record);
+    pooled->counted_bytes = pooled->content_bytes();
+    const size_t count = queued_.fetch_add(1, std::memory_order_relaxed) + 1;
+    const uint64_t bytes =
+        queued_bytes_.fetch_add(pooled->counted_bytes, std::memory_order_relaxed) +
+        pooled->counted_bytes;
+    // The newest span is the one dropped; counts over the bound are taken back.
+    if (count > max_spans_ || bytes > max_bytes_ || !queued_records_.push(pooled)) {
+        queued_.fetch_sub(1, std::memory_order_relaxed);
+        queued_bytes_.fetch_sub(pooled->counted_bytes, std::memory_order_relaxed);
+        dropped_.fetch_add(1, std::memory_order_relaxed);
+        recycle(pooled);
+        return 0;
+    }
+    return count;
+}
+
+void span_queue::discard(span_record* record) {
+    if (owns(record)) recycle(record);
+}
+
+size_t span_queue::take(std::vector<span_record*>& batch, size_t most) {
+    size_t taken = 0;
+    while (taken < most) {
+        pooled_span* record = queued_records_.pop();
+        if (record == nullptr) break;
+        queued_.fetch_sub(1, std::memory_order_relaxed);
+        queued_bytes_.fetch_sub(record->counted_bytes, std::memory_order_relaxed);
+        batch.push_back(record);
+        ++taken;
+    }
+    return taken;
+}
+
+void span_queue::recycle(span_record* record) {
+    auto* pooled = static_cast<pooled_span*>(record);
+    pooled->clear();
+    // The free ring holds every record the pool may own, so this cannot fail.
+    free_.push(pooled);
+}
+
+}  // namespace otel

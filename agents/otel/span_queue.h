@@ -1,0 +1,60 @@
+// The spans between the application's threads and the exporter thread: a pool of records
+// that keep their memory, and a bounded queue of finished records, bounded both in spans and
+// in bytes. Producers never wait: when the pool or the queue is full the span is dropped and
+// counted.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "bounded_ring.h"
+#include "otlp_model.h"
+
+namespace otel {
+
+class span_queue {
+  public:
+    span_queue(uint32_t max_spans, uint64_t max_bytes, uint32_t max_batch);
+    ~span_queue();
+    span_queue(const span_queue&) = delete;
+    span_queue& operator=(const span_queue&) = delete;
+
+    // Producers. A record comes cleared; a null record means none was free (counted as a
+    // dropped span). The queue owns the record again after submit or discard.
+    span_record* acquire();
+    // Returns the number of queued spans afterwards, 0 when the span was dropped (queue full
+    // by spans or by bytes), or a record that is not this queue's.
+    size_t submit(span_record* record);
+    void discard(span_record* record);
+
+    // The consumer: up to `most` spans in submission order (per producer), handed back with
+    // recycle once encoded.
+    size_t take(std::vector<span_record*>& batch, size_t most);
+    void recycle(span_record* record);
+
+    size_t size() const { return queued_.load(std::memory_order_relaxed); }
+    uint64_t bytes() const { return queued_bytes_.load(std::memory_order_relaxed); }
+    uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
+    uint32_t max_spans() const { return max_spans_; }
+
+  private:
+    struct pooled_span;
+    bool owns(span_record* record) const;
+
+    const uint32_t max_spans_;
+    const uint64_t max_bytes_;
+    const size_t pool_limit_;
+    bounded_ring<pooled_span> free_;
+    bounded_ring<pooled_span> queued_records_;
+    std::atomic<size_t> allocated_{0};
+    std::atomic<size_t> queued_{0};
+    std::atomic<uint64_t> queued_bytes_{0};
+    std::atomic<uint64_t> dropped_{0};
+    std::mutex owned_mutex_;  // taken only while the pool grows
+    std::vector<std::unique_ptr<pooled_span>> owned_;
+};
+
+}  // namespace otel

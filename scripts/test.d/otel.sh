@@ -1,0 +1,50 @@
+# Sourced by scripts/test after its main runs: the OpenTelemetry agent's exporter tests
+# (otel_tests) of every build tree the main runs made, natively and under Wine, against the
+# OTLP receiver, which decodes every request with the official OpenTelemetry decoder. A
+# skipped test (no receiver) or an undecodable request counts as a failure.
+source "$root/scripts/lib/otel_receiver.sh"
+echo "== otel (exporter against the OTLP receiver)"
+otel_log_dir="$root/build/otel-logs"
+mkdir -p "$otel_log_dir"
+
+# otel_run NAME LOG COMMAND... : one otel_tests run, counted; skips are failures.
+otel_run() {
+    local name=$1 log=$2
+    shift 2
+    run_binary "$name" "$log" "$@"
+    if grep -aq '^\[  SKIPPED \]' "$log"; then
+        echo "  skipped tests in $log"
+        failed=$((failed + 1))
+    fi
+}
+
+if ! otel_receiver_install >"$otel_log_dir/install.log" 2>&1; then
+    echo "  the receiver's npm packages could not be installed (see $otel_log_dir/install.log)"
+    failed=$((failed + 1))
+elif ! otel_receiver_start "$otel_log_dir/receiver.log"; then
+    echo "  the receiver did not start"
+    failed=$((failed + 1))
+else
+    for config in release asan tsan; do
+        binary="$root/build/$config/bin/otel_tests"
+        [ -x "$binary" ] || { echo "  no $binary"; failed=$((failed + 1)); continue; }
+        # A fork child starts its own exporter thread, which TSan allows only when told to.
+        TSAN_OPTIONS="die_after_fork=0 ${TSAN_OPTIONS:-}" ASAN_OPTIONS=detect_leaks=1 \
+            otel_run "otel_tests ($config)" "$otel_log_dir/$config.log" "$binary" --gtest_shuffle
+    done
+    windows_binary="$root/build/windows/bin/otel_tests.exe"
+    if [ -f "$windows_binary" ]; then
+        otel_run "otel_tests.exe (Wine)" "$otel_log_dir/windows.log" "$wine" "$windows_binary" \
+            --gtest_shuffle
+    else
+        echo "  no $windows_binary"
+        failed=$((failed + 1))
+    fi
+    if otel_receiver_stop; then
+        passed=$((passed + 1))
+        echo "  ok    every request decoded"
+    else
+        failed=$((failed + 1))
+        echo "  FAIL  the receiver could not decode a request (see $otel_log_dir/receiver.log)"
+    fi
+fi

@@ -1,0 +1,191 @@
+// The exporter against the receiver: retries, permanent errors, an absent or hanging
+// collector, the bounded queue, metrics, and many producers.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "exporter_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using otel_test::queue_span;
+using clock_type = std::chrono::steady_clock;
+
+// Shutdown and flush are bounded by the export timeout; the slack covers a slow machine.
+constexpr auto slack = 3s;
+
+TEST(OtelExporter, RetriesWhatMaySucceedAndDeliversOnceButNeverRetriesPermanentErrors) {
+    REQUIRE_RECEIVER(rx);
+    struct row {
+        const char* script;
+        uint64_t attempts;
+        bool delivered;
+    };
+    const row rows[] = {
+        {"503\n503\n503\n200", 4, true},
+        {"429 retry-after=0\n502\n504\nclose\n200", 5, true},
+        {"400", 1, false},
+        {"500\n200", 1, false},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.script);
+        rx.reset();
+        rx.script(r.script);
+        auto options = otel_test::options_for(rx);
+        options.headers = {{"x-tenant", "blue"}};
+        std::vector<std::string> warnings;
+        options.warn = [&](const std::string& text) { warnings.push_back(text); };
+        otel::exporter exporter(options);
+        exporter.start();
+        for (int i = 0; i < 10; ++i) ASSERT_TRUE(queue_span(exporter, "s" + std::to_string(i)));
+        EXPECT_TRUE(exporter.flush());
+        exporter.shutdown();
+
+        const auto stats = exporter.stats();
+        const auto requests = rx.requests();
+        // libcurl itself sends once more when a reused connection was closed unanswered.
+        EXPECT_LE(stats.attempts, r.attempts);
+        EXPECT_EQ(requests.size(), r.attempts);
+        EXPECT_EQ(stats.spans_exported, r.delivered ? 10u : 0u);
+        EXPECT_EQ(stats.spans_rejected, r.delivered ? 0u : 10u);
+        const auto delivered = otel_test::delivered_span_names(requests);
+        EXPECT_EQ(delivered.size(), r.delivered ? 10u : 0u);
+        for (const auto& [name, times] : delivered) EXPECT_EQ(times, 1) << name;
+        for (const auto& request : requests) {
+            EXPECT_EQ(request.headers.at("x-tenant"), "blue");
+            EXPECT_EQ(request.headers.at("content-type"), "application/x-protobuf");
+        }
+        // A refusal is reported: once as it happens, once in the summary at shutdown.
+        EXPECT_EQ(warnings.size(), r.delivered ? 0u : 2u);
+    }
+    EXPECT_EQ(rx.errors(), "");
+}
+
+TEST(OtelExporter, RetryAfterBeyondTheTimeoutGivesUpAtOnce) {
+    REQUIRE_RECEIVER(rx);
+    rx.script("503 retry-after=60");
+    otel::exporter exporter(otel_test::options_for(rx, 2s));
+    exporter.start();
+    ASSERT_TRUE(queue_span(exporter, "s"));
+    EXPECT_TRUE(exporter.flush());
+    EXPECT_EQ(exporter.stats().attempts, 1u);
+    EXPECT_EQ(exporter.stats().spans_failed, 1u);
+}
+
+TEST(OtelExporter, AnAbsentOrHangingCollectorHoldsUpFlushAndShutdownOnlyForTheTimeout) {
+    REQUIRE_RECEIVER(rx);
+    struct row {
+        const char* what;
+        bool refused;  // else the receiver accepts and never answers
+    };
+    for (const row& r : {row{"connection refused", true}, row{"hang", false}}) {
+        SCOPED_TRACE(r.what);
+        rx.reset();
+        auto options = otel_test::options_for(rx, 800ms);
+        if (r.refused) {
+            options.traces_endpoint = *otel::parse_url("http://127.0.0.1:1/v1/traces");
+        } else {
+            rx.script("hang\nhang\nhang\nhang\nhang\nhang\nhang\nhang");
+        }
+        otel::exporter exporter(options);
+        exporter.start();
+        for (int i = 0; i < 5; ++i) ASSERT_TRUE(queue_span(exporter, "s"));
+        auto started = clock_type::now();
+        exporter.flush();
+        EXPECT_LT(clock_type::now() - started, options.timeout + slack);
+        for (int i = 0; i < 5; ++i) ASSERT_TRUE(queue_span(exporter, "t"));
+        started = clock_type::now();
+        exporter.shutdown();
+        EXPECT_LT(clock_type::now() - started, options.timeout + slack);
+        const auto stats = exporter.stats();
+        EXPECT_EQ(stats.spans_exported, 0u);
+        EXPECT_EQ(stats.spans_failed + stats.spans_dropped, 10u);
+        EXPECT_FALSE(queue_span(exporter, "after shutdown"));
+    }
+    rx.reset();
+}
+
+TEST(OtelExporter, AFullQueueDropsTheNewestSpansAndCountsThem) {
+    REQUIRE_RECEIVER(rx);
+    auto options = otel_test::options_for(rx);
+    options.max_queue_size = 4;
+    options.max_export_batch_size = 4;
+    otel::exporter exporter(options);
+    // Not started: nothing leaves the queue.
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(queue_span(exporter, "kept" + std::to_string(i)));
+    for (int i = 0; i < 3; ++i) queue_span(exporter, "dropped");
+    EXPECT_EQ(exporter.stats().spans_dropped, 3u);
+    exporter.start();
+    EXPECT_TRUE(exporter.flush());
+    const auto names = otel_test::delivered_span_names(rx.requests());
+    EXPECT_EQ(names.size(), 4u);
+    EXPECT_EQ(names.count("dropped"), 0u);
+
+    // The byte bound: one span larger than all the queue may hold is dropped too.
+    options.max_queue_bytes = 4096;
+    otel::exporter small(options);
+    otel::span_record* big = small.acquire();
+    ASSERT_NE(big, nullptr);
+    big->add_attribute("payload", std::string(8192, 'x'));
+    small.submit(big);
+    EXPECT_EQ(small.stats().spans_dropped, 1u);
+    EXPECT_TRUE(queue_span(small, "small"));
+}
+
+TEST(OtelExporter, MetricsAreCollectedAndSentOnFlush) {
+    REQUIRE_RECEIVER(rx);
+    auto options = otel_test::options_for(rx);
+    std::atomic<int> collections{0};
+    options.collect_metrics = [&](std::vector<otel::metric_record>& out) {
+        otel::metric_record metric;
+        metric.name = "requests";
+        metric.numbers.push_back({{}, 1, 2, false, ++collections, 0});
+        out.push_back(metric);
+    };
+    otel::exporter exporter(options);
+    exporter.start();
+    EXPECT_TRUE(exporter.flush());
+    const auto requests = rx.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].path, "/v1/metrics");
+    EXPECT_EQ(
+        requests[0].field("resourceMetrics.0.scopeMetrics.0.metrics.0.sum.dataPoints.0.asInt"),
+        "1");
+    EXPECT_EQ(exporter.stats().metric_requests_exported, 1u);
+}
+
+TEST(OtelExporterConcurrency, ManyProducersAndFlushesLoseOrDoubleNothing) {
+    REQUIRE_RECEIVER(rx);
+    auto options = otel_test::options_for(rx);
+    options.max_queue_size = 1u << 16;
+    options.max_export_batch_size = 100;  // batches are sent as they fill
+    otel::exporter exporter(options);
+    exporter.start();
+    constexpr int producers = 4, per_producer = 1500;
+    std::atomic<bool> producing{true};
+    std::thread flusher([&] {
+        while (producing.load()) exporter.flush();
+    });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < producers; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < per_producer; ++i) {
+                queue_span(exporter, std::to_string(t) + "." + std::to_string(i));
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    producing = false;
+    flusher.join();
+    exporter.shutdown();
+    const auto stats = exporter.stats();
+    EXPECT_EQ(stats.spans_exported + stats.spans_dropped, uint64_t{producers * per_producer});
+    const auto names = otel_test::delivered_span_names(rx.requests());
+    EXPECT_EQ(names.size(), stats.spans_exported);
+    for (const auto& [name, times] : names) ASSERT_EQ(times, 1) << name;
+}
+
+}  // namespace

@@ -1,0 +1,186 @@
+#!/usr/bin/env node
+// OTLP/HTTP receiver for the OpenTelemetry agent's tests. Listens on 127.0.0.1 only, decodes
+// every /v1/traces and /v1/metrics request with the official OpenTelemetry protobuf decoder,
+// answers as the test scripted it, and hands the decoded requests to the test as flat
+// "path=value" lines.
+//
+//   node receiver.js [--port N] [--port-file FILE]
+//
+// Control requests (POST, answered at once):
+//   /control/script    body: one answer per line, used by the next OTLP requests in order,
+//                      then 200 again. A line: "200", "400", "503 retry-after=1",
+//                      "429 retry-after=0", "delay=300 200", "close" (drop the connection),
+//                      "hang" (never answer).
+//   /control/requests  the requests received so far (see format below)
+//   /control/errors    the requests that could not be decoded; empty when none
+//   /control/reset     forget requests, script and errors; drop hung connections
+// Format of /control/requests, per request:
+//   request <n> <path> status=<answer>
+//   header <name>=<value>          (content-type and every x-* header)
+//   <field path>=<value>           (e.g. resourceSpans.0.scopeSpans.0.spans.1.name=GET /)
+//   end
+// Ids are lower-case hex; 64-bit numbers decimal; "\" and newlines escaped as \\ and \n.
+// Exits with status 3 at SIGTERM/SIGINT when any request could not be decoded.
+'use strict';
+
+const fs = require('fs');
+const http = require('http');
+const path = require('path');
+const generated = require(path.join(
+    require.resolve('@opentelemetry/otlp-proto-exporter-base/package.json'), '..',
+    'build', 'src', 'generated', 'root.js'));
+const otlp = generated.opentelemetry.proto.collector;
+const decoders = {
+    traces: otlp.trace.v1.ExportTraceServiceRequest,
+    metrics: otlp.metrics.v1.ExportMetricsServiceRequest,
+};
+
+let requests = [];
+let errors = [];
+let decodeFailures = 0;
+let script = [];
+let hung = new Set();
+
+function parseAnswer(line) {
+    const answer = { status: 200, delay: 0, retryAfter: null, close: false, hang: false };
+    for (const word of line.trim().split(/\s+/)) {
+        if (word === 'close') answer.close = true;
+        else if (word === 'hang') answer.hang = true;
+        else if (word.startsWith('delay=')) answer.delay = Number(word.slice(6));
+        else if (word.startsWith('retry-after=')) answer.retryAfter = word.slice(12);
+        else if (/^\d{3}$/.test(word)) answer.status = Number(word);
+        else throw new Error(`bad script line: ${line}`);
+    }
+    return answer;
+}
+
+function escape(text) {
+    return String(text).replace(/\\/g, '\\\\').replace(/\n/g, '\\n');
+}
+
+const idFields = new Set(['traceId', 'spanId', 'parentSpanId']);
+
+function flatten(value, prefix, lines) {
+    if (Array.isArray(value)) {
+        value.forEach((item, i) => flatten(item, `${prefix}.${i}`, lines));
+    } else if (value !== null && typeof value === 'object') {
+        for (const [key, item] of Object.entries(value)) {
+            const name = prefix ? `${prefix}.${key}` : key;
+            if (idFields.has(key) && typeof item === 'string') {
+                lines.push(`${name}=${Buffer.from(item, 'base64').toString('hex')}`);
+            } else {
+                flatten(item, name, lines);
+            }
+        }
+    } else {
+        lines.push(`${prefix}=${escape(value)}`);
+    }
+}
+
+function signalOf(url) {
+    if (url.endsWith('/v1/traces') || url.includes('traces')) return 'traces';
+    if (url.endsWith('/v1/metrics') || url.includes('metrics')) return 'metrics';
+    return null;
+}
+
+function control(req, res, body) {
+    const reply = (text) => {
+        res.writeHead(200, { 'content-type': 'text/plain' });
+        res.end(text);
+    };
+    switch (req.url) {
+        case '/control/script':
+            try {
+                script = body.toString().split('\n').filter((l) => l.trim()).map(parseAnswer);
+                return reply('ok\n');
+            } catch (e) {
+                res.writeHead(400);
+                return res.end(String(e.message));
+            }
+        case '/control/requests':
+            return reply(requests.map((r) => r.text).join(''));
+        case '/control/errors':
+            return reply(errors.join('\n'));
+        case '/control/reset':
+            requests = [];
+            errors = [];
+            script = [];
+            for (const socket of hung) socket.destroy();
+            hung.clear();
+            return reply('ok\n');
+        default:
+            res.writeHead(404);
+            return res.end();
+    }
+}
+
+function receive(req, res, body) {
+    const signal = signalOf(req.url);
+    const answer = script.length ? script.shift() : parseAnswer('200');
+    const lines = [];
+    try {
+        if (req.method !== 'POST' || !signal) throw new Error(`unexpected ${req.method} ${req.url}`);
+        if (req.headers['content-type'] !== 'application/x-protobuf') {
+            throw new Error(`content-type is ${req.headers['content-type']}`);
+        }
+        const decoder = decoders[signal];
+        const message = decoder.decode(body);
+        const object = decoder.toObject(message, { longs: String, enums: Number, bytes: String });
+        flatten(object, '', lines);
+    } catch (e) {
+        decodeFailures += 1;
+        errors.push(`${req.method} ${req.url}: ${e.message}`);
+        res.writeHead(400, { 'content-type': 'text/plain' });
+        return res.end(`undecodable: ${e.message}`);
+    }
+    const status = answer.close || answer.hang ? 0 : answer.status;
+    let text = `request ${requests.length + 1} ${req.url} status=${status}\n`;
+    for (const [name, value] of Object.entries(req.headers)) {
+        if (name === 'content-type' || name.startsWith('x-')) text += `header ${name}=${escape(value)}\n`;
+    }
+    text += lines.map((l) => `${l}\n`).join('') + 'end\n';
+    requests.push({ text });
+
+    if (answer.hang) {
+        hung.add(req.socket);
+        return;
+    }
+    if (answer.close) return req.socket.destroy();
+    setTimeout(() => {
+        const headers = { 'content-type': 'application/x-protobuf' };
+        if (answer.retryAfter !== null) headers['retry-after'] = answer.retryAfter;
+        res.writeHead(answer.status, headers);
+        res.end();
+    }, answer.delay);
+}
+
+const server = http.createServer((req, res) => {
+    const chunks = [];
+    req.on('data', (chunk) => chunks.push(chunk));
+    req.on('end', () => {
+        const body = Buffer.concat(chunks);
+        if (req.url.startsWith('/control/')) return control(req, res, body);
+        return receive(req, res, body);
+    });
+});
+
+const args = process.argv.slice(2);
+const option = (name) => {
+    const i = args.indexOf(name);
+    return i >= 0 ? args[i + 1] : undefined;
+};
+server.listen(Number(option('--port') || 0), '127.0.0.1', () => {
+    const port = server.address().port;
+    const portFile = option('--port-file');
+    if (portFile) fs.writeFileSync(portFile, `${port}\n`);
+    console.log(`listening on 127.0.0.1:${port}`);
+});
+
+function stop() {
+    for (const socket of hung) socket.destroy();
+    server.close();
+    if (decodeFailures > 0) console.error(`${decodeFailures} requests could not be decoded:\n${errors.join('\n')}`);
+    process.exit(decodeFailures > 0 ? 3 : 0);
+}
+process.on('SIGTERM', stop);
+process.on('SIGINT', stop);

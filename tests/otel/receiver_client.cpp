@@ -1,0 +1,85 @@
+#include "receiver_client.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sstream>
+
+#include "http_transport.h"
+#include "settings.h"
+
+namespace otel_test {
+
+std::string received_request::field(const std::string& name) const {
+    const auto found = fields.find(name);
+    return found == fields.end() ? std::string() : found->second;
+}
+
+size_t received_request::count(const std::string& prefix) const {
+    size_t n = 0;
+    while (true) {
+        const std::string entry = prefix + "." + std::to_string(n);
+        const auto next = fields.lower_bound(entry);
+        if (next == fields.end() || next->first.compare(0, entry.size(), entry) != 0) return n;
+        const char after = next->first.size() > entry.size() ? next->first[entry.size()] : '.';
+        if (after != '.' && after != '=') return n;
+        ++n;
+    }
+}
+
+std::optional<receiver> receiver::from_environment() {
+    const auto base = otel::read_process_environment("QUORIN_OTEL_RECEIVER");
+    if (!base || base->empty()) return std::nullopt;
+    receiver r;
+    r.base_ = *base;
+    return r;
+}
+
+otel::url receiver::endpoint(const std::string& path) const {
+    return *otel::parse_url(base_ + path);
+}
+
+std::string receiver::control(const std::string& what, const std::string& body) {
+    otel::http_transport transport;
+    const otel::url target = endpoint("/control/" + what);
+    otel::http_request request;
+    request.target = &target;
+    request.content_type = "text/plain";
+    request.body = body;
+    request.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    request.response_limit = size_t{1} << 30;
+    const otel::http_response response = transport.post(request);
+    EXPECT_EQ(response.status, 200) << "receiver control " << what << ": " << response.error;
+    return response.body;
+}
+
+void receiver::reset() { control("reset"); }
+void receiver::script(const std::string& lines) { control("script", lines); }
+std::string receiver::errors() { return control("errors"); }
+
+std::vector<received_request> receiver::requests() {
+    std::vector<received_request> list;
+    std::istringstream text(control("requests"));
+    std::string line;
+    while (std::getline(text, line)) {
+        if (line.rfind("request ", 0) == 0) {
+            received_request r;
+            std::istringstream words(line.substr(8));
+            std::string number, status;
+            words >> number >> r.path >> status;
+            r.status = std::stoi(status.substr(status.find('=') + 1));
+            list.push_back(std::move(r));
+        } else if (line == "end" || list.empty()) {
+            continue;
+        } else if (line.rfind("header ", 0) == 0) {
+            const size_t equals = line.find('=');
+            list.back().headers[line.substr(7, equals - 7)] = line.substr(equals + 1);
+        } else {
+            const size_t equals = line.find('=');
+            list.back().fields[line.substr(0, equals)] = line.substr(equals + 1);
+        }
+    }
+    return list;
+}
+
+}  // namespace otel_test

@@ -1,0 +1,53 @@
+// The tests' side of the OTLP receiver (tests/otel/receiver): its address comes from
+// QUORIN_OTEL_RECEIVER (http://127.0.0.1:PORT, set by the test script that starts it).
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "setting_parsers.h"
+
+namespace otel_test {
+
+struct received_request {
+    std::string path;
+    int status = 0;  // what the receiver answered; 0 for a closed or hung connection
+    std::map<std::string, std::string> headers;
+    std::map<std::string, std::string> fields;  // "resourceSpans.0.scopeSpans.0.spans.0.name"
+
+    std::string field(const std::string& name) const;  // "" when absent
+    // The number of entries of a repeated field: count("resourceSpans.0.scopeSpans.0.spans").
+    size_t count(const std::string& prefix) const;
+};
+
+class receiver {
+  public:
+    // Nothing when the receiver's address is not set.
+    static std::optional<receiver> from_environment();
+
+    otel::url endpoint(const std::string& path) const;  // on the receiver
+    std::string base() const { return base_; }
+
+    void reset();
+    // One answer per line for the next OTLP requests: "503 retry-after=0", "400", "hang", ...
+    void script(const std::string& lines);
+    std::vector<received_request> requests();
+    std::string errors();  // undecodable requests, "" when none
+
+  private:
+    std::string control(const std::string& what, const std::string& body = {});
+    std::string base_;
+};
+
+}  // namespace otel_test
+
+// In a test: the receiver, or the test is skipped (the test script fails a run with skips).
+#define REQUIRE_RECEIVER(name)                                           \
+    auto name##_found = otel_test::receiver::from_environment();         \
+    if (!name##_found)                                                   \
+        GTEST_SKIP() << "QUORIN_OTEL_RECEIVER is not set (scripts/test " \
+                        "starts the receiver)";                          \
+    otel_test::receiver& name = *name##_found;                           \
+    name.reset()

@@ -1,0 +1,231 @@
+// Settings: the agent's options before OTEL_* variables before defaults, signal-specific
+// before generic, and what an unusable value gives; the parsers behind them.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "settings.h"
+
+namespace {
+
+using environment_map = std::map<std::string, std::string>;
+
+otel::settings_result resolve(std::vector<std::u16string> options, environment_map environment) {
+    std::vector<std::u16string_view> views(options.begin(), options.end());
+    return otel::resolve_settings(views, [&](const char* name) -> std::optional<std::string> {
+        const auto found = environment.find(name);
+        if (found == environment.end()) return std::nullopt;
+        return found->second;
+    });
+}
+
+struct endpoint_row {
+    const char* what;
+    std::vector<std::u16string> options;
+    environment_map environment;
+    const char* traces;
+    const char* metrics;
+};
+
+TEST(OtelSettings, EndpointsFollowTheOrderOfSources) {
+    const endpoint_row rows[] = {
+        {"defaults", {}, {}, "http://localhost:4318/v1/traces", "http://localhost:4318/v1/metrics"},
+        {"generic variable gets the signal path",
+         {},
+         {{"OTEL_EXPORTER_OTLP_ENDPOINT", "http://collector:4318"}},
+         "http://collector:4318/v1/traces",
+         "http://collector:4318/v1/metrics"},
+        {"generic variable with a base path and a slash",
+         {},
+         {{"OTEL_EXPORTER_OTLP_ENDPOINT", "https://example.test/otlp/"}},
+         "https://example.test/otlp/v1/traces",
+         "https://example.test/otlp/v1/metrics"},
+        {"signal variable used as is, before the generic one",
+         {},
+         {{"OTEL_EXPORTER_OTLP_ENDPOINT", "http://generic:1"},
+          {"OTEL_EXPORTER_OTLP_TRACES_ENDPOINT", "http://traces:2/custom"}},
+         "http://traces:2/custom",
+         "http://generic:1/v1/metrics"},
+        {"the agent's option before every variable",
+         {u"otel_endpoint=http://option:3"},
+         {{"OTEL_EXPORTER_OTLP_ENDPOINT", "http://generic:1"},
+          {"OTEL_EXPORTER_OTLP_METRICS_ENDPOINT", "http://metrics:2/m"}},
+         "http://option:3/v1/traces",
+         "http://option:3/v1/metrics"},
+        {"option names ignore ASCII case; signal option as is",
+         {u"OTEL_Metrics_Endpoint=http://m:5/x", u"otel_endpoint=http://o:4"},
+         {},
+         "http://o:4/v1/traces",
+         "http://m:5/x"},
+        {"an empty variable counts as unset",
+         {},
+         {{"OTEL_EXPORTER_OTLP_TRACES_ENDPOINT", ""}},
+         "http://localhost:4318/v1/traces",
+         "http://localhost:4318/v1/metrics"},
+        {"IPv6 host and default port",
+         {u"otel_endpoint=http://[::1]:80"},
+         {},
+         "http://[::1]/v1/traces",
+         "http://[::1]/v1/metrics"},
+    };
+    for (const endpoint_row& row : rows) {
+        const auto result = resolve(row.options, row.environment);
+        EXPECT_EQ(result.error, "") << row.what;
+        EXPECT_EQ(result.values.traces_endpoint.text(), row.traces) << row.what;
+        EXPECT_EQ(result.values.metrics_endpoint.text(), row.metrics) << row.what;
+    }
+}
+
+TEST(OtelSettings, AnEndpointThatIsNoUrlIsAnErrorNamingIt) {
+    const auto from_option = resolve({u"otel_endpoint=collector:4318"}, {});
+    EXPECT_NE(from_option.error.find("option otel_endpoint 'collector:4318'"), std::string::npos)
+        << from_option.error;
+    const auto from_variable = resolve({}, {{"OTEL_EXPORTER_OTLP_TRACES_ENDPOINT", "ftp://x"}});
+    EXPECT_NE(from_variable.error.find("OTEL_EXPORTER_OTLP_TRACES_ENDPOINT 'ftp://x'"),
+              std::string::npos)
+        << from_variable.error;
+}
+
+TEST(OtelSettings, NumbersAndSamplerFallBackToTheDefaultWithAWarning) {
+    const auto good = resolve({u"otel_timeout=2500", u"otel_bsp_max_queue_size=100",
+                               u"otel_traces_sampler=parentbased_traceidratio"},
+                              {{"OTEL_EXPORTER_OTLP_TIMEOUT", "1"},
+                               {"OTEL_BSP_SCHEDULE_DELAY", "250"},
+                               {"OTEL_BSP_MAX_EXPORT_BATCH_SIZE", "50"},
+                               {"OTEL_METRIC_EXPORT_INTERVAL", "1000"},
+                               {"OTEL_TRACES_SAMPLER_ARG", "0.25"}});
+    EXPECT_TRUE(good.warnings.empty()) << good.warnings.front();
+    EXPECT_EQ(good.values.timeout.count(), 2500);
+    EXPECT_EQ(good.values.schedule_delay.count(), 250);
+    EXPECT_EQ(good.values.max_queue_size, 100u);
+    EXPECT_EQ(good.values.max_export_batch_size, 50u);
+    EXPECT_EQ(good.values.metric_interval.count(), 1000);
+    EXPECT_EQ(good.values.sampler.kind, otel::sampler_kind::parent_based_trace_id_ratio);
+    EXPECT_DOUBLE_EQ(good.values.sampler.ratio, 0.25);
+
+    const auto bad = resolve({u"otel_timeout=soon", u"otel_bsp_max_queue_size=0",
+                              u"otel_traces_sampler=jaeger_remote", u"otel_unknown=1"},
+                             {{"OTEL_TRACES_SAMPLER_ARG", "1.5"},
+                              {"OTEL_BSP_MAX_EXPORT_BATCH_SIZE", "4096"},
+                              {"OTEL_BSP_EXPORT_TIMEOUT", "-1"}});
+    EXPECT_EQ(bad.error, "");
+    EXPECT_EQ(bad.values.timeout.count(), 10000);
+    EXPECT_EQ(bad.values.max_queue_size, 2048u);
+    EXPECT_EQ(bad.values.max_export_batch_size, 2048u);  // clamped to the queue
+    EXPECT_EQ(bad.values.sampler.kind, otel::sampler_kind::parent_based_always_on);
+    EXPECT_DOUBLE_EQ(bad.values.sampler.ratio, 1.0);
+    const char* named[] = {"'soon'",
+                           "otel_bsp_max_queue_size '0'",
+                           "'jaeger_remote'",
+                           "'otel_unknown=1'",
+                           "OTEL_TRACES_SAMPLER_ARG '1.5'",
+                           "4096",
+                           "OTEL_BSP_EXPORT_TIMEOUT '-1'"};
+    ASSERT_EQ(bad.warnings.size(), std::size(named));
+    for (const char* text : named) {
+        bool found = false;
+        for (const std::string& w : bad.warnings) found = found || w.find(text) != w.npos;
+        EXPECT_TRUE(found) << text;
+    }
+}
+
+TEST(OtelSettings, ServiceNameAndResourceAttributes) {
+    struct row {
+        std::vector<std::u16string> options;
+        environment_map environment;
+        const char* service;
+        bool configured;
+    };
+    const row rows[] = {
+        {{}, {}, "unknown_service", false},
+        {{}, {{"OTEL_RESOURCE_ATTRIBUTES", "service.name=from-list"}}, "from-list", true},
+        {{},
+         {{"OTEL_RESOURCE_ATTRIBUTES", "service.name=from-list"}, {"OTEL_SERVICE_NAME", "env"}},
+         "env",
+         true},
+        {{u"otel_resource_attributes=service.name=opt-list"},
+         {{"OTEL_SERVICE_NAME", "env"}},
+         "opt-list",
+         true},
+        {{u"otel_service_name=opt"},
+         {{"OTEL_SERVICE_NAME", "env"}, {"OTEL_RESOURCE_ATTRIBUTES", "service.name=x"}},
+         "opt",
+         true},
+    };
+    for (const row& r : rows) {
+        const auto result = resolve(r.options, r.environment);
+        ASSERT_FALSE(result.values.resource.attributes.empty());
+        EXPECT_EQ(result.values.resource.attributes[0].key, "service.name");
+        EXPECT_EQ(result.values.resource.attributes[0].text, r.service);
+        EXPECT_EQ(result.values.service_name_configured, r.configured) << r.service;
+    }
+
+    // The option's list wins per key over the variable's; values are percent-decoded.
+    const auto merged =
+        resolve({u"otel_resource_attributes=team=b%20team,zone=%E2%82%AC"},
+                {{"OTEL_RESOURCE_ATTRIBUTES", "team=a, host.name = web-1 ,broken,=x,bad=%G1"}});
+    const std::vector<otel::key_value> expected = {
+        otel::key_value::of("service.name", std::string("unknown_service")),
+        otel::key_value::of("team", std::string("b team")),
+        otel::key_value::of("host.name", std::string("web-1")),
+        otel::key_value::of("zone", std::string("\xE2\x82\xAC")),
+    };
+    EXPECT_EQ(merged.values.resource.attributes, expected);
+    EXPECT_EQ(merged.warnings.size(), 3u);  // broken, =x, bad=%G1
+}
+
+TEST(OtelSettings, HeadersAreDecodedAndUnsafeOnesLeftOut) {
+    const auto result =
+        resolve({}, {{"OTEL_EXPORTER_OTLP_HEADERS",
+                      "api-key=secret%3D%3D,x-tenant = a b ,bad name=1,x-inject=a%0D%0AHost: evil,"
+                      "x-tab=a%09b"}});
+    const std::vector<otel::key_value_text> expected = {
+        {"api-key", "secret=="}, {"x-tenant", "a b"}, {"x-tab", "a\tb"}};
+    EXPECT_EQ(result.values.headers, expected);
+    EXPECT_EQ(result.warnings.size(), 2u);
+    // The option replaces the variable's whole list.
+    EXPECT_EQ(
+        resolve({u"otel_headers=a=1"}, {{"OTEL_EXPORTER_OTLP_HEADERS", "b=2"}}).values.headers,
+        (std::vector<otel::key_value_text>{{"a", "1"}}));
+}
+
+TEST(OtelSettings, UrlParser) {
+    struct row {
+        const char* text;
+        const char* parsed;  // null: refused
+    };
+    const row rows[] = {
+        {"http://h", "http://h/"},
+        {"HTTPS://Example.test:443/a?b=c", "https://Example.test/a?b=c"},
+        {"http://h:8080?x", "http://h:8080/?x"},
+        {"http://127.0.0.1:4318/v1/traces", "http://127.0.0.1:4318/v1/traces"},
+        {"http://[fe80::1%25eth0]:1/", nullptr},  // zone ids are not supported
+        {"http://[::1]:65535/", "http://[::1]:65535/"},
+        {"localhost:4318", nullptr},
+        {"http://", nullptr},
+        {"http://:80/", nullptr},
+        {"http://h:0/", nullptr},
+        {"http://h:65536/", nullptr},
+        {"http://h:/", nullptr},
+        {"http://h: 1/", nullptr},
+        {"http://user:pw@h/", nullptr},
+        {"http://h/a b", nullptr},
+        {"http://h/#frag", nullptr},
+        {"http://h\r\nX: y/", nullptr},
+        {"file:///etc/passwd", nullptr},
+        {"http://[::1/", nullptr},
+    };
+    for (const row& r : rows) {
+        const auto parsed = otel::parse_url(r.text);
+        if (r.parsed == nullptr) {
+            EXPECT_FALSE(parsed) << r.text;
+        } else {
+            ASSERT_TRUE(parsed) << r.text;
+            EXPECT_EQ(parsed->text(), r.parsed);
+        }
+    }
+}
+
+}  // namespace
