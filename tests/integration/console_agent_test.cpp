@@ -158,7 +158,16 @@ TEST_F(ConsoleAgentTest, WritesOneTreePerRequestWithAttributesDurationsAndErrors
     EXPECT_EQ(line_starting(lines, "# warning"), -1) << joined(lines);
 }
 
-TEST_F(ConsoleAgentTest, TagsAndLinksCarryTheTraceToTheReceivingSide) {
+// The trace id of the calling thread's innermost tracer.
+std::string current_trace_id() {
+    char trace_id[33] = {}, span_id[17] = {};
+    quorin_tracecontext_get_current(trace_id, sizeof trace_id, span_id, sizeof span_id);
+    return trace_id;
+}
+
+// A tag or a link is an explicit parent: it wins over the tracer that is open on the receiving
+// thread, and its span is the parent printed with the tree.
+TEST_F(ConsoleAgentTest, TagsAndLinksCarryTheTraceAndParentOverTheThreadsOwnTracer) {
     initialize();
     const quorin_handle_t outgoing = quorin_outgoingwebrequesttracer_create_p("http://b/", "GET");
     quorin_tracer_start(outgoing);
@@ -180,24 +189,44 @@ TEST_F(ConsoleAgentTest, TagsAndLinksCarryTheTraceToTheReceivingSide) {
         49u);
     quorin_tracer_end(outgoing);
     const std::string trace_id = std::string(string_tag).substr(0, 32);
+    const std::string continued = "trace " + trace_id + "  parent=" + (string_tag + 33);
 
-    const quorin_handle_t by_string = quorin_incomingremotecalltracer_create_p("m", "s", "e");
-    quorin_tracer_set_incoming_corvantis_string_tag_p(by_string, string_tag);
-    quorin_tracer_start(by_string);
-    quorin_tracer_end(by_string);
-    const quorin_handle_t by_bytes = quorin_incomingremotecalltracer_create_p("m", "s", "e");
-    quorin_tracer_set_incoming_corvantis_byte_tag(by_bytes, byte_tag, byte_size);
-    quorin_tracer_start(by_bytes);
-    quorin_tracer_end(by_bytes);
+    // Each receiver starts inside a tracer of its thread's own trace.
+    auto receive_inside_own_tracer = [&](auto create_receiver) {
+        const quorin_handle_t own = quorin_customservicetracer_create_p("serve", "Own");
+        quorin_tracer_start(own);
+        const std::string own_trace = current_trace_id();
+        const quorin_handle_t receiver = create_receiver();
+        quorin_tracer_start(receiver);
+        EXPECT_EQ(current_trace_id(), trace_id);
+        quorin_tracer_end(receiver);
+        EXPECT_EQ(current_trace_id(), own_trace);
+        quorin_tracer_end(own);
+    };
+    receive_inside_own_tracer([&] {
+        const quorin_handle_t by_string = quorin_incomingremotecalltracer_create_p("m", "s", "e");
+        quorin_tracer_set_incoming_corvantis_string_tag_p(by_string, string_tag);
+        return by_string;
+    });
+    receive_inside_own_tracer([&] {
+        const quorin_handle_t by_bytes = quorin_incomingremotecalltracer_create_p("m", "s", "e");
+        quorin_tracer_set_incoming_corvantis_byte_tag(by_bytes, byte_tag, byte_size);
+        return by_bytes;
+    });
     std::thread([&] {
-        const quorin_handle_t linked =
-            quorin_inprocesslinktracer_create(reinterpret_cast<uintptr_t>(link), link_size);
-        quorin_tracer_start(linked);
-        quorin_tracer_end(linked);
+        receive_inside_own_tracer([&] {
+            return quorin_inprocesslinktracer_create(reinterpret_cast<uintptr_t>(link), link_size);
+        });
     }).join();
 
     const std::vector<std::string> lines = shutdown_and_read();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "trace " + trace_id), 4) << joined(lines);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "trace " + trace_id), 1) << joined(lines);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), continued), 3) << joined(lines);
+    for (size_t i = 0; i + 1 < lines.size(); ++i) {
+        if (lines[i] != continued) continue;
+        // The receiver heads its own tree, not nested in the thread's own tracer.
+        EXPECT_EQ(lines[i + 1].rfind("  in", 0), 0u) << lines[i + 1];
+    }
     EXPECT_EQ(line_starting(lines, "# warning"), -1) << joined(lines);
 }
 

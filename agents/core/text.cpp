@@ -6,7 +6,7 @@
 
 #include "platform/utf.h"
 
-namespace console {
+namespace agent_core {
 namespace {
 
 // Length of the valid UTF-8 sequence at text[0..size), or 0 when it is not valid.
@@ -54,7 +54,9 @@ void append_escaped(std::string& out, const unsigned char* text, size_t size) {
         } else if (c == '\t') {
             out += "\\t";
         } else if (c < 0x20 || c == 0x7F) {
-            out += format("\\x%02X", c);
+            static const char digits[] = "0123456789ABCDEF";
+            const char escaped[] = {'\\', 'x', digits[c >> 4], digits[c & 15]};
+            out.append(escaped, sizeof escaped);
         } else {
             out += static_cast<char>(c);
         }
@@ -64,33 +66,25 @@ void append_escaped(std::string& out, const unsigned char* text, size_t size) {
 
 }  // namespace
 
-std::string printable_text(const char* text) {
-    if (text == nullptr) return {};
+void append_printable_text(std::string& out, const char* text) {
+    if (text == nullptr) return;
     // A byte-wise scan never reads past the terminator or the limit.
     size_t size = 0;
     while (size < text_limit && text[size] != 0) ++size;
-    std::string out;
     append_escaped(out, reinterpret_cast<const unsigned char*>(text), size);
     if (size == text_limit && text[size] != 0) out += "...";
-    return out;
 }
 
-std::string printable_bytes(const unsigned char* bytes, size_t size) {
-    if (bytes == nullptr) return {};
-    std::string out;
+void append_printable_bytes(std::string& out, const unsigned char* bytes, size_t size) {
+    if (bytes == nullptr) return;
     append_escaped(out, bytes, size < text_limit ? size : text_limit);
     if (size > text_limit) out += "...";
-    return out;
 }
 
-std::string quoted_if_needed(const std::string& value) {
-    if (!value.empty() && value.find_first_of(" \"") == std::string::npos) return value;
-    std::string out = "\"";
-    for (char c : value) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out + "\"";
+std::string printable_text(const char* text) {
+    std::string out;
+    append_printable_text(out, text);
+    return out;
 }
 
 std::string format(const char* pattern, ...) {
@@ -157,4 +151,4 @@ bool equal_ignore_case(const std::string& a, const char* b) {
     return i == a.size() && b[i] == 0;
 }
 
-}  // namespace console
+}  // namespace agent_core
