@@ -107,9 +107,9 @@ void console_output::tracer_ended(agent_core::record_ptr tracer) {
             const size_t count = tree.lines.size();
             write_tree("trace " + hex(tree.trace.bytes, 16), std::move(tree), nullptr);
             write_line(
-                format("# %zu tracers above printed before the outermost tracer of their "
+                format("# %u tracers above printed before the outermost tracer of their "
                        "tree ended",
-                       count));
+                       static_cast<unsigned>(count)));
         }
     } else {
         write_indented(tracer->depth, line.text);  // its tree was printed already

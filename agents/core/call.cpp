@@ -123,10 +123,11 @@ void call::kept(object_record& record, bool added, uint64_t not_offered) {
     record.add_dropped(not_offered);
     if (record.limit_reported) return;
     record.limit_reported = true;
-    warn(format("%s %llu keeps at most %zu attributes: the others are dropped and counted",
+    warn(format("%s %llu keeps at most %u attributes: the others are dropped and counted",
                 record.kind == object_kind::tracer ? tracer_kind_name(record.tracer)
                                                    : object_kind_name(record.kind),
-                static_cast<unsigned long long>(record.handle), object_record::attribute_limit));
+                static_cast<unsigned long long>(record.handle),
+                static_cast<unsigned>(object_record::attribute_limit)));
 }
 
 }  // namespace agent_core

@@ -122,7 +122,7 @@ void recorder::start(call& c, object_table::locked tracer, uint64_t start_us) {
     record.thread_claim = thread.claim();
     const nesting_entry entry{record.handle, record.root, record.context, record.depth};
     tracer.unlock();
-    if (!thread.push(entry) && !thread.depth_reported) {
+    if (!thread.push(entry, objects) && !thread.depth_reported) {
         thread.depth_reported = true;
         c.warn(
             format("tracers nest at most %u levels deep on one thread: tracer %llu and those "

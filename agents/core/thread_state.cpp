@@ -10,8 +10,16 @@ const nesting_entry* thread_state::current(const object_table& objects) {
     return depth_ > 0 ? &nesting_[depth_ - 1] : nullptr;
 }
 
-bool thread_state::push(const nesting_entry& entry) {
-    if (depth_ == depth_limit) return false;
+bool thread_state::push(const nesting_entry& entry, const object_table& objects) {
+    if (depth_ == depth_limit) {
+        // Tracers that other threads ended may lie below open ones.
+        uint32_t kept = 0;
+        for (uint32_t i = 0; i < depth_; ++i) {
+            if (objects.live(nesting_[i].handle)) nesting_[kept++] = nesting_[i];
+        }
+        depth_ = kept;
+        if (depth_ == depth_limit) return false;
+    }
     nesting_[depth_++] = entry;
     return true;
 }

@@ -35,8 +35,8 @@ class thread_state {
     // The innermost open tracer of this thread, or null. Tracers that another thread ended
     // are dropped from the nesting here.
     const nesting_entry* current(const object_table& objects);
-    // False when depth_limit entries are held already.
-    bool push(const nesting_entry& entry);
+    // False when depth_limit open tracers are held already.
+    bool push(const nesting_entry& entry, const object_table& objects);
     void remove(quorin_handle_t handle);
 
     uint64_t claim() const { return claim_.load(std::memory_order_relaxed); }
