@@ -9,7 +9,7 @@
 namespace agent_core {
 
 namespace {
-constinit recorder instance;
+recorder instance;
 }  // namespace
 
 recorder& the_recorder() { return instance; }
