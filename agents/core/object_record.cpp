@@ -78,17 +78,12 @@ void object_record::add_dropped(uint64_t count) {
 }
 
 void object_record::reset(object_kind new_kind) {
-    // Everything but the grown memory of the texts and the attribute list.
-    std::string name = std::move(operation_name), type = std::move(error_type),
-                message = std::move(error_message);
-    std::vector<stored_attribute> attributes = std::move(attributes_);
-    std::string texts = std::move(texts_);
-    *this = object_record{};
+    // Everything but the memory the texts and the attribute list grew.
+    static_cast<record_fields&>(*this) = record_fields{};
     kind = new_kind;
-    name.clear(), type.clear(), message.clear(), attributes.clear(), texts.clear();
-    operation_name = std::move(name), error_type = std::move(type);
-    error_message = std::move(message), attributes_ = std::move(attributes);
-    texts_ = std::move(texts);
+    operation_name.clear(), error_type.clear(), error_message.clear();
+    attributes_.clear(), texts_.clear();
+    dropped_ = 0;
 }
 
 // Spare records, kept up to a number and a size so that the pool stays small after a burst.

@@ -13,10 +13,8 @@
 
 namespace agent_core {
 
-struct object_record {
-    // Most attributes one object keeps; later ones are counted in dropped_attributes().
-    static constexpr size_t attribute_limit = 128;
-
+// What a record holds besides its texts; cleared in one step when the record is reused.
+struct record_fields {
     object_kind kind = object_kind::tracer;
     quorin_handle_t handle = 0;
 
@@ -32,19 +30,25 @@ struct object_record {
     span_id parent{};         // when has_parent
     uint64_t start_us = 0;    // microseconds since 1970-01-01 UTC
     uint64_t end_us = 0;
-    uint64_t sequence = 0;       // start order within the process
-    uint32_t depth = 0;          // levels below its local root on the starting thread
-    quorin_handle_t root = 0;    // that local root (itself for a root)
-    uint64_t thread_claim = 0;   // the core's mark of the starting thread
-    std::string operation_name;  // spans
+    uint64_t sequence = 0;      // start order on the starting thread
+    uint32_t depth = 0;         // levels below its local root on the starting thread
+    quorin_handle_t root = 0;   // that local root (itself for a root)
+    uint64_t thread_claim = 0;  // the core's mark of the starting thread
     bool has_error = false;
-    std::string error_type;
-    std::string error_message;
     bool limit_reported = false;  // the core warned once that attributes are dropped
 
     // Metrics.
     metric_kind metric = metric_kind::counter;
     bool floating = false;
+};
+
+struct object_record : record_fields {
+    // Most attributes one object keeps; later ones are counted in dropped_attributes().
+    static constexpr size_t attribute_limit = 128;
+
+    std::string operation_name;  // spans
+    std::string error_type;
+    std::string error_message;
 
     size_t attribute_count() const { return attributes_.size(); }
     attribute_view attribute(size_t index) const;

@@ -118,7 +118,7 @@ void recorder::start(call& c, object_table::locked tracer, uint64_t start_us) {
     record.context.span = thread.ids.new_span();
     record.started = true;
     record.start_us = start_us;
-    record.sequence = next_sequence_.fetch_add(1, std::memory_order_relaxed);
+    record.sequence = ++thread.sequence;
     record.thread_claim = thread.claim();
     const nesting_entry entry{record.handle, record.root, record.context, record.depth};
     tracer.unlock();

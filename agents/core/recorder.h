@@ -62,7 +62,6 @@ class recorder {
     std::mutex lifecycle_;
     std::atomic<bool> active_{false};
     std::atomic<bool> forked_child_{false};
-    std::atomic<uint64_t> next_sequence_{1};
 };
 
 recorder& the_recorder();

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "platform/utf.h"
@@ -35,6 +36,12 @@ size_t utf8_sequence_length(const unsigned char* text, size_t size) {
 
 void append_escaped(std::string& out, const unsigned char* text, size_t size) {
     for (size_t i = 0; i < size;) {
+        // Printable ASCII, the usual case, is taken over a run at a time.
+        size_t plain = i;
+        while (plain < size && text[plain] >= 0x20 && text[plain] < 0x7F) ++plain;
+        out.append(reinterpret_cast<const char*>(text + i), plain - i);
+        if (plain == size) return;
+        i = plain;
         const unsigned char c = text[i];
         if (c >= 0x80) {
             const size_t length = utf8_sequence_length(text + i, size - i);
@@ -57,8 +64,6 @@ void append_escaped(std::string& out, const unsigned char* text, size_t size) {
             static const char digits[] = "0123456789ABCDEF";
             const char escaped[] = {'\\', 'x', digits[c >> 4], digits[c & 15]};
             out.append(escaped, sizeof escaped);
-        } else {
-            out += static_cast<char>(c);
         }
         ++i;
     }
@@ -68,9 +73,8 @@ void append_escaped(std::string& out, const unsigned char* text, size_t size) {
 
 void append_printable_text(std::string& out, const char* text) {
     if (text == nullptr) return;
-    // A byte-wise scan never reads past the terminator or the limit.
-    size_t size = 0;
-    while (size < text_limit && text[size] != 0) ++size;
+    // Never reads past the terminator or the limit.
+    const size_t size = strnlen(text, text_limit);
     append_escaped(out, reinterpret_cast<const unsigned char*>(text), size);
     if (size == text_limit && text[size] != 0) out += "...";
 }

@@ -45,6 +45,8 @@ class thread_state {
     void start_call() { next_text_ = 0; }
 
     id_generator ids;
+    // Start order on this thread; a tracer's tree is always started on one thread.
+    uint64_t sequence = 0;
     bool in_callback = false;
     bool depth_reported = false;  // the depth limit was reported since the nesting last fit
 
