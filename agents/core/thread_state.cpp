@@ -83,6 +83,12 @@ thread_state& thread_table::claim() {
     return *found;
 }
 
+size_t thread_table::capacity() {
+    size_t states = 0;
+    for_each([&](thread_state&) { ++states; });
+    return states;
+}
+
 void thread_table::exited(thread_binding binding) {
     uint64_t expected = binding.claim;
     binding.state->claim_.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);

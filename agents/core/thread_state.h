@@ -82,6 +82,8 @@ class thread_table {
     // In a fork child: frees every state but the forking thread's, whose generator is reseeded.
     void keep_only_current(uint64_t seed);
     void set_seed(uint64_t seed) { seed_.store(seed, std::memory_order_relaxed); }
+    // How many states the table holds: the most threads that traced at once, rounded up.
+    size_t capacity();
     // Fork: the table's lock, held across the fork.
     void lock() { growth_.lock(); }
     void unlock() { growth_.unlock(); }
