@@ -2,7 +2,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "session.h"
+#include "console_output.h"
 
 namespace console {
 

@@ -15,11 +15,10 @@
 #include <type_traits>
 #include <vector>
 
+#include "support/console_agent_fixture.h"
 #include "support/scoped_state.h"
 
 namespace {
-
-#define BY_VALUE(n) reinterpret_cast<const void*>(static_cast<uintptr_t>(n))
 
 std::mutex messages_mutex;
 std::vector<std::string> warnings, verbose_messages, log_messages;
@@ -44,69 +43,14 @@ bool contains(const std::vector<std::string>& list, const std::string& text) {
     return std::find(list.begin(), list.end(), text) != list.end();
 }
 
-std::u16string to_u16_ascii(const std::string& text) { return {text.begin(), text.end()}; }
-
-class ConsoleAgentTest : public testing::Test {
+class ConsoleAgentTest : public console_agent_fixture {
   protected:
     void SetUp() override {
-        reset_library_state();
-        {
-            std::lock_guard<std::mutex> lock(messages_mutex);
-            warnings.clear(), verbose_messages.clear(), log_messages.clear();
-        }
-        const auto unique = std::to_string(std::random_device{}());
-        output_ = std::filesystem::temp_directory_path() / ("quorin_console_agent_" + unique);
-        std::filesystem::remove(output_);
-        set_variable(u"home=" + to_u16_ascii(QUORIN_CONSOLE_AGENT_HOME));
-        set_variable(u"console_output=" + output_.u16string());
+        console_agent_fixture::SetUp();
+        std::lock_guard<std::mutex> lock(messages_mutex);
+        warnings.clear(), verbose_messages.clear(), log_messages.clear();
     }
-
-    void TearDown() override {
-        reset_library_state();
-        std::filesystem::remove(output_);
-    }
-
-    static void set_variable(const std::u16string& text) {
-        ASSERT_EQ(quorin_stub_set_variable(wide(text.c_str()), 1), QUORIN_STATUS_OK);
-    }
-
-    void initialize() {
-        ASSERT_EQ(quorin_initialize(), QUORIN_STATUS_OK);
-        ASSERT_EQ(quorin_ex_api_enable_span(), QUORIN_STATUS_OK);
-        ASSERT_EQ(quorin_ex_api_enable_techtype(), QUORIN_STATUS_OK);
-        ASSERT_EQ(quorin_ex_api_enable_tracer_ext(), QUORIN_STATUS_OK);
-        ASSERT_EQ(quorin_ex_api_enable_serverless(), QUORIN_STATUS_OK);
-    }
-
-    // Shuts down (the agent writes what is still open) and returns the output's lines.
-    std::vector<std::string> shutdown_and_read() {
-        EXPECT_EQ(quorin_shutdown(), QUORIN_STATUS_OK);
-        std::ifstream file(output_);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(file, line);) lines.push_back(line);
-        return lines;
-    }
-
-    std::filesystem::path output_;
 };
-
-bool has_line(const std::vector<std::string>& lines, const std::string& text) {
-    return std::find(lines.begin(), lines.end(), text) != lines.end();
-}
-
-// The index of the first line that starts with prefix, or -1.
-int line_starting(const std::vector<std::string>& lines, const std::string& prefix) {
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].rfind(prefix, 0) == 0) return static_cast<int>(i);
-    }
-    return -1;
-}
-
-std::string joined(const std::vector<std::string>& lines) {
-    std::ostringstream out;
-    for (const std::string& line : lines) out << line << '\n';
-    return out.str();
-}
 
 TEST_F(ConsoleAgentTest, WritesOneTreePerRequestWithAttributesDurationsAndErrors) {
     initialize();
@@ -155,49 +99,6 @@ TEST_F(ConsoleAgentTest, WritesOneTreePerRequestWithAttributesDurationsAndErrors
     EXPECT_NE(lines[header + 3].find("error Declined: card expired"), std::string::npos);
     EXPECT_TRUE(has_line(lines, "metric integer counter shop/orders += 5 count  dimension=web"))
         << joined(lines);
-    EXPECT_EQ(line_starting(lines, "# warning"), -1) << joined(lines);
-}
-
-TEST_F(ConsoleAgentTest, TagsAndLinksCarryTheTraceToTheReceivingSide) {
-    initialize();
-    const quorin_handle_t outgoing = quorin_outgoingwebrequesttracer_create_p("http://b/", "GET");
-    quorin_tracer_start(outgoing);
-    char string_tag[128] = {};
-    size_t string_size = 0;
-    EXPECT_EQ(quorin_tracer_get_outgoing_corvantis_string_tag(outgoing, string_tag,
-                                                              sizeof string_tag, &string_size),
-              49u);
-    EXPECT_EQ(string_size, 50u);
-    unsigned char byte_tag[64] = {};
-    size_t byte_size = 0;
-    EXPECT_EQ(quorin_tracer_get_outgoing_corvantis_byte_tag(outgoing, byte_tag, sizeof byte_tag,
-                                                            &byte_size),
-              49u);
-    unsigned char link[64] = {};
-    size_t link_size = 0;
-    EXPECT_EQ(
-        quorin_inprocesslink_create(reinterpret_cast<uintptr_t>(link), sizeof link, &link_size),
-        49u);
-    quorin_tracer_end(outgoing);
-    const std::string trace_id = std::string(string_tag).substr(0, 32);
-
-    const quorin_handle_t by_string = quorin_incomingremotecalltracer_create_p("m", "s", "e");
-    quorin_tracer_set_incoming_corvantis_string_tag_p(by_string, string_tag);
-    quorin_tracer_start(by_string);
-    quorin_tracer_end(by_string);
-    const quorin_handle_t by_bytes = quorin_incomingremotecalltracer_create_p("m", "s", "e");
-    quorin_tracer_set_incoming_corvantis_byte_tag(by_bytes, byte_tag, byte_size);
-    quorin_tracer_start(by_bytes);
-    quorin_tracer_end(by_bytes);
-    std::thread([&] {
-        const quorin_handle_t linked =
-            quorin_inprocesslinktracer_create(reinterpret_cast<uintptr_t>(link), link_size);
-        quorin_tracer_start(linked);
-        quorin_tracer_end(linked);
-    }).join();
-
-    const std::vector<std::string> lines = shutdown_and_read();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "trace " + trace_id), 4) << joined(lines);
     EXPECT_EQ(line_starting(lines, "# warning"), -1) << joined(lines);
 }
 

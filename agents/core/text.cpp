@@ -2,11 +2,12 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "platform/utf.h"
 
-namespace console {
+namespace agent_core {
 namespace {
 
 // Length of the valid UTF-8 sequence at text[0..size), or 0 when it is not valid.
@@ -35,6 +36,12 @@ size_t utf8_sequence_length(const unsigned char* text, size_t size) {
 
 void append_escaped(std::string& out, const unsigned char* text, size_t size) {
     for (size_t i = 0; i < size;) {
+        // Printable ASCII, the usual case, is taken over a run at a time.
+        size_t plain = i;
+        while (plain < size && text[plain] >= 0x20 && text[plain] < 0x7F) ++plain;
+        out.append(reinterpret_cast<const char*>(text + i), plain - i);
+        if (plain == size) return;
+        i = plain;
         const unsigned char c = text[i];
         if (c >= 0x80) {
             const size_t length = utf8_sequence_length(text + i, size - i);
@@ -54,9 +61,9 @@ void append_escaped(std::string& out, const unsigned char* text, size_t size) {
         } else if (c == '\t') {
             out += "\\t";
         } else if (c < 0x20 || c == 0x7F) {
-            out += format("\\x%02X", c);
-        } else {
-            out += static_cast<char>(c);
+            static const char digits[] = "0123456789ABCDEF";
+            const char escaped[] = {'\\', 'x', digits[c >> 4], digits[c & 15]};
+            out.append(escaped, sizeof escaped);
         }
         ++i;
     }
@@ -64,33 +71,24 @@ void append_escaped(std::string& out, const unsigned char* text, size_t size) {
 
 }  // namespace
 
-std::string printable_text(const char* text) {
-    if (text == nullptr) return {};
-    // A byte-wise scan never reads past the terminator or the limit.
-    size_t size = 0;
-    while (size < text_limit && text[size] != 0) ++size;
-    std::string out;
+void append_printable_text(std::string& out, const char* text) {
+    if (text == nullptr) return;
+    // Never reads past the terminator or the limit.
+    const size_t size = strnlen(text, text_limit);
     append_escaped(out, reinterpret_cast<const unsigned char*>(text), size);
     if (size == text_limit && text[size] != 0) out += "...";
-    return out;
 }
 
-std::string printable_bytes(const unsigned char* bytes, size_t size) {
-    if (bytes == nullptr) return {};
-    std::string out;
+void append_printable_bytes(std::string& out, const unsigned char* bytes, size_t size) {
+    if (bytes == nullptr) return;
     append_escaped(out, bytes, size < text_limit ? size : text_limit);
     if (size > text_limit) out += "...";
-    return out;
 }
 
-std::string quoted_if_needed(const std::string& value) {
-    if (!value.empty() && value.find_first_of(" \"") == std::string::npos) return value;
-    std::string out = "\"";
-    for (char c : value) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out + "\"";
+std::string printable_text(const char* text) {
+    std::string out;
+    append_printable_text(out, text);
+    return out;
 }
 
 std::string format(const char* pattern, ...) {
@@ -157,4 +155,4 @@ bool equal_ignore_case(const std::string& a, const char* b) {
     return i == a.size() && b[i] == 0;
 }
 
-}  // namespace console
+}  // namespace agent_core

@@ -1,23 +1,22 @@
-// Texts of the console agent: what the application hands over is read defensively (bounded,
-// made valid UTF-8, control characters escaped) so that one trace line stays one line.
+// Texts the application hands over are read defensively (bounded, made valid UTF-8, control
+// characters escaped) so that a text never breaks an output's line or encoding.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-namespace console {
+namespace agent_core {
 
 // Longest application text taken over; a longer one is cut and marked with "...".
 inline constexpr size_t text_limit = 2048;
 
-// A NUL-terminated UTF-8 text, at most text_limit bytes of it, made printable. Null gives "".
+// Appends a NUL-terminated UTF-8 text, at most text_limit bytes of it, made printable. Null
+// appends nothing.
+void append_printable_text(std::string& out, const char* text);
+// Appends bytes of a given size, made printable.
+void append_printable_bytes(std::string& out, const unsigned char* bytes, size_t size);
 std::string printable_text(const char* text);
-// Bytes of a given size, made printable.
-std::string printable_bytes(const unsigned char* bytes, size_t size);
-
-// The value as it appears after "name=": quoted when empty or when it holds a space or a quote.
-std::string quoted_if_needed(const std::string& value);
 
 // printf into a std::string.
 std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
@@ -28,4 +27,4 @@ void write_utf16(const std::string& text, char16_t* buffer, uint64_t capacity);
 // ASCII case-insensitive equality.
 bool equal_ignore_case(const std::string& a, const char* b);
 
-}  // namespace console
+}  // namespace agent_core

@@ -1,5 +1,5 @@
 // The module's three entry points, the interfaces it hands out, and the agent's initialize
-// and release.
+// and release: the same for every agent module on the core.
 #include <cstdint>
 #include <cstring>
 
@@ -7,15 +7,12 @@
 #include "slots.h"
 #include "text.h"
 
-namespace console {
+namespace agent_core {
 namespace {
 
 namespace contract = agent_contract;
 
-constexpr char16_t version_text[] = u"console agent 1.0.0";
-constexpr char output_option[] = "console_output";
-
-const char16_t* agent_version() { return version_text; }
+const char16_t* agent_version() { return module_output().version(); }
 
 uint32_t agent_initialize(const contract::agent_init_record* record, void** context,
                           void** function_table, char16_t* error, uint64_t capacity);
@@ -83,7 +80,7 @@ const offered_interface* find_interface(uint32_t id) {
 }
 
 uint32_t fail(uint32_t status, const std::string& text, char16_t* error, uint64_t capacity) {
-    write_utf16("console agent: " + text, error, capacity);
+    write_utf16(std::string(module_output().name()) + ": " + text, error, capacity);
     return status;
 }
 
@@ -93,110 +90,75 @@ uint32_t agent_initialize(const contract::agent_init_record* record, void** cont
         return fail(QUORIN_STATUS_INVALID_ARGUMENT,
                     "the initialization record, context or table address is null", error, capacity);
     }
-    session& state = the_session();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    if (state.active()) state.finish();
-    state.begin();
+    session_info info{};
+    std::memcpy(info.stub_version, record->stub_version, sizeof info.stub_version);
     char stamp[sizeof record->build_stamp + 1] = {};
     std::memcpy(stamp, record->build_stamp, sizeof record->build_stamp);
-    state.write_line(format("# console agent 1.0.0 writing to %s (stub %u.%u.%u.%u, build %s)",
-                            state.output_name().c_str(), record->stub_version[0],
-                            record->stub_version[1], record->stub_version[2],
-                            record->stub_version[3], printable_text(stamp).c_str()));
-    *context = &state;
+    info.build_stamp = printable_text(stamp);
+    recorder& core = the_recorder();
+    core.begin(info);
+    *context = &core;
     *function_table = const_cast<void**>(tables().core);
     return QUORIN_STATUS_OK;
 }
 
 }  // namespace
 
-namespace slots {
+void slots::release(void* context) { the_recorder().release(context); }
 
-void release(void* context) {
-    session& state = the_session();
-    quorin_agent_logging_callback logging = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(state.mutex);
-        if (context != &state || !state.active()) {
-            state.write_line("# warning: release: not this agent's context, or not initialized");
-            return;
-        }
-        state.finish();
-        state.write_line("# console agent released");
-        logging = state.logging_callback.exchange(nullptr);
-        state.warning_callback = nullptr;
-        state.verbose_callback = nullptr;
-    }
-    if (logging != nullptr) logging("console agent released");
-}
+}  // namespace agent_core
 
-}  // namespace slots
-}  // namespace console
+using agent_core::fail;
 
-using console::fail;
-
-extern "C" CONSOLE_AGENT_EXPORT uint32_t sdkagent_abi_initialize(uint64_t count,
-                                                                 char16_t* const* options,
-                                                                 char16_t* error,
-                                                                 uint64_t capacity) {
+extern "C" AGENT_EXPORT uint32_t sdkagent_abi_initialize(uint64_t count, char16_t* const* options,
+                                                         char16_t* error, uint64_t capacity) {
     if (count > 0 && options == nullptr) {
         return fail(QUORIN_STATUS_INVALID_ARGUMENT, "the options are a null pointer", error,
                     capacity);
     }
-    const char16_t* destination = u"";
-    std::vector<std::string> unknown;
+    std::vector<agent_core::agent_option> received;
     for (uint64_t i = 0; i < count; ++i) {
-        const std::string option = console::utf16_to_utf8(options[i]);
+        if (options[i] == nullptr) continue;
+        const char16_t* value = options[i];
+        while (*value != 0 && *value != u'=') ++value;
+        const std::string option = agent_core::utf16_to_utf8(options[i]);
         const size_t equals = option.find('=');
-        const std::string name = option.substr(0, equals);
-        if (console::equal_ignore_case(name, console::output_option) &&
-            equals != std::string::npos) {
-            destination = options[i] + equals + 1;  // ASCII name: units and bytes agree
-        } else if (name.size() > 8 && console::equal_ignore_case(name.substr(0, 8), "console_")) {
-            unknown.push_back(name);
+        if (*value == 0) {
+            received.push_back({option, "", nullptr});
+        } else {
+            received.push_back({option.substr(0, equals), option.substr(equals + 1), value + 1});
         }
     }
-    console::session& state = console::the_session();
-    std::lock_guard<std::mutex> lock(state.mutex);
     std::string reason;
-    if (!state.open_output(destination, &reason)) {
-        return fail(
-            QUORIN_STATUS_GENERIC_ERROR,
-            "cannot open the output '" + console::utf16_to_utf8(destination) + "': " + reason,
-            error, capacity);
-    }
-    for (const std::string& name : unknown) {
-        state.write_line("# warning: unknown console agent option '" + name + "' is ignored");
+    if (!agent_core::the_recorder().configure(received, &reason)) {
+        return fail(QUORIN_STATUS_GENERIC_ERROR, reason, error, capacity);
     }
     return QUORIN_STATUS_OK;
 }
 
-extern "C" CONSOLE_AGENT_EXPORT uint32_t sdkagent_abi_get_library(uint32_t id, uint32_t version,
-                                                                  void** interface, char16_t* error,
-                                                                  uint64_t capacity) {
+extern "C" AGENT_EXPORT uint32_t sdkagent_abi_get_library(uint32_t id, uint32_t version,
+                                                          void** interface, char16_t* error,
+                                                          uint64_t capacity) {
     if (interface == nullptr) {
         return fail(QUORIN_STATUS_INVALID_ARGUMENT, "the interface address is null", error,
                     capacity);
     }
-    const console::offered_interface* offered = console::find_interface(id);
+    const agent_core::offered_interface* offered = agent_core::find_interface(id);
     if (offered == nullptr) {
         return fail(QUORIN_STATUS_INTERFACE_UNSUPPORTED,
-                    console::format("interface %u is not provided", id), error, capacity);
+                    agent_core::format("interface %u is not provided", id), error, capacity);
     }
     if (offered->version != version) {
         return fail(QUORIN_STATUS_FEATURE_LEVEL_UNSUPPORTED,
-                    console::format("interface %u is provided in version %u, not %u", id,
-                                    offered->version, version),
+                    agent_core::format("interface %u is provided in version %u, not %u", id,
+                                       offered->version, version),
                     error, capacity);
     }
     *interface = const_cast<void**>(offered->table);
     return QUORIN_STATUS_OK;
 }
 
-extern "C" CONSOLE_AGENT_EXPORT uint32_t sdkagent_abi_shutdown() {
-    console::session& state = console::the_session();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    if (state.active()) state.finish();
-    state.close_output();
+extern "C" AGENT_EXPORT uint32_t sdkagent_abi_shutdown() {
+    agent_core::the_recorder().close();
     return QUORIN_STATUS_OK;
 }

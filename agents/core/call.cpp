@@ -1,0 +1,133 @@
+#include "call.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "text.h"
+
+namespace agent_core {
+
+call::call(void* context, const char* function)
+    : core_(the_recorder()),
+      thread_(&core_.threads.current()),
+      claim_(thread_->claim()),
+      function_(function) {
+    thread_->start_call();
+    if (context != &core_) {
+        warn(format("called with an agent context that is not this agent's (%p)", context));
+        valid_ = false;
+        refusal_ = QUORIN_STATUS_INVALID_ARGUMENT;
+    } else if (!core_.active()) {
+        warn("called while the agent is not initialized");
+        valid_ = false;
+        refusal_ = QUORIN_STATUS_NOT_INITIALIZED;
+    }
+}
+
+call::~call() {
+    write_warnings();
+    // A call made from a callback raises none: the callback would run again, and again.
+    if (thread_->in_callback || thread_->claim() != claim_) return;
+    const auto verbose = core_.verbose_callback.load();
+    if (verbose == nullptr && warnings_.empty()) return;
+    thread_->in_callback = true;
+    if (verbose != nullptr) verbose((function_ + detail_).c_str());
+    for (const std::string& message : warnings_) {
+        if (auto warning = core_.warning_callback.load()) warning(message.c_str());
+        if (auto logging = core_.logging_callback.load()) logging(message.c_str());
+    }
+    // A callback that released the agent took the thread's state with it.
+    if (thread_->claim() == claim_) thread_->in_callback = false;
+}
+
+void call::warn(std::string message) { warnings_.push_back(function_ + (": " + message)); }
+
+void call::write_warnings() {
+    for (; written_ < warnings_.size(); ++written_) core_.output().warning(warnings_[written_]);
+}
+
+bool call::verbose() const {
+    return !thread_->in_callback && core_.verbose_callback.load(std::memory_order_relaxed);
+}
+
+void call::detail(const char* pattern, ...) {
+    if (!verbose()) return;
+    char buffer[128];
+    va_list args;
+    va_start(args, pattern);
+    const int length = std::vsnprintf(buffer, sizeof buffer, pattern, args);
+    va_end(args);
+    if (length > 0) detail_.append(buffer, std::min<size_t>(length, sizeof buffer - 1));
+}
+
+std::string_view call::text(const void* value, const char* role, bool required) {
+    if (value == nullptr) {
+        if (required) warn(format("the %s is a null pointer", role));
+        return {};
+    }
+    std::string& buffer = thread_->next_text_buffer();
+    append_printable_text(buffer, static_cast<const char*>(value));
+    return buffer;
+}
+
+std::string_view call::bytes(const unsigned char* value, size_t size) {
+    std::string& buffer = thread_->next_text_buffer();
+    append_printable_bytes(buffer, value, size);
+    return buffer;
+}
+
+bool call::count(const void* value, uint64_t* count) {
+    *count = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(value));
+    if (*count <= array_limit) return true;
+    warn(format("count %llu is more than %llu: the call is ignored",
+                static_cast<unsigned long long>(*count),
+                static_cast<unsigned long long>(array_limit)));
+    return false;
+}
+
+object_table::locked call::find(quorin_handle_t handle, object_kind kind, const char* role) {
+    const auto number = static_cast<unsigned long long>(handle);
+    if (handle == 0) {
+        warn(format("the %s handle is 0 (no object)", role));
+        return {};
+    }
+    object_table::locked found = core_.objects.find(handle);
+    if (!found) {
+        warn(format("unknown %s handle %llu", role, number));
+        return {};
+    }
+    if (found->kind != kind) {
+        const object_kind actual = found->kind;
+        found.unlock();
+        warn(format("handle %llu is a %s, not a %s", number, object_kind_name(actual), role));
+    }
+    return found;
+}
+
+object_table::locked call::tracer(quorin_handle_t handle,
+                                  std::initializer_list<tracer_kind> kinds) {
+    object_table::locked found = find(handle, object_kind::tracer, "tracer");
+    if (!found || kinds.size() == 0) return found;
+    for (tracer_kind kind : kinds) {
+        if (found->tracer == kind) return found;
+    }
+    const tracer_kind actual = found->tracer;
+    found.unlock();
+    warn(format("tracer %llu is of kind '%s', not '%s'", static_cast<unsigned long long>(handle),
+                tracer_kind_name(actual), tracer_kind_name(*kinds.begin())));
+    return found;
+}
+
+void call::kept(object_record& record, bool added, uint64_t not_offered) {
+    if (added) return;
+    record.add_dropped(not_offered);
+    if (record.limit_reported) return;
+    record.limit_reported = true;
+    warn(format("%s %llu keeps at most %u attributes: the others are dropped and counted",
+                record.kind == object_kind::tracer ? tracer_kind_name(record.tracer)
+                                                   : object_kind_name(record.kind),
+                static_cast<unsigned long long>(record.handle),
+                static_cast<unsigned>(object_record::attribute_limit)));
+}
+
+}  // namespace agent_core

@@ -1,0 +1,70 @@
+// One call of the application into the agent: checks the agent context, decodes the
+// arguments into the thread's buffers, and reports what it cannot interpret. The warnings go
+// to the output before anything else the call hands it, and, with the verbose line, to the
+// application's callbacks when the call is done and holds no lock: a callback may call the
+// API again, and those calls are traced but raise no further callbacks.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "recorder.h"
+
+namespace agent_core {
+
+class call {
+  public:
+    call(void* context, const char* function);
+    ~call();
+    call(const call&) = delete;
+    call& operator=(const call&) = delete;
+
+    // False when the context is not this agent's or the agent is not initialized.
+    explicit operator bool() const { return valid_; }
+    // What a refused call that returns a status answers.
+    quorin_status_t refusal() const { return refusal_; }
+    recorder& core() const { return core_; }
+    thread_state& thread() const { return *thread_; }
+
+    // "<function>: <message>" to the output and the warning and logging callbacks.
+    void warn(std::string message);
+    // Hands the warnings so far to the output.
+    void write_warnings();
+    // Whether a verbose callback will receive this call; detail() adds to its line then only.
+    bool verbose() const;
+    void detail(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
+
+    // A UTF-8 text argument, valid during the call; null gives "" and, when required, a warning.
+    std::string_view text(const void* value, const char* role, bool required = true);
+    std::string_view bytes(const unsigned char* value, size_t size);
+    // A count passed by value in a pointer-sized argument; false (with a warning) when absurd.
+    bool count(const void* value, uint64_t* count);
+
+    // The live object of that kind, locked; empty (with a warning) otherwise.
+    object_table::locked find(quorin_handle_t handle, object_kind kind, const char* role);
+    // A tracer of one of the kinds (any kind when empty) that has not ended yet.
+    object_table::locked tracer(quorin_handle_t handle,
+                                std::initializer_list<tracer_kind> kinds = {});
+    // After an add to the record: warns once per object when its attributes are full, and
+    // counts further entries of the same call that were not offered.
+    void kept(object_record& record, bool added, uint64_t not_offered = 0);
+
+  private:
+    recorder& core_;
+    thread_state* thread_;
+    uint64_t claim_;
+    const char* function_;
+    bool valid_ = true;
+    quorin_status_t refusal_ = QUORIN_STATUS_OK;
+    std::string detail_;
+    std::vector<std::string> warnings_;
+    size_t written_ = 0;
+};
+
+// Most entries a single call may hand over in its arrays.
+inline constexpr uint64_t array_limit = 1024;
+
+}  // namespace agent_core

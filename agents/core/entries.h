@@ -1,0 +1,63 @@
+// Parallel arrays of keys (UTF-8 texts) and values of one type, added to a tracer: request
+// and response headers, parameters, custom request attributes, span attributes.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "call.h"
+#include "text.h"
+
+namespace agent_core {
+
+struct entry_value {
+    value_type type;
+    std::string_view text;
+    int64_t integer;
+    double floating;
+};
+
+inline entry_value decode_value(call& c, const char* value) {
+    return {value_type::text, c.text(value, "value", false), 0, 0};
+}
+inline entry_value decode_value(call&, int64_t value) {
+    return {value_type::integer, {}, value, 0};
+}
+inline entry_value decode_value(call&, double value) {
+    return {value_type::floating, {}, 0, value};
+}
+inline entry_value decode_value(call&, float value) { return {value_type::floating, {}, 0, value}; }
+// One byte per value, as C's bool; any non-zero byte is true.
+inline entry_value decode_value(call&, unsigned char value) {
+    return {value_type::boolean, {}, value != 0 ? 1 : 0, 0};
+}
+
+// Adds count entries to the live tracer, each read before the tracer is locked. key_word
+// names a key in the warnings ("name", "key").
+template <typename Value>
+void add_entries(call& c, quorin_handle_t tracer, attribute_key key, const void* keys,
+                 const void* values, uint64_t count, const char* key_word) {
+    if (keys == nullptr || values == nullptr) {
+        c.warn(format("the %ss or the values are a null pointer", key_word));
+        return;
+    }
+    const auto* key_texts = static_cast<const char* const*>(keys);
+    const auto* items = static_cast<const Value*>(values);
+    for (uint64_t i = 0; i < count; ++i) {
+        if (key_texts[i] == nullptr) {
+            c.warn(
+                format("%s %llu is a null pointer", key_word, static_cast<unsigned long long>(i)));
+            continue;
+        }
+        const std::string_view name = c.text(key_texts[i], key_word);
+        const entry_value value = decode_value(c, items[i]);
+        object_table::locked target = c.core().objects.find(tracer);
+        if (!target) return;  // ended meanwhile on another thread
+        const bool added =
+            target->add({key, value.type, name, value.text, value.integer, value.floating});
+        c.kept(*target, added, count - i - 1);
+        if (!added) return;
+    }
+}
+
+}  // namespace agent_core

@@ -1,0 +1,40 @@
+// Trace and span ids: random, never zero, drawn from a per-thread generator whose seed comes
+// from the system; and the text form in which the core's tags and links carry them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "records.h"
+
+namespace agent_core {
+
+class id_generator {
+  public:
+    void seed(uint64_t seed) { state_ = seed; }
+    // Never 0.
+    uint64_t next();
+    trace_id new_trace();
+    span_id new_span();
+
+  private:
+    uint64_t state_ = 0;
+};
+
+// 64 random bits from the system.
+uint64_t system_entropy();
+// Mixes the bits of a value (one step of the generator).
+uint64_t mix_bits(uint64_t value);
+
+// Lower-case hex digits of the bytes; out receives 2 * size characters, no terminator.
+void write_hex(const uint8_t* bytes, size_t size, char* out);
+
+// The tag and link text "<32 hex digits of the trace>-<16 hex digits of the span>".
+inline constexpr size_t tag_length = 32 + 1 + 16;
+// Writes tag_length characters, no terminator.
+void write_tag(const trace_context& context, char* out);
+// False when the text is not such a tag; the context is then unchanged.
+bool parse_tag(std::string_view text, trace_context* context);
+
+}  // namespace agent_core

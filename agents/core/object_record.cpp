@@ -1,0 +1,157 @@
+#include "object_record.h"
+
+#include "spin_lock.h"
+
+namespace agent_core {
+
+attribute_view object_record::attribute(size_t index) const {
+    const stored_attribute& entry = attributes_[index];
+    const std::string_view texts = texts_;
+    return {entry.key,
+            entry.type,
+            texts.substr(entry.name_offset, entry.name_size),
+            texts.substr(entry.text_offset, entry.text_size),
+            entry.integer,
+            entry.floating};
+}
+
+const attribute_view* object_record::find(attribute_key key, attribute_view* out) const {
+    for (size_t i = 0; i < attributes_.size(); ++i) {
+        if (attributes_[i].key == key) {
+            *out = attribute(i);
+            return out;
+        }
+    }
+    return nullptr;
+}
+
+bool object_record::store(attribute_key key, value_type type, std::string_view name,
+                          std::string_view text, int64_t integer, double floating) {
+    if (attributes_.size() >= attribute_limit) {
+        add_dropped(1);
+        return false;
+    }
+    if (attributes_.capacity() == 0) attributes_.reserve(16);
+    stored_attribute entry{key,
+                           type,
+                           static_cast<uint32_t>(texts_.size()),
+                           static_cast<uint32_t>(name.size()),
+                           0,
+                           0,
+                           integer,
+                           floating};
+    texts_.append(name);
+    entry.text_offset = static_cast<uint32_t>(texts_.size());
+    entry.text_size = static_cast<uint32_t>(text.size());
+    texts_.append(text);
+    attributes_.push_back(entry);
+    return true;
+}
+
+bool object_record::add_text(attribute_key key, std::string_view text, std::string_view name) {
+    return store(key, value_type::text, name, text, 0, 0);
+}
+
+bool object_record::add_integer(attribute_key key, int64_t value, std::string_view name) {
+    return store(key, value_type::integer, name, {}, value, 0);
+}
+
+bool object_record::add_floating(attribute_key key, double value, std::string_view name) {
+    return store(key, value_type::floating, name, {}, 0, value);
+}
+
+bool object_record::add_boolean(attribute_key key, bool value, std::string_view name) {
+    return store(key, value_type::boolean, name, {}, value ? 1 : 0, 0);
+}
+
+bool object_record::add_channel(int32_t type, std::string_view endpoint) {
+    return store(attribute_key::channel, value_type::channel, {}, endpoint, type, 0);
+}
+
+bool object_record::add(const attribute_view& value) {
+    return store(value.key, value.type, value.name, value.text, value.integer, value.floating);
+}
+
+void object_record::add_dropped(uint64_t count) {
+    const uint64_t total = dropped_ + count;
+    dropped_ = total > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(total);
+}
+
+void object_record::reset(object_kind new_kind) {
+    // Everything but the memory the texts and the attribute list grew.
+    static_cast<record_fields&>(*this) = record_fields{};
+    kind = new_kind;
+    operation_name.clear(), error_type.clear(), error_message.clear();
+    attributes_.clear(), texts_.clear();
+    dropped_ = 0;
+}
+
+// Spare records, kept up to a number and a size so that the pool stays small after a burst.
+class record_pool {
+  public:
+    ~record_pool() {
+        for (object_record* record : spares_) delete record;
+    }
+
+    object_record* take() {
+        std::lock_guard<spin_lock> hold(lock);
+        if (spares_.empty()) return nullptr;
+        object_record* record = spares_.back();
+        spares_.pop_back();
+        return record;
+    }
+
+    void give(object_record* record) {
+        if (record->texts_.capacity() > kept_text_bytes) {
+            delete record;
+            return;
+        }
+        {
+            std::lock_guard<spin_lock> hold(lock);
+            if (spares_.size() < kept_records) {
+                spares_.push_back(record);
+                return;
+            }
+        }
+        delete record;
+    }
+
+    void trim() {
+        std::vector<object_record*> spares;
+        {
+            std::lock_guard<spin_lock> hold(lock);
+            spares.swap(spares_);
+        }
+        for (object_record* record : spares) delete record;
+    }
+
+    spin_lock lock;
+
+  private:
+    static constexpr size_t kept_records = 4096;
+    static constexpr size_t kept_text_bytes = 16 * 1024;
+    std::vector<object_record*> spares_;
+};
+
+namespace {
+record_pool pool;
+}  // namespace
+
+void record_recycler::operator()(object_record* record) const { pool.give(record); }
+
+record_ptr new_record(object_kind kind) {
+    object_record* record = pool.take();
+    if (record == nullptr) {
+        record = new object_record;
+        record->kind = kind;
+    } else {
+        record->reset(kind);
+    }
+    return record_ptr(record);
+}
+
+void trim_record_pool() { pool.trim(); }
+void lock_record_pool() { pool.lock.lock(); }
+void unlock_record_pool() { pool.lock.unlock(); }
+
+}  // namespace agent_core

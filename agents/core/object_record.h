@@ -1,0 +1,101 @@
+// One object behind a handle: a tracer, an info object or a metric. Records come from a pool
+// and return to it with the memory they grew, so that steady tracing allocates nothing; an
+// output that receives a finished tracer owns it until it drops the pointer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "records.h"
+
+namespace agent_core {
+
+// What a record holds besides its texts; cleared in one step when the record is reused.
+struct record_fields {
+    object_kind kind = object_kind::tracer;
+    quorin_handle_t handle = 0;
+
+    // Tracers.
+    tracer_kind tracer = tracer_kind::custom_service;
+    bool started = false;
+    bool has_parent = false;
+    // The parent came with the tracer (an in-process link, an incoming tag): it wins over the
+    // tracer that is current on the starting thread.
+    bool explicit_parent = false;
+    end_state state = end_state::ended;
+    trace_context context{};  // its trace; its own span once started
+    span_id parent{};         // when has_parent
+    uint64_t start_us = 0;    // microseconds since 1970-01-01 UTC
+    uint64_t end_us = 0;
+    uint64_t sequence = 0;      // start order on the starting thread
+    uint32_t depth = 0;         // levels below its local root on the starting thread
+    quorin_handle_t root = 0;   // that local root (itself for a root)
+    uint64_t thread_claim = 0;  // the core's mark of the starting thread
+    bool has_error = false;
+    bool limit_reported = false;  // the core warned once that attributes are dropped
+
+    // Metrics.
+    metric_kind metric = metric_kind::counter;
+    bool floating = false;
+};
+
+struct object_record : record_fields {
+    // Most attributes one object keeps; later ones are counted in dropped_attributes().
+    static constexpr size_t attribute_limit = 128;
+
+    std::string operation_name;  // spans
+    std::string error_type;
+    std::string error_message;
+
+    size_t attribute_count() const { return attributes_.size(); }
+    attribute_view attribute(size_t index) const;
+    // The first attribute of that key, if any.
+    const attribute_view* find(attribute_key key, attribute_view* out) const;
+    uint32_t dropped_attributes() const { return dropped_; }
+
+    // Each returns false, and counts the attribute as dropped, when attribute_limit are held.
+    bool add_text(attribute_key key, std::string_view text, std::string_view name = {});
+    bool add_integer(attribute_key key, int64_t value, std::string_view name = {});
+    bool add_floating(attribute_key key, double value, std::string_view name = {});
+    bool add_boolean(attribute_key key, bool value, std::string_view name = {});
+    bool add_channel(int32_t type, std::string_view endpoint);
+    bool add(const attribute_view& value);
+    void add_dropped(uint64_t count);
+
+    void reset(object_kind new_kind);
+
+  private:
+    struct stored_attribute {
+        attribute_key key;
+        value_type type;
+        uint32_t name_offset, name_size, text_offset, text_size;
+        int64_t integer;
+        double floating;
+    };
+    bool store(attribute_key key, value_type type, std::string_view name, std::string_view text,
+               int64_t integer, double floating);
+
+    std::vector<stored_attribute> attributes_;
+    std::string texts_;  // the names and texts of the attributes, one after the other
+    uint32_t dropped_ = 0;
+
+    friend class record_pool;
+};
+
+struct record_recycler {
+    void operator()(object_record* record) const;
+};
+using record_ptr = std::unique_ptr<object_record, record_recycler>;
+
+// A cleared record of that kind, from the pool when it has one.
+record_ptr new_record(object_kind kind);
+// Frees the records the pool keeps (at release).
+void trim_record_pool();
+// Fork: held from before the fork until after it, in parent and child.
+void lock_record_pool();
+void unlock_record_pool();
+
+}  // namespace agent_core

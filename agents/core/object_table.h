@@ -1,0 +1,94 @@
+// The objects behind the handles: a table of slots, each with its own lock, so that calls on
+// different objects never wait for each other. A handle holds its slot's index in the low
+// bits and the slot's generation above them: a handle is never given out twice while the
+// module is loaded, and a stale or invented handle finds no object.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "object_record.h"
+#include "spin_lock.h"
+
+namespace agent_core {
+
+class object_table {
+    struct slot;
+
+  public:
+    static constexpr unsigned index_bits = 24;
+    // Most objects alive at once; a create beyond it yields the handle 0.
+    static constexpr uint32_t capacity = (1u << index_bits) - 1;
+
+    object_table() = default;
+    ~object_table();
+    object_table(const object_table&) = delete;
+    object_table& operator=(const object_table&) = delete;
+
+    // A live object, locked while this exists.
+    class locked {
+      public:
+        locked() = default;
+        locked(locked&& other) noexcept : slot_(other.slot_), table_(other.table_) {
+            other.slot_ = nullptr;
+        }
+        locked& operator=(locked&& other) noexcept;
+        ~locked() { unlock(); }
+        explicit operator bool() const { return slot_ != nullptr; }
+        object_record* operator->() const { return slot_->record; }
+        object_record& operator*() const { return *slot_->record; }
+        void unlock();
+        // Removes the object from the table; its handle is dead from now on.
+        record_ptr take();
+
+      private:
+        friend class object_table;
+        locked(slot* held, object_table* table) : slot_(held), table_(table) {}
+        slot* slot_ = nullptr;
+        object_table* table_ = nullptr;
+    };
+
+    // Publishes the record under a new handle (written into it); 0 when the table is full.
+    quorin_handle_t insert(record_ptr record);
+    // Empty when the handle names no live object.
+    locked find(quorin_handle_t handle);
+    // Whether the handle names a live object, without taking its lock.
+    bool live(quorin_handle_t handle) const;
+    // Calls the function with every live object, locked (the agent's release).
+    template <typename Function>
+    void for_each(Function each) {
+        const uint32_t used = used_.load(std::memory_order_acquire);
+        for (uint32_t index = 0; index < used; ++index) {
+            if (locked held = find_index(index)) each(held);
+        }
+    }
+    // Fork: every lock of the table, held across the fork.
+    void lock_all();
+    void unlock_all();
+
+  private:
+    struct slot {
+        std::atomic<uint64_t> handle{0};  // 0 while free
+        spin_lock lock;
+        object_record* record = nullptr;
+        uint64_t generation = 0;  // of the last handle it held
+        std::atomic<uint32_t> next_free{0};
+    };
+    static constexpr unsigned chunk_bits = 10;
+    static constexpr uint32_t chunk_size = 1u << chunk_bits;
+    static constexpr uint32_t chunk_count = (capacity + chunk_size) / chunk_size;
+
+    slot* at(uint32_t index) const;
+    locked find_index(uint32_t index);
+    bool claim_index(uint32_t* index);
+    void release_index(uint32_t index);
+
+    std::atomic<slot*> chunks_[chunk_count] = {};
+    std::atomic<uint32_t> used_{0};
+    // Free indexes as a stack: (change count << 32) | (index + 1); 0 when empty.
+    std::atomic<uint64_t> free_head_{0};
+    std::mutex growth_;
+};
+
+}  // namespace agent_core

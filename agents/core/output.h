@@ -1,0 +1,76 @@
+// What an agent module puts on the recording core: its output. The core decodes every call,
+// keeps the objects and the nesting, and hands the output what happened, on the calling
+// thread and outside every lock of the core: a finished tracer (with its parent), a metric
+// update, a process technology, a warning. An output that is called from several threads at
+// once guards its own state.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "object_record.h"
+#include "records.h"
+
+namespace agent_core {
+
+// One additional option of the agent ("name=value"), as UTF-8 and as received.
+struct agent_option {
+    std::string name;
+    std::string value;
+    const char16_t* received_value;  // the value as the library passed it (UTF-16)
+};
+
+struct session_info {
+    uint32_t stub_version[4];
+    std::string build_stamp;
+};
+
+class agent_output {
+  public:
+    virtual ~agent_output() = default;
+
+    // "console agent 1.0.0": the module's version text; "console agent": its name in messages.
+    virtual const char16_t* version() const = 0;
+    virtual const char* name() const = 0;
+
+    // The module's options, before the agent initializes; false (with a reason) refuses them.
+    // close() is the module's shutdown.
+    virtual bool configure(const std::vector<agent_option>& options, std::string* error) = 0;
+    virtual void close() = 0;
+
+    // The library initialized the agent; released it (after every open tracer was handed on).
+    virtual void session_started(const session_info& info) = 0;
+    virtual void session_ended() = 0;
+
+    // A tracer ended, or was open or never started when the agent was released (see its
+    // state). Its parent is in the record; the output owns the record from here on.
+    virtual void tracer_ended(record_ptr tracer) = 0;
+    virtual void metric_updated(const metric_event& event) = 0;
+    virtual void process_technology_added(int32_t type, std::string_view edition,
+                                          std::string_view version) = 0;
+    virtual void send_requested() {}
+    // The core's report on a call it could not interpret ("<function>: <what>"), or a notice.
+    virtual void warning(std::string_view text) = 0;
+
+    // The form of the outgoing tags (binary: the byte tag); the default is the core's text
+    // "<trace id>-<span id>" for both. write_tag writes at most tag_capacity bytes and returns
+    // their number.
+    static constexpr size_t tag_capacity = 128;
+    virtual size_t write_tag(const trace_context& context, bool binary, char* out) const;
+    virtual bool parse_tag(std::string_view tag, bool binary, trace_context* context) const;
+    // How the incoming tags look, for the warning on one that does not.
+    virtual const char* tag_form() const { return "<32 hex digits>-<16 hex digits>"; }
+
+    // Fork: before_fork takes the output's locks; the others release them.
+    virtual void before_fork() {}
+    virtual void after_fork_in_parent() {}
+    virtual void after_fork_in_child() {}
+};
+
+// Defined by each agent module: the output the core records into.
+agent_output& module_output();
+
+}  // namespace agent_core

@@ -1,0 +1,174 @@
+#include "recorder.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "call.h"
+#include "text.h"
+
+namespace agent_core {
+
+namespace {
+recorder instance;
+}  // namespace
+
+recorder& the_recorder() { return instance; }
+
+void thread_exited(thread_binding binding) { instance.threads.exited(binding); }
+
+uint64_t now_microseconds() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(
+        duration_cast<microseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+bool recorder::configure(const std::vector<agent_option>& options, std::string* error) {
+    std::lock_guard<std::mutex> hold(lifecycle_);
+    return output().configure(options, error);
+}
+
+void recorder::close() {
+    std::lock_guard<std::mutex> hold(lifecycle_);
+    if (active()) finish();
+    output().close();
+}
+
+void recorder::begin(const session_info& info) {
+    register_fork_handlers();
+    std::lock_guard<std::mutex> hold(lifecycle_);
+    if (active()) finish();
+    threads.set_seed(system_entropy());
+    active_.store(true, std::memory_order_release);
+    output().session_started(info);
+}
+
+void recorder::release(void* context) {
+    quorin_agent_logging_callback logging = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(lifecycle_);
+        if (context != this || !active()) {
+            output().warning("release: not this agent's context, or not initialized");
+            return;
+        }
+        finish();
+        output().session_ended();
+        logging = logging_callback.exchange(nullptr);
+        warning_callback = nullptr;
+        verbose_callback = nullptr;
+    }
+    if (logging != nullptr) logging((std::string(output().name()) + " released").c_str());
+}
+
+void recorder::finish() {
+    // Children started after their parents end first, so every tree is whole.
+    std::vector<std::pair<uint64_t, quorin_handle_t>> open;
+    objects.for_each([&](object_table::locked& object) {
+        if (object->kind == object_kind::tracer && object->started) {
+            open.emplace_back(object->sequence, object->handle);
+        }
+    });
+    std::sort(open.rbegin(), open.rend());
+    const uint64_t now = now_microseconds();
+    for (const auto& [sequence, handle] : open) {
+        record_ptr record = objects.find(handle).take();
+        record->state = end_state::not_ended;
+        record->end_us = now;
+        output().tracer_ended(std::move(record));
+    }
+    objects.for_each([&](object_table::locked& object) {
+        const record_ptr record = object.take();
+        if (record->kind != object_kind::tracer) return;
+        output().warning(format("%s %llu was created but never started",
+                                tracer_kind_name(record->tracer),
+                                static_cast<unsigned long long>(record->handle)));
+    });
+    threads.free_all();
+    trim_record_pool();
+    active_.store(false, std::memory_order_release);
+}
+
+quorin_handle_t recorder::publish(call& c, record_ptr record) {
+    const quorin_handle_t handle = objects.insert(std::move(record));
+    if (handle == 0) {
+        c.warn(
+            format("%u objects are alive already: no handle is given out", object_table::capacity));
+    }
+    return handle;
+}
+
+void recorder::start(call& c, object_table::locked tracer, uint64_t start_us) {
+    thread_state& thread = c.thread();
+    const nesting_entry* outer = thread.current(objects);
+    object_record& record = *tracer;
+    if (record.explicit_parent) {
+        record.depth = 0;
+        record.root = record.handle;
+    } else if (outer != nullptr) {
+        record.context = outer->context;
+        record.parent = outer->context.span;
+        record.has_parent = true;
+        record.depth = outer->depth + 1;
+        record.root = outer->root;
+    } else {
+        record.context.trace = thread.ids.new_trace();
+        record.context.flags = 1;
+        record.depth = 0;
+        record.root = record.handle;
+    }
+    record.context.span = thread.ids.new_span();
+    record.started = true;
+    record.start_us = start_us;
+    record.sequence = ++thread.sequence;
+    record.thread_claim = thread.claim();
+    const nesting_entry entry{record.handle, record.root, record.context, record.depth};
+    tracer.unlock();
+    if (!thread.push(entry, objects) && !thread.depth_reported) {
+        thread.depth_reported = true;
+        c.warn(
+            format("tracers nest at most %u levels deep on one thread: tracer %llu and those "
+                   "started inside it are reported at that depth",
+                   thread_state::depth_limit, static_cast<unsigned long long>(entry.handle)));
+    }
+}
+
+void recorder::end(call& c, object_table::locked tracer, uint64_t end_us) {
+    record_ptr record = tracer.take();
+    thread_state& thread = c.thread();
+    if (record->started && record->thread_claim == thread.claim()) thread.remove(record->handle);
+    record->state = record->started ? end_state::ended : end_state::never_started;
+    record->end_us = end_us;
+    c.write_warnings();
+    output().tracer_ended(std::move(record));
+}
+
+const nesting_entry* recorder::current(call& c) { return c.thread().current(objects); }
+
+void recorder::prepare_fork() {
+    lifecycle_.lock();
+    threads.lock();
+    objects.lock_all();
+    lock_record_pool();
+    output().before_fork();
+}
+
+void recorder::after_fork_in_parent() {
+    output().after_fork_in_parent();
+    unlock_record_pool();
+    objects.unlock_all();
+    threads.unlock();
+    lifecycle_.unlock();
+}
+
+void recorder::after_fork_in_child(uint64_t seed) {
+    output().after_fork_in_child();
+    unlock_record_pool();
+    objects.unlock_all();
+    // Only the forking thread goes on in the child: it keeps its nesting, and draws ids that
+    // the parent does not.
+    threads.keep_only_current(seed);
+    threads.unlock();
+    if (active()) forked_child_.store(true, std::memory_order_relaxed);
+    lifecycle_.unlock();
+}
+
+}  // namespace agent_core

@@ -1,0 +1,74 @@
+// The recording core of an agent module: the objects behind the handles, the nesting of the
+// tracers on each thread, the application's callbacks, and the module's lifecycle. The slots
+// decode each call and act through it; the module's output receives what happened. One
+// recorder per module; the agent context handed to the library is its address.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "object_table.h"
+#include "output.h"
+#include "thread_state.h"
+
+namespace agent_core {
+
+class call;
+
+class recorder {
+  public:
+    // The module's entry points. configure and close bracket the module's use; begin and
+    // release one initialization of the agent.
+    bool configure(const std::vector<agent_option>& options, std::string* error);
+    void close();
+    void begin(const session_info& info);
+    // Ends what is open (as not ended), reports what never started, forgets every object.
+    void release(void* context);
+
+    bool active() const { return active_.load(std::memory_order_acquire); }
+    // Whether this process is a fork child of a process in which the agent was initialized.
+    bool forked_child() const { return forked_child_.load(std::memory_order_relaxed); }
+    agent_output& output() const { return module_output(); }
+
+    // Publishes a new object; 0 (with a warning) when too many are alive.
+    quorin_handle_t publish(call& c, record_ptr record);
+    // Starts the tracer: under its explicit parent, else under the thread's innermost open
+    // tracer, else as the root of a new trace. The tracer is unlocked on return.
+    void start(call& c, object_table::locked tracer, uint64_t start_us);
+    // Removes the tracer and hands it to the output.
+    void end(call& c, object_table::locked tracer, uint64_t end_us);
+    // The calling thread's innermost open tracer, or null.
+    const nesting_entry* current(call& c);
+    // For outputs: whether a tracer has not ended yet.
+    bool tracer_open(quorin_handle_t handle) const { return objects.live(handle); }
+
+    // Fork handlers (POSIX).
+    void prepare_fork();
+    void after_fork_in_parent();
+    void after_fork_in_child(uint64_t seed);
+
+    object_table objects;
+    thread_table threads;
+    std::atomic<quorin_agent_logging_callback> logging_callback{nullptr};
+    std::atomic<quorin_agent_logging_callback> warning_callback{nullptr};
+    std::atomic<quorin_agent_logging_callback> verbose_callback{nullptr};
+
+  private:
+    void finish();
+
+    std::mutex lifecycle_;
+    std::atomic<bool> active_{false};
+    std::atomic<bool> forked_child_{false};
+};
+
+recorder& the_recorder();
+
+// Registers the fork handlers once per loaded module (POSIX; nothing elsewhere).
+void register_fork_handlers();
+
+uint64_t now_microseconds();
+
+}  // namespace agent_core

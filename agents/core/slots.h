@@ -1,0 +1,48 @@
+// The agent's side of every slot of the function table and of the extension interfaces, and
+// the helpers the slot files share. The declarations come from the library's own lists of
+// exports, so a slot whose parameters disagree with its export does not link.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+
+#include "call.h"
+#include "quorin.h"
+
+#define AGENT_SLOT_PARAMS(...) (void* context __VA_OPT__(, ) __VA_ARGS__)
+
+namespace agent_core::slots {
+
+#define QUORIN_CORE(slot, result_type, name, params, args, unbound) \
+    result_type name AGENT_SLOT_PARAMS params;
+#include "api/core_api.inc"
+#undef QUORIN_CORE
+
+#define QUORIN_EXTENSION(interface, slot, result_type, name, params, args, unbound) \
+    result_type name AGENT_SLOT_PARAMS params;
+#include "api/extension_api.inc"
+#undef QUORIN_EXTENSION
+
+// Slot 0 is never called by the library; slot 1 releases the agent; slot 2 has no export.
+void unused_slot(void* context);
+void release(void* context);
+uint32_t reserved_slot(void* context, uint32_t first, uint32_t second, uint64_t third,
+                       uint64_t fourth);
+
+}  // namespace agent_core::slots
+
+namespace agent_core {
+
+// Publishes a new tracer of the kind, built by the caller.
+quorin_handle_t publish_tracer(call& c, record_ptr tracer);
+record_ptr new_tracer(tracer_kind kind);
+
+// The tracer, locked, when it may start; empty (with a warning) otherwise.
+object_table::locked startable_tracer(call& c, quorin_handle_t handle);
+// Ends the tracer at end_us (0: now); an end before the start is reported and moved to it.
+void end_tracer(call& c, quorin_handle_t handle, uint64_t end_us);
+// The live handle of the calling thread's innermost open tracer, or 0.
+quorin_handle_t current_tracer(call& c);
+
+}  // namespace agent_core

@@ -1,0 +1,196 @@
+// The recording core without a module around it: what it hands an output (the tracers with
+// their parents, typed attributes, metric updates), its handles, and its per-thread states.
+// The output here keeps everything for the test to read.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "output.h"
+#include "recorder.h"
+#include "slots.h"
+
+namespace {
+
+using namespace agent_core;
+
+#define BY_VALUE(n) reinterpret_cast<const void*>(static_cast<uintptr_t>(n))
+
+struct kept_metric {
+    metric_event event;
+    std::string group, key, unit, dimension;
+};
+
+class recording_output final : public agent_output {
+  public:
+    const char16_t* version() const override { return u"recording output"; }
+    const char* name() const override { return "recording output"; }
+    bool configure(const std::vector<agent_option>&, std::string*) override { return true; }
+    void close() override {}
+    void session_started(const session_info&) override {}
+    void session_ended() override {}
+    void tracer_ended(record_ptr tracer) override {
+        std::lock_guard<std::mutex> hold(mutex);
+        tracers.push_back(std::move(tracer));
+    }
+    void metric_updated(const metric_event& event) override {
+        std::lock_guard<std::mutex> hold(mutex);
+        metrics.push_back({event, std::string(event.group), std::string(event.key),
+                           std::string(event.unit), std::string(event.dimension)});
+    }
+    void process_technology_added(int32_t, std::string_view, std::string_view) override {}
+    void warning(std::string_view text) override {
+        std::lock_guard<std::mutex> hold(mutex);
+        warnings.emplace_back(text);
+    }
+
+    std::mutex mutex;
+    std::vector<record_ptr> tracers;
+    std::vector<kept_metric> metrics;
+    std::vector<std::string> warnings;
+};
+
+recording_output& output() {
+    static recording_output instance;
+    return instance;
+}
+
+}  // namespace
+
+agent_output& agent_core::module_output() { return output(); }
+
+namespace {
+
+class RecordingCore : public testing::Test {
+  protected:
+    void SetUp() override {
+        the_recorder().begin(session_info{{1, 7, 1, 1}, "test"});
+        output().tracers.clear(), output().metrics.clear(), output().warnings.clear();
+    }
+    void TearDown() override { the_recorder().release(context); }
+
+    void* const context = &the_recorder();
+};
+
+template <typename Id>
+bool same(const Id& a, const Id& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// The attribute of that key; fails the test when there is none.
+attribute_view attribute_of(const object_record& tracer, attribute_key key) {
+    attribute_view found{};
+    EXPECT_NE(tracer.find(key, &found), nullptr) << static_cast<int>(key);
+    return found;
+}
+
+TEST_F(RecordingCore, HandsEachTracerToTheOutputWithItsParentAndTypedAttributes) {
+    namespace api = slots;
+    const quorin_handle_t application =
+        api::quorin_webapplicationinfo_create_p(context, "srv", "shop", "/");
+    const quorin_handle_t request = api::quorin_incomingwebrequesttracer_create_p(
+        context, BY_VALUE(application), "/orders", "GET");
+    api::quorin_tracer_start(context, request);
+    const char* names[] = {"Host"};
+    const char* values[] = {"shop.example"};
+    api::quorin_incomingwebrequesttracer_add_request_headers_p(context, request, names, values,
+                                                               BY_VALUE(1));
+    const int64_t tier[] = {3};
+    api::quorin_customrequestattribute_add_integers_p(context, names, tier, BY_VALUE(1));
+    const quorin_handle_t child = api::quorin_customservicetracer_create_p(context, "pay", "Bank");
+    api::quorin_tracer_start(context, child);
+    api::quorin_tracer_error_p(context, child, "Declined", "expired");
+    unsigned char link[64];
+    size_t link_size = 0;
+    api::quorin_inprocesslink_create(context, reinterpret_cast<uintptr_t>(link), sizeof link,
+                                     &link_size);
+    api::quorin_tracer_end(context, child);
+    api::quorin_incomingwebrequesttracer_set_status_code(context, request, 200);
+    api::quorin_tracer_end(context, request);
+    const quorin_handle_t linked = api::quorin_inprocesslinktracer_create(
+        context, reinterpret_cast<uintptr_t>(link), link_size);
+    api::quorin_tracer_start(context, linked);
+    api::quorin_tracer_end(context, linked);
+    const quorin_handle_t counter =
+        api::quorin_integercountermetric_create_p(context, "shop", "orders", "count");
+    api::quorin_integercountermetric_increase_by_p(context, counter, 5, "web");
+
+    ASSERT_EQ(output().tracers.size(), 3u);
+    const object_record& ended_child = *output().tracers[0];
+    const object_record& ended_request = *output().tracers[1];
+    const object_record& ended_linked = *output().tracers[2];
+    EXPECT_FALSE(ended_request.has_parent);
+    EXPECT_EQ(ended_request.root, request);
+    EXPECT_TRUE(ended_child.has_parent);
+    EXPECT_EQ(ended_child.depth, 1u);
+    EXPECT_EQ(ended_child.root, request);
+    EXPECT_TRUE(same(ended_child.parent, ended_request.context.span));
+    EXPECT_TRUE(same(ended_child.context.trace, ended_request.context.trace));
+    EXPECT_EQ(ended_child.error_type, "Declined");
+    EXPECT_EQ(ended_child.error_message, "expired");
+    EXPECT_LE(ended_request.start_us, ended_request.end_us);
+    EXPECT_EQ(ended_request.state, end_state::ended);
+    // A link is an explicit parent: the child's span, in the child's trace.
+    EXPECT_TRUE(ended_linked.explicit_parent);
+    EXPECT_TRUE(same(ended_linked.parent, ended_child.context.span));
+    EXPECT_TRUE(same(ended_linked.context.trace, ended_request.context.trace));
+
+    EXPECT_EQ(attribute_of(ended_request, attribute_key::url).text, "/orders");
+    EXPECT_EQ(attribute_of(ended_request, attribute_key::web_server_name).text, "srv");
+    const attribute_view header = attribute_of(ended_request, attribute_key::request_header);
+    EXPECT_EQ(header.name, "Host");
+    EXPECT_EQ(header.text, "shop.example");
+    const attribute_view custom = attribute_of(ended_request, attribute_key::custom);
+    EXPECT_EQ(custom.type, value_type::integer);
+    EXPECT_EQ(custom.integer, 3);
+    const attribute_view status = attribute_of(ended_request, attribute_key::status_code);
+    EXPECT_EQ(status.type, value_type::integer);
+    EXPECT_EQ(status.integer, 200);
+
+    ASSERT_EQ(output().metrics.size(), 1u);
+    const kept_metric& metric = output().metrics[0];
+    EXPECT_EQ(metric.event.metric, counter);
+    EXPECT_EQ(metric.event.kind, metric_kind::counter);
+    EXPECT_FALSE(metric.event.floating);
+    EXPECT_EQ(metric.event.integer, 5);
+    EXPECT_EQ(metric.group + "/" + metric.key + " " + metric.unit + " " + metric.dimension,
+              "shop/orders count web");
+    EXPECT_TRUE(output().warnings.empty());
+}
+
+TEST_F(RecordingCore, HandlesAreNeverGivenOutTwiceAndStaleOnesFindNothing) {
+    std::set<quorin_handle_t> seen;
+    quorin_handle_t last = 0;
+    for (int i = 0; i < 10000; ++i) {
+        last = slots::quorin_customservicetracer_create_p(context, "m", "S");
+        EXPECT_TRUE(seen.insert(last).second) << last;
+        slots::quorin_tracer_end(context, last);
+    }
+    slots::quorin_tracer_end(context, last);
+    ASSERT_EQ(output().warnings.size(), 10001u);
+    EXPECT_EQ(output().warnings.back(),
+              "quorin_tracer_end: unknown tracer handle " + std::to_string(last));
+}
+
+// A thread's state goes with the thread: the table is as large as the most threads that
+// traced at once, however many came and went. A program (not a module) gets no thread notices
+// on Windows, so only a module frees them there.
+class RecordingCoreConcurrency : public RecordingCore {};
+
+TEST_F(RecordingCoreConcurrency, ThreadStatesGoWithTheirThreads) {
+    if (QUORIN_TEST_WINDOWS) GTEST_SKIP() << "the notice of a thread's exit reaches modules only";
+    for (int i = 0; i < 200; ++i) {
+        std::thread([this] {
+            const quorin_handle_t open =
+                slots::quorin_customservicetracer_create_p(context, "m", "S");
+            slots::quorin_tracer_start(context, open);
+        }).join();
+    }
+    EXPECT_LE(the_recorder().threads.capacity(), 32u);
+}
+
+}  // namespace
