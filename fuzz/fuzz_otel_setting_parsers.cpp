@@ -5,7 +5,7 @@
 // comma-separated part; header names are tokens and header values carry no control character
 // but tab; attribute texts are well-formed UTF-8; the items, written back as a list with their
 // values percent-encoded, parse to themselves. The settings built from such a list keep one
-// attribute per key behind service.name, each the list's last value for it.
+// attribute per key behind service.name, each the list's last value for it, all UTF-8.
 #include <algorithm>
 #include <optional>
 #include <span>
@@ -100,13 +100,16 @@ void check_list(std::string_view text, otel::key_value_use use) {
     FUZZ_CHECK(otel::parse_key_value_list(written, use, &none) == items && none.empty());
 }
 
-// The list as the one variable of the environment, resolved into settings.
+// The list resolved into settings from its variable; for attributes, the same text is the
+// service name's variable too.
 void check_resolved(std::string_view text, otel::key_value_use use) {
     const bool header = use == otel::key_value_use::header;
-    const char* variable = header ? "OTEL_EXPORTER_OTLP_HEADERS" : "OTEL_RESOURCE_ATTRIBUTES";
     const auto environment = [&](const char* name) -> std::optional<std::string> {
-        if (std::string_view(name) != variable) return std::nullopt;
-        return std::string(text);
+        const std::string_view variable = name;
+        const bool read =
+            header ? variable == "OTEL_EXPORTER_OTLP_HEADERS"
+                   : variable == "OTEL_RESOURCE_ATTRIBUTES" || variable == "OTEL_SERVICE_NAME";
+        return read ? std::optional<std::string>(text) : std::nullopt;
     };
     const auto result = otel::resolve_settings({}, environment);
     const auto items = otel::parse_key_value_list(text, use, nullptr);
@@ -117,11 +120,13 @@ void check_resolved(std::string_view text, otel::key_value_use use) {
     const auto& attributes = result.values.resource.attributes;
     FUZZ_CHECK(!attributes.empty() && attributes[0].key == "service.name");
     for (size_t i = 0; i < attributes.size(); ++i) {
+        FUZZ_CHECK(well_formed_utf8(attributes[i].key) && well_formed_utf8(attributes[i].text));
+        for (size_t j = 0; j < i; ++j) FUZZ_CHECK(attributes[j].key != attributes[i].key);
+        if (i == 0) continue;
         const auto last = std::find_if(items.rbegin(), items.rend(), [&](const auto& item) {
             return item.key == attributes[i].key;
         });
-        FUZZ_CHECK(i == 0 || (last != items.rend() && last->value == attributes[i].text));
-        for (size_t j = 0; j < i; ++j) FUZZ_CHECK(attributes[j].key != attributes[i].key);
+        FUZZ_CHECK(last != items.rend() && last->value == attributes[i].text);
     }
 }
 

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "platform/utf.h"
+
 namespace otel {
 
 namespace {
@@ -58,6 +60,12 @@ std::optional<std::string> percent_decode(std::string_view text) {
 }
 
 }  // namespace
+
+bool well_formed_utf8(std::string_view text) {
+    std::u16string units(utf8_to_utf16_marking_invalid(text.data(), text.size(), nullptr, 0), 0);
+    utf8_to_utf16_marking_invalid(text.data(), text.size(), units.data(), units.size());
+    return utf16_well_formed(units.data(), units.size());
+}
 
 std::string_view trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -197,6 +205,10 @@ std::vector<key_value_text> parse_key_value_list(std::string_view text, key_valu
                 problem(item, "has control characters in its value");
                 continue;
             }
+        } else if (!well_formed_utf8(key) || !well_formed_utf8(*value)) {
+            // Attributes travel as protobuf strings, which a collector refuses unless UTF-8.
+            problem(item, "is not UTF-8 text");
+            continue;
         }
         items.push_back({std::string(key), *value});
     }

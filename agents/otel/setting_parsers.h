@@ -34,7 +34,8 @@ struct key_value_text {
 
 // "key=value,key2=value2": spaces around keys and values are trimmed, values are
 // percent-decoded, empty items are skipped. Items that are not key=value, or whose decoded
-// key or value is unusable, are left out and described in `problems`.
+// key or value is unusable (a header that is not a token or carries control characters, an
+// attribute that is not UTF-8), are left out and described in `problems`.
 enum class key_value_use { header, attribute };
 std::vector<key_value_text> parse_key_value_list(std::string_view text, key_value_use use,
                                                  std::vector<std::string>* problems);
@@ -45,6 +46,7 @@ std::optional<uint64_t> parse_unsigned(std::string_view text, uint64_t minimum, 
 std::optional<double> parse_ratio(std::string_view text);
 
 std::string_view trim(std::string_view text);
+bool well_formed_utf8(std::string_view text);
 bool equal_ignore_ascii_case(std::string_view a, std::string_view b);
 
 }  // namespace otel
