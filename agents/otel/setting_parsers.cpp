@@ -1,5 +1,6 @@
 #include "setting_parsers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -157,8 +158,11 @@ std::optional<url> parse_url(std::string_view text) {
 }
 
 url append_signal_path(url base, std::string_view signal_path) {
-    if (base.path.empty() || base.path.back() != '/') base.path.push_back('/');
-    base.path.append(signal_path);
+    // Into the path, before any query: "/otlp?tenant=a" becomes "/otlp/v1/traces?tenant=a".
+    const size_t query = std::min(base.path.find('?'), base.path.size());
+    std::string path = base.path.substr(0, query);
+    if (path.empty() || path.back() != '/') path.push_back('/');
+    base.path = path.append(signal_path).append(base.path, query);
     return base;
 }
 

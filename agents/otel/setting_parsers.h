@@ -23,7 +23,8 @@ struct url {
 // fragment, no spaces or control characters.
 std::optional<url> parse_url(std::string_view text);
 
-// The generic endpoint with a signal path ("v1/traces") appended, as OpenTelemetry SDKs do.
+// The generic endpoint with a signal path ("v1/traces") appended to its path, as OpenTelemetry
+// SDKs do; a query stays behind it.
 url append_signal_path(url base, std::string_view signal_path);
 
 struct key_value_text {
