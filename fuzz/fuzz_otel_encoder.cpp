@@ -23,9 +23,10 @@ using otel::key_value;
 using otel::value_type;
 
 // S: new span (trace id as two numbers, span id, parent id, kind, start, end, limits of
-// attributes and events); n: name; a, i, d, b: a text, integer, double or boolean attribute;
-// e: event (name, time); x: end of the event's attributes; s: status (code, message); r: repeat.
-constexpr std::string_view span_operations = "Snaidbexsr";
+// attributes and events); n: name; a: attribute (type: 0 text, 1 integer, 2 double, 3 boolean;
+// key; value); e: event (name, time); x: end of the event's attributes; s: status (code,
+// message); r: repeat.
+constexpr std::string_view span_operations = "Snaexsr";
 // M: new metric (type, temporality, monotonic, name, description, unit); p: number point
 // (floating, value, start, time, attributes); h: histogram point (count, sum, min, max, bounds,
 // bucket counts, start, time, attributes); r: repeat.
@@ -233,26 +234,9 @@ std::vector<expected_span> build_spans(record_input& in,
                 span.name = in.text();
                 span.record->set_name(span.name);
                 break;
-            case 'a': {
-                std::string key = in.text();
-                span.add(key_value::of(std::move(key), in.text()));
+            case 'a':
+                span.add(in.attribute());
                 break;
-            }
-            case 'i': {
-                std::string key = in.text();
-                span.add(key_value::of(std::move(key), static_cast<int64_t>(in.number())));
-                break;
-            }
-            case 'd': {
-                std::string key = in.text();
-                span.add(key_value::of(std::move(key), in.floating()));
-                break;
-            }
-            case 'b': {
-                std::string key = in.text();
-                span.add(key_value::of(std::move(key), (in.byte() & 1) != 0));
-                break;
-            }
             case 'e': {
                 std::string name = in.text();
                 span.add_event(std::move(name), in.number());
