@@ -4,7 +4,8 @@
 // last. A text is a run of UTF-16 units ended by a 0x00 byte or by the end of the input: a
 // byte stands for the unit of the same value, except 0xFF, which takes the next two bytes as
 // one unit (high byte first) so that surrogates and every other unit can be reached. A text
-// never holds a NUL unit: the library's texts are NUL-terminated.
+// never holds a NUL unit: the library's texts are NUL-terminated. A byte text is the bytes up
+// to a 0x00 byte or the end of the input.
 #pragma once
 
 #include <cstddef>
@@ -43,6 +44,12 @@ class fuzz_input {
             }
             if (unit != 0) result.push_back(unit);
         }
+        return result;
+    }
+
+    std::string bytes() {
+        std::string result;
+        for (uint8_t b = byte(); b != 0; b = byte()) result.push_back(static_cast<char>(b));
         return result;
     }
 

@@ -1,7 +1,10 @@
 #include "setting_parsers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+
+#include "platform/utf.h"
 
 namespace otel {
 
@@ -58,6 +61,12 @@ std::optional<std::string> percent_decode(std::string_view text) {
 }
 
 }  // namespace
+
+bool well_formed_utf8(std::string_view text) {
+    std::u16string units(utf8_to_utf16_marking_invalid(text.data(), text.size(), nullptr, 0), 0);
+    utf8_to_utf16_marking_invalid(text.data(), text.size(), units.data(), units.size());
+    return utf16_well_formed(units.data(), units.size());
+}
 
 std::string_view trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -149,8 +158,11 @@ std::optional<url> parse_url(std::string_view text) {
 }
 
 url append_signal_path(url base, std::string_view signal_path) {
-    if (base.path.empty() || base.path.back() != '/') base.path.push_back('/');
-    base.path.append(signal_path);
+    // Into the path, before any query: "/otlp?tenant=a" becomes "/otlp/v1/traces?tenant=a".
+    const size_t query = std::min(base.path.find('?'), base.path.size());
+    std::string path = base.path.substr(0, query);
+    if (path.empty() || path.back() != '/') path.push_back('/');
+    base.path = path.append(signal_path).append(base.path, query);
     return base;
 }
 
@@ -197,6 +209,10 @@ std::vector<key_value_text> parse_key_value_list(std::string_view text, key_valu
                 problem(item, "has control characters in its value");
                 continue;
             }
+        } else if (!well_formed_utf8(key) || !well_formed_utf8(*value)) {
+            // Attributes travel as protobuf strings, which a collector refuses unless UTF-8.
+            problem(item, "is not UTF-8 text");
+            continue;
         }
         items.push_back({std::string(key), *value});
     }

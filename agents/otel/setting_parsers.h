@@ -23,7 +23,8 @@ struct url {
 // fragment, no spaces or control characters.
 std::optional<url> parse_url(std::string_view text);
 
-// The generic endpoint with a signal path ("v1/traces") appended, as OpenTelemetry SDKs do.
+// The generic endpoint with a signal path ("v1/traces") appended to its path, as OpenTelemetry
+// SDKs do; a query stays behind it.
 url append_signal_path(url base, std::string_view signal_path);
 
 struct key_value_text {
@@ -34,7 +35,8 @@ struct key_value_text {
 
 // "key=value,key2=value2": spaces around keys and values are trimmed, values are
 // percent-decoded, empty items are skipped. Items that are not key=value, or whose decoded
-// key or value is unusable, are left out and described in `problems`.
+// key or value is unusable (a header that is not a token or carries control characters, an
+// attribute that is not UTF-8), are left out and described in `problems`.
 enum class key_value_use { header, attribute };
 std::vector<key_value_text> parse_key_value_list(std::string_view text, key_value_use use,
                                                  std::vector<std::string>* problems);
@@ -45,6 +47,7 @@ std::optional<uint64_t> parse_unsigned(std::string_view text, uint64_t minimum, 
 std::optional<double> parse_ratio(std::string_view text);
 
 std::string_view trim(std::string_view text);
+bool well_formed_utf8(std::string_view text);
 bool equal_ignore_ascii_case(std::string_view a, std::string_view b);
 
 }  // namespace otel

@@ -194,13 +194,18 @@ void resolve_resource(const sources& from, settings& out, std::vector<std::strin
     add_list(from.option("otel_resource_attributes"), option_list_name);
 
     // The agent's options before the environment; a dedicated name before the list's.
+    std::optional<found> name_variable = from.variable("OTEL_SERVICE_NAME");
+    if (name_variable && !well_formed_utf8(name_variable->value)) {
+        warnings.push_back(describe(*name_variable) + " is not UTF-8 text; it is ignored");
+        name_variable.reset();
+    }
     std::optional<std::string> service_name;
     if (auto option = from.option("otel_service_name")) {
         service_name = option->value;
     } else if (option_list_name) {
         service_name = option_list_name;
-    } else if (auto variable = from.variable("OTEL_SERVICE_NAME")) {
-        service_name = variable->value;
+    } else if (name_variable) {
+        service_name = name_variable->value;
     } else {
         service_name = variable_list_name;
     }
