@@ -69,6 +69,11 @@ TEST(OtelSettings, EndpointsFollowTheOrderOfSources) {
          {},
          "http://[::1]/v1/traces",
          "http://[::1]/v1/metrics"},
+        {"the signal path goes before the generic endpoint's query",
+         {},
+         {{"OTEL_EXPORTER_OTLP_ENDPOINT", "http://collector:4318/otlp?tenant=a"}},
+         "http://collector:4318/otlp/v1/traces?tenant=a",
+         "http://collector:4318/otlp/v1/metrics?tenant=a"},
     };
     for (const endpoint_row& row : rows) {
         const auto result = resolve(row.options, row.environment);
@@ -174,6 +179,16 @@ TEST(OtelSettings, ServiceNameAndResourceAttributes) {
     };
     EXPECT_EQ(merged.values.resource.attributes, expected);
     EXPECT_EQ(merged.warnings.size(), 3u);  // broken, =x, bad=%G1
+
+    // Texts that are not UTF-8 would make a collector refuse every request: left out, warned.
+    const auto ill_formed = resolve({}, {{"OTEL_RESOURCE_ATTRIBUTES", "bad=%FF%FE,raw=\xE9,ok=1"},
+                                         {"OTEL_SERVICE_NAME", "caf\xE9"}});
+    const std::vector<otel::key_value> kept = {
+        otel::key_value::of("service.name", std::string("unknown_service")),
+        otel::key_value::of("ok", std::string("1")),
+    };
+    EXPECT_EQ(ill_formed.values.resource.attributes, kept);
+    EXPECT_EQ(ill_formed.warnings.size(), 3u);
 }
 
 TEST(OtelSettings, HeadersAreDecodedAndUnsafeOnesLeftOut) {
