@@ -28,9 +28,12 @@ else
     for config in release asan tsan; do
         binary="$root/build/$config/bin/otel_tests"
         [ -x "$binary" ] || { echo "  no $binary"; failed=$((failed + 1)); continue; }
-        # A fork child starts its own exporter thread, which TSan allows only when told to.
-        TSAN_OPTIONS="die_after_fork=0 ${TSAN_OPTIONS:-}" ASAN_OPTIONS=detect_leaks=1 \
-            otel_run "otel_tests ($config)" "$otel_log_dir/$config.log" "$binary" --gtest_shuffle
+        # TSan keeps the parent's threads registered in a fork child, and may then stop the
+        # child's new exporter thread as a duplicate: the fork tests run in the other builds.
+        filter='*'
+        [ "$config" = tsan ] && filter='-*Fork*'
+        ASAN_OPTIONS=detect_leaks=1 otel_run "otel_tests ($config)" "$otel_log_dir/$config.log" \
+            "$binary" --gtest_shuffle "--gtest_filter=$filter"
     done
     windows_binary="$root/build/windows/bin/otel_tests.exe"
     if [ -f "$windows_binary" ]; then
