@@ -184,11 +184,13 @@ void recorder::prepare_fork() {
     threads.lock();
     objects.lock_all();
     lock_record_pool();
+    notices_.lock();
     output().before_fork();
 }
 
 void recorder::after_fork_in_parent() {
     output().after_fork_in_parent();
+    notices_.unlock();
     unlock_record_pool();
     objects.unlock_all();
     threads.unlock();
@@ -197,6 +199,7 @@ void recorder::after_fork_in_parent() {
 
 void recorder::after_fork_in_child(uint64_t seed) {
     output().after_fork_in_child();
+    notices_.unlock();
     unlock_record_pool();
     objects.unlock_all();
     // Only the forking thread goes on in the child: it keeps its nesting, and draws ids that

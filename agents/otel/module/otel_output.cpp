@@ -64,18 +64,25 @@ bool otel_output::configure(const std::vector<agent_core::agent_option>& options
     return true;
 }
 
+otel_output::~otel_output() {
+    // A process that exits without releasing the agent: its exporter thread may still run (on
+    // Windows it is gone already), so neither it nor what it uses is touched.
+    if (exporter_.load() != nullptr) (void)metrics_.release();
+}
+
 void otel_output::close() { stop_exporter(); }
 
 void otel_output::session_started(const agent_core::session_info&) {
     stop_exporter();
-    metrics_.reset();
+    metrics_->reset();
     service_named_.store(settings_.service_name_configured);
     try {
         otel::exporter_options options = otel::exporter_options::from(settings_);
         options.scope = {"quorin", "1.0.0"};
         options.warn = [](const std::string& text) { notify(text); };
-        options.collect_metrics = [this](std::vector<otel::metric_record>& out) {
-            metrics_.collect(unix_nano_now(), out);
+        options.collect_metrics = [metrics =
+                                       metrics_.get()](std::vector<otel::metric_record>& out) {
+            metrics->collect(unix_nano_now(), out);
         };
         auto* started = new otel::exporter(std::move(options));
         started->start();
@@ -126,7 +133,7 @@ void otel_output::tracer_ended(agent_core::record_ptr tracer) {
 void otel_output::metric_updated(const agent_core::metric_event& event) {
     std::string notice;
     try {
-        if (metrics_.update(event, unix_nano_now(), &notice)) return;
+        if (metrics_->update(event, unix_nano_now(), &notice)) return;
     } catch (const std::exception&) {
         return;
     }
@@ -174,8 +181,6 @@ bool otel_output::parse_tag(std::string_view tag, bool binary,
 }  // namespace otel_agent
 
 agent_core::agent_output& agent_core::module_output() {
-    // Never destroyed: a process that exits without releasing the agent must not wait for the
-    // exporter's thread in a static destructor (on Windows that thread is gone by then).
-    static otel_agent::otel_output* instance = new otel_agent::otel_output;
-    return *instance;
+    static otel_agent::otel_output instance;
+    return instance;
 }

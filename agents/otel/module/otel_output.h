@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@ namespace otel_agent {
 
 class otel_output final : public agent_core::agent_output {
   public:
+    ~otel_output() override;
+
     const char16_t* version() const override { return u"OpenTelemetry agent 1.0.0"; }
     const char* name() const override { return "OpenTelemetry agent"; }
     bool configure(const std::vector<agent_core::agent_option>& options,
@@ -42,9 +45,9 @@ class otel_output final : public agent_core::agent_output {
         return "a W3C traceparent, 00-<32 hex digits>-<16 hex digits>-<2 hex digits>";
     }
 
-    void before_fork() override { metrics_.lock(); }
-    void after_fork_in_parent() override { metrics_.unlock(); }
-    void after_fork_in_child() override { metrics_.unlock(); }
+    void before_fork() override { metrics_->lock(); }
+    void after_fork_in_parent() override { metrics_->unlock(); }
+    void after_fork_in_child() override { metrics_->unlock(); }
 
   private:
     void stop_exporter();
@@ -52,7 +55,7 @@ class otel_output final : public agent_core::agent_output {
     otel::settings settings_;
     std::atomic<otel::exporter*> exporter_{nullptr};
     std::atomic<bool> service_named_{false};
-    metric_bridge metrics_;
+    std::unique_ptr<metric_bridge> metrics_ = std::make_unique<metric_bridge>();
 };
 
 }  // namespace otel_agent
