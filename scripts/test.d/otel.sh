@@ -27,13 +27,17 @@ elif ! otel_receiver_start "$otel_log_dir/receiver.log"; then
     failed=$((failed + 1))
 else
     for config in release asan tsan; do
+        # A fork child that starts a thread gets the stack, and so the thread id, of a parent
+        # thread it does not have, which TSan reports as a duplicate thread: the fork tests
+        # run in the other builds only.
+        filter='*'
+        [ "$config" = tsan ] && filter='-*Fork*'
         for program in otel_tests otel_agent_tests; do
             binary="$root/build/$config/bin/$program"
             [ -x "$binary" ] || { echo "  no $binary"; failed=$((failed + 1)); continue; }
-            # A fork child starts its own exporter thread, which TSan allows only when told to.
-            TSAN_OPTIONS="die_after_fork=0 ${TSAN_OPTIONS:-}" ASAN_OPTIONS=detect_leaks=1 \
-                otel_run "$program ($config)" "$otel_log_dir/$config.$program.log" "$binary" \
-                --gtest_shuffle
+            ASAN_OPTIONS=detect_leaks=1 otel_run "$program ($config)" \
+                "$otel_log_dir/$config.$program.log" "$binary" --gtest_shuffle \
+                "--gtest_filter=$filter"
         done
     done
     for program in otel_tests otel_agent_tests; do
