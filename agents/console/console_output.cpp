@@ -99,7 +99,7 @@ void console_output::tracer_ended(agent_core::record_ptr tracer) {
         write_indented(0, line.text);
     } else if (tracer->root == tracer->handle) {
         std::string header = "trace " + hex(tracer->context.trace.bytes, 16);
-        if (tracer->explicit_parent) header += "  parent=" + hex(tracer->parent.bytes, 8);
+        if (tracer->has_parent) header += "  parent=" + hex(tracer->parent.bytes, 8);
         write_tree(std::move(header), held_.take(tracer->handle), &line);
     } else if (agent_core::the_recorder().tracer_open(tracer->root)) {
         if (held_.hold(tracer->root, tracer->context.trace, std::move(line))) {

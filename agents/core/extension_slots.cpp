@@ -2,6 +2,7 @@
 #include <cinttypes>
 
 #include "entries.h"
+#include "ids.h"
 #include "slots.h"
 #include "text.h"
 
@@ -17,6 +18,31 @@ void set_span_values(void* context, const char* function, quorin_handle_t span, 
     uint64_t entries = 0;
     if (!c.count(count, &entries) || entries == 0) return;
     add_entries<Value>(c, span, attribute_key::span_attribute, keys, values, entries, "key");
+}
+
+// Ids given before the start name the span: it continues the given trace under the given
+// parent (or begins it), wherever it starts.
+void adopt_ids(call& c, object_record& tracer, std::string_view trace, std::string_view own,
+               std::string_view parent) {
+    if (tracer.started) {
+        c.warn("the ids arrived after the span started; they are recorded but do not name it");
+        return;
+    }
+    trace_context given{};
+    span_id parent_id{};
+    if (!parse_hex_id(trace, given.trace.bytes, sizeof given.trace.bytes) ||
+        !parse_hex_id(own, given.span.bytes, sizeof given.span.bytes) ||
+        (!parent.empty() && !parse_hex_id(parent, parent_id.bytes, sizeof parent_id.bytes))) {
+        c.warn(
+            "the ids are not 32, 16 and 16 hex digits (not all zero); they are recorded but "
+            "do not name the span");
+        return;
+    }
+    given.flags = 1;
+    tracer.context = given;
+    tracer.explicit_parent = tracer.given_ids = true;
+    tracer.has_parent = !parent.empty();
+    tracer.parent = parent_id;
 }
 
 }  // namespace
@@ -46,6 +72,7 @@ void quorin_ex_spantracer_set_ids_p(void* context, quorin_handle_t span, const v
                 tracer->add_text(attribute_key::span_span_id, own);
     if (kept && !parent.empty())
         kept = tracer->add_text(attribute_key::span_parent_span_id, parent);
+    adopt_ids(c, *tracer, trace, own, parent);
     c.kept(*tracer, kept);
 }
 

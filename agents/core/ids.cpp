@@ -52,10 +52,11 @@ void write_tag(const trace_context& context, char* out) {
 
 namespace {
 
-bool parse_hex(std::string_view text, uint8_t* bytes) {
-    auto digit = [](char c) {
+bool parse_hex(std::string_view text, uint8_t* bytes, bool upper_case = false) {
+    auto digit = [upper_case](char c) {
         if (c >= '0' && c <= '9') return c - '0';
         if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (upper_case && c >= 'A' && c <= 'F') return c - 'A' + 10;
         return -1;
     };
     for (size_t i = 0; i < text.size(); i += 2) {
@@ -67,6 +68,18 @@ bool parse_hex(std::string_view text, uint8_t* bytes) {
 }
 
 }  // namespace
+
+bool parse_hex_id(std::string_view text, uint8_t* bytes, size_t size) {
+    uint8_t parsed[16] = {};
+    if (size > sizeof parsed || text.size() != 2 * size || !parse_hex(text, parsed, true)) {
+        return false;
+    }
+    bool zero = true;
+    for (size_t i = 0; i < size; ++i) zero = zero && parsed[i] == 0;
+    if (zero) return false;
+    std::memcpy(bytes, parsed, size);
+    return true;
+}
 
 bool parse_tag(std::string_view text, trace_context* context) {
     if (text.size() != tag_length || text[32] != '-') return false;

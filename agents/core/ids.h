@@ -30,6 +30,10 @@ uint64_t mix_bits(uint64_t value);
 // Lower-case hex digits of the bytes; out receives 2 * size characters, no terminator.
 void write_hex(const uint8_t* bytes, size_t size, char* out);
 
+// An id given as lower- or upper-case hex digits, 2 * size of them and not all zero; false
+// leaves the bytes unchanged.
+bool parse_hex_id(std::string_view text, uint8_t* bytes, size_t size);
+
 // The tag and link text "<32 hex digits of the trace>-<16 hex digits of the span>".
 inline constexpr size_t tag_length = 32 + 1 + 16;
 // Writes tag_length characters, no terminator.

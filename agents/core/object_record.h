@@ -25,6 +25,8 @@ struct record_fields {
     // The parent came with the tracer (an in-process link, an incoming tag): it wins over the
     // tracer that is current on the starting thread.
     bool explicit_parent = false;
+    // The application gave the span its ids before its start: it keeps them.
+    bool given_ids = false;
     end_state state = end_state::ended;
     trace_context context{};  // its trace; its own span once started
     span_id parent{};         // when has_parent

@@ -55,9 +55,16 @@ class agent_output {
     // The core's report on a call it could not interpret ("<function>: <what>"), or a notice.
     virtual void warning(std::string_view text) = 0;
 
-    // The form of the outgoing tags (binary: the byte tag); the default is the core's text
-    // "<trace id>-<span id>" for both. write_tag writes at most tag_capacity bytes and returns
-    // their number.
+    // The flags of a trace that a tracer begins (parent null) or continues from an in-process
+    // link or an incoming tag: bit 0 says whether it is recorded. Tracers inside a tracer take
+    // its flags.
+    virtual uint8_t trace_flags(const trace_id& /*trace*/, const trace_context* parent) const {
+        return parent != nullptr ? parent->flags : 1;
+    }
+
+    // The form of the outgoing tags (binary: the byte tag) and of in-process links (the string
+    // form); the default is the core's text "<trace id>-<span id>" for both. write_tag writes
+    // at most tag_capacity bytes and returns their number; parse_tag sees a byte tag as sent.
     static constexpr size_t tag_capacity = 128;
     virtual size_t write_tag(const trace_context& context, bool binary, char* out) const;
     virtual bool parse_tag(std::string_view tag, bool binary, trace_context* context) const;

@@ -57,6 +57,40 @@ void recorder::release(void* context) {
         verbose_callback = nullptr;
     }
     if (logging != nullptr) logging((std::string(output().name()) + " released").c_str());
+    std::lock_guard<std::mutex> hold(notices_);
+    pending_.clear();
+}
+
+void recorder::notify(const std::string& text) {
+    {
+        std::lock_guard<std::mutex> hold(notices_);
+        if (warning_callback.load() == nullptr && logging_callback.load() == nullptr) {
+            if (pending_.size() < pending_limit) pending_.push_back(text);
+            return;
+        }
+    }
+    deliver(text);
+}
+
+void recorder::deliver_pending_notices() {
+    std::vector<std::string> pending;
+    {
+        std::lock_guard<std::mutex> hold(notices_);
+        if (warning_callback.load() == nullptr && logging_callback.load() == nullptr) return;
+        pending.swap(pending_);
+    }
+    for (const std::string& text : pending) deliver(text);
+}
+
+void recorder::deliver(const std::string& text) {
+    // As for a call's warnings: what the callbacks call raises no further callbacks.
+    thread_state& thread = threads.current();
+    const uint64_t claim = thread.claim();
+    const bool was_in_callback = thread.in_callback;
+    thread.in_callback = true;
+    if (auto warning = warning_callback.load()) warning(text.c_str());
+    if (auto logging = logging_callback.load()) logging(text.c_str());
+    if (thread.claim() == claim) thread.in_callback = was_in_callback;
 }
 
 void recorder::finish() {
@@ -101,6 +135,8 @@ void recorder::start(call& c, object_table::locked tracer, uint64_t start_us) {
     const nesting_entry* outer = thread.current(objects);
     object_record& record = *tracer;
     if (record.explicit_parent) {
+        record.context.flags = output().trace_flags(record.context.trace,
+                                                    record.has_parent ? &record.context : nullptr);
         record.depth = 0;
         record.root = record.handle;
     } else if (outer != nullptr) {
@@ -111,11 +147,11 @@ void recorder::start(call& c, object_table::locked tracer, uint64_t start_us) {
         record.root = outer->root;
     } else {
         record.context.trace = thread.ids.new_trace();
-        record.context.flags = 1;
+        record.context.flags = output().trace_flags(record.context.trace, nullptr);
         record.depth = 0;
         record.root = record.handle;
     }
-    record.context.span = thread.ids.new_span();
+    if (!record.given_ids) record.context.span = thread.ids.new_span();
     record.started = true;
     record.start_us = start_us;
     record.sequence = ++thread.sequence;
@@ -148,11 +184,13 @@ void recorder::prepare_fork() {
     threads.lock();
     objects.lock_all();
     lock_record_pool();
+    notices_.lock();
     output().before_fork();
 }
 
 void recorder::after_fork_in_parent() {
     output().after_fork_in_parent();
+    notices_.unlock();
     unlock_record_pool();
     objects.unlock_all();
     threads.unlock();
@@ -161,6 +199,7 @@ void recorder::after_fork_in_parent() {
 
 void recorder::after_fork_in_child(uint64_t seed) {
     output().after_fork_in_child();
+    notices_.unlock();
     unlock_record_pool();
     objects.unlock_all();
     // Only the forking thread goes on in the child: it keeps its nesting, and draws ids that

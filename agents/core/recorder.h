@@ -44,6 +44,12 @@ class recorder {
     const nesting_entry* current(call& c);
     // For outputs: whether a tracer has not ended yet.
     bool tracer_open(quorin_handle_t handle) const { return objects.live(handle); }
+    // For outputs: a notice of their own (about settings, about sending) for the application's
+    // warning and logging callbacks, from any thread. While neither is set the first
+    // pending_limit notices wait until the application sets one.
+    void notify(const std::string& text);
+    void deliver_pending_notices();
+    static constexpr size_t pending_limit = 32;
 
     // Fork handlers (POSIX).
     void prepare_fork();
@@ -59,7 +65,11 @@ class recorder {
   private:
     void finish();
 
+    void deliver(const std::string& text);
+
     std::mutex lifecycle_;
+    std::mutex notices_;
+    std::vector<std::string> pending_;
     std::atomic<bool> active_{false};
     std::atomic<bool> forked_child_{false};
 };

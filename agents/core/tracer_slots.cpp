@@ -52,8 +52,9 @@ quorin_handle_t current_tracer(call& c) {
 namespace {
 
 // A tracer that received a tag before its start continues the tag's trace under the tag's
-// span, wherever it starts.
-void adopt_tag(call& c, quorin_handle_t handle, std::string_view tag, bool binary) {
+// span, wherever it starts. The output parses the tag as sent; the record keeps it printable.
+void adopt_tag(call& c, quorin_handle_t handle, std::string_view tag, std::string_view printable,
+               bool binary) {
     trace_context parent{};
     const bool parsed = c.core().output().parse_tag(tag, binary, &parent);
     object_table::locked tracer = c.tracer(handle);
@@ -62,14 +63,14 @@ void adopt_tag(call& c, quorin_handle_t handle, std::string_view tag, bool binar
         c.warn("the tag arrived after the tracer started; it is recorded but does not link");
     }
     if (!parsed) {
-        c.warn(format("'%.*s' is not a tag of this agent (%s)", static_cast<int>(tag.size()),
-                      tag.data(), c.core().output().tag_form()));
+        c.warn(format("'%.*s' is not a tag of this agent (%s)", static_cast<int>(printable.size()),
+                      printable.data(), c.core().output().tag_form()));
     } else if (!tracer->started) {
         tracer->explicit_parent = tracer->has_parent = true;
         tracer->context = parent;
         tracer->parent = parent.span;
     }
-    c.kept(*tracer, tracer->add_text(attribute_key::incoming_tag, tag));
+    c.kept(*tracer, tracer->add_text(attribute_key::incoming_tag, printable));
 }
 
 // The tag of a started tracer; false (with a warning) when it has none.
@@ -124,7 +125,9 @@ int32_t quorin_agent_get_fork_state(void* context) {
 
 void quorin_agent_set_logging_callback(void* context, quorin_agent_logging_callback callback) {
     call c(context, "quorin_agent_set_logging_callback");
-    if (c) c.core().logging_callback = callback;
+    if (!c) return;
+    c.core().logging_callback = callback;
+    c.core().deliver_pending_notices();
 }
 
 quorin_status_t quorin_agent_set_warning_callback(void* context,
@@ -132,6 +135,7 @@ quorin_status_t quorin_agent_set_warning_callback(void* context,
     call c(context, "quorin_agent_set_warning_callback");
     if (!c) return c.refusal();
     c.core().warning_callback = callback;
+    c.core().deliver_pending_notices();
     return QUORIN_STATUS_OK;
 }
 
@@ -209,7 +213,8 @@ void quorin_tracer_set_incoming_corvantis_string_tag_p(void* context, quorin_han
         if (c.tracer(handle)) c.warn("the tag is a null pointer");
         return;
     }
-    adopt_tag(c, handle, c.text(tag, "tag"), false);
+    const std::string_view text = c.text(tag, "tag");
+    adopt_tag(c, handle, text, text, false);
 }
 
 void quorin_tracer_set_incoming_corvantis_byte_tag(void* context, quorin_handle_t handle,
@@ -224,7 +229,8 @@ void quorin_tracer_set_incoming_corvantis_byte_tag(void* context, quorin_handle_
         }
         return;
     }
-    adopt_tag(c, handle, c.bytes(tag, tag_size), true);
+    adopt_tag(c, handle, std::string_view(reinterpret_cast<const char*>(tag), tag_size),
+              c.bytes(tag, tag_size), true);
 }
 
 size_t quorin_inprocesslink_create(void* context, uint64_t buffer, uint64_t buffer_size,
@@ -232,9 +238,9 @@ size_t quorin_inprocesslink_create(void* context, uint64_t buffer, uint64_t buff
     call c(context, "quorin_inprocesslink_create");
     const nesting_entry* current = c ? c.core().current(c) : nullptr;
     if (c && current == nullptr) c.warn("no tracer is started on this thread: the link is empty");
-    char link[tag_length];
-    const size_t size = current != nullptr ? tag_length : 0;
-    if (current != nullptr) write_tag(current->context, link);
+    char link[agent_output::tag_capacity];
+    const size_t size =
+        current != nullptr ? c.core().output().write_tag(current->context, false, link) : 0;
     if (required_size != nullptr) *required_size = size;
     auto* out = reinterpret_cast<unsigned char*>(static_cast<uintptr_t>(buffer));
     if (out == nullptr || buffer_size < size || size == 0) return 0;
@@ -254,7 +260,7 @@ quorin_handle_t quorin_inprocesslinktracer_create(void* context, uint64_t link,
     }
     const std::string_view text = c.bytes(bytes, static_cast<size_t>(link_size));
     trace_context parent{};
-    if (!parse_tag(text, &parent)) {
+    if (!c.core().output().parse_tag(text, false, &parent)) {
         c.warn(format("'%.*s' is not a link made by this agent", static_cast<int>(text.size()),
                       text.data()));
         return 0;

@@ -47,10 +47,13 @@ struct counter {
 }  // namespace
 
 struct exporter::engine {
-    explicit engine(const exporter_options& o)
-        : options(o), queue(o.max_queue_size, o.max_queue_bytes, o.max_export_batch_size) {}
+    engine(const exporter_options& o, const std::atomic<const resource*>& named)
+        : options(o),
+          named_resource(named),
+          queue(o.max_queue_size, o.max_queue_bytes, o.max_export_batch_size) {}
 
     const exporter_options& options;
+    const std::atomic<const resource*>& named_resource;
     span_queue queue;
     http_transport transport;
     id_generator jitter;
@@ -78,6 +81,11 @@ struct exporter::engine {
     bool deliver(const url& target, const std::string& body, counter& rejected_count,
                  counter& failed_count, uint64_t items);
     void warn_if_due(bool now);
+
+    const resource& origin() const {
+        const resource* named = named_resource.load(std::memory_order_acquire);
+        return named != nullptr ? *named : options.resource;
+    }
 
     clock::time_point attempt_deadline() const {
         clock::time_point deadline = clock::now() + options.timeout;
@@ -137,7 +145,7 @@ void exporter::engine::export_spans(size_t budget, std::vector<span_record*>& ba
             queue.take(batch, std::min<size_t>(budget, options.max_export_batch_size));
         if (taken == 0) return;
         budget -= taken;
-        encode_trace_request(options.resource, options.scope, batch, body);
+        encode_trace_request(origin(), options.scope, batch, body);
         for (span_record* record : batch) queue.recycle(record);
         if (deliver(options.traces_endpoint, body, rejected, failed, taken)) exported.add(taken);
     }
@@ -151,7 +159,7 @@ void exporter::engine::export_metrics(std::vector<metric_record>& metrics, std::
         metrics.clear();
     }
     if (metrics.empty() || aborting.load()) return;
-    encode_metrics_request(options.resource, options.scope, metrics, body);
+    encode_metrics_request(origin(), options.scope, metrics, body);
     if (deliver(options.metrics_endpoint, body, metrics_failed, metrics_failed, 1)) {
         metrics_exported.add(1);
     }
@@ -223,7 +231,7 @@ void exporter::engine::warn_if_due(bool now) {
 }
 
 exporter::exporter(exporter_options options) : options_(std::move(options)) {
-    engine_.store(new engine(options_));
+    engine_.store(new engine(options_, named_resource_));
     fork_hook_ = fork_child_hook_add(&exporter::forget_after_fork, this);
 }
 
@@ -231,6 +239,24 @@ exporter::~exporter() {
     shutdown();
     fork_child_hook_remove(fork_hook_);
     delete engine_.load();
+    delete named_resource_.load();
+}
+
+void exporter::name_service(std::string_view name) {
+    if (named_resource_.load(std::memory_order_acquire) != nullptr) return;
+    auto* named = new resource(options_.resource);
+    auto service = std::find_if(named->attributes.begin(), named->attributes.end(),
+                                [](const key_value& kv) { return kv.key == "service.name"; });
+    if (service != named->attributes.end()) {
+        service->text.assign(name);
+    } else {
+        named->attributes.insert(named->attributes.begin(),
+                                 key_value::of("service.name", std::string(name)));
+    }
+    const resource* none = nullptr;
+    if (!named_resource_.compare_exchange_strong(none, named, std::memory_order_acq_rel)) {
+        delete named;
+    }
 }
 
 void exporter::forget_after_fork(void* self) {
@@ -249,7 +275,7 @@ exporter::engine* exporter::current() {
     e = engine_.load(std::memory_order_acquire);
     if (e == nullptr) {
         try {
-            e = new engine(options_);
+            e = new engine(options_, named_resource_);
             if (started_.load()) e->thread = std::thread([e] { e->run(); });
             engine_.store(e, std::memory_order_release);
         } catch (...) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "otlp_model.h"
@@ -72,6 +73,10 @@ class exporter {
     // Later spans are dropped.
     void shutdown();
 
+    // Names the service once (the first call wins): the service.name of every request sent
+    // afterwards, for an agent whose settings left it to the application.
+    void name_service(std::string_view name);
+
     exporter_stats stats() const;
     const exporter_options& options() const { return options_; }
 
@@ -81,6 +86,7 @@ class exporter {
     static void forget_after_fork(void* self);
 
     exporter_options options_;
+    std::atomic<const otel::resource*> named_resource_{nullptr};
     std::atomic<engine*> engine_{nullptr};
     std::atomic<bool> started_{false};
     std::atomic<bool> shut_down_{false};

@@ -95,7 +95,10 @@ void metric_aggregator::add_point(const metric& m, const std::vector<std::string
         attributes.push_back(key_value::of("otel.metric.overflow", true));
     } else {
         for (size_t i = 0; i < values.size(); ++i) {
-            attributes.push_back(key_value::of(m.dimension_names[i], values[i]));
+            // A dimension the update left empty is no attribute of the point.
+            if (!values[i].empty()) {
+                attributes.push_back(key_value::of(m.dimension_names[i], values[i]));
+            }
         }
     }
     if (m.kind == instrument::statistics) {

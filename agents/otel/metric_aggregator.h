@@ -29,8 +29,8 @@ class metric_aggregator {
     // Its series are reported once more at the next collection, then forgotten.
     void remove(uint64_t metric);
 
-    // dimension_values pairs with the metric's dimension names (missing ones are empty). An
-    // integer metric's value is a whole number (exact up to 2^53).
+    // dimension_values pairs with the metric's dimension names (missing or empty ones are no
+    // attribute of the point). An integer metric's value is a whole number (exact up to 2^53).
     // False for an unknown metric, a negative or non-finite counter increase, or a
     // non-finite value, which change nothing.
     bool record(uint64_t metric, std::span<const std::string_view> dimension_values, double value,

@@ -11,7 +11,8 @@ otel_receiver_install() {
     command -v npm >/dev/null || ensure_packages npm
     local source="$root/tests/otel/receiver"
     mkdir -p "$otel_receiver_dir"
-    cp "$source/package.json" "$source/package-lock.json" "$source/receiver.js" "$otel_receiver_dir/"
+    cp "$source/package.json" "$source/package-lock.json" "$source/receiver.js" "$source/tree.js" \
+        "$otel_receiver_dir/"
     if ! cmp -s "$source/package-lock.json" "$otel_receiver_dir/node_modules/.installed-lock"; then
         (cd "$otel_receiver_dir" && npm ci --no-audit --no-fund --loglevel=error) || return 1
         cp "$source/package-lock.json" "$otel_receiver_dir/node_modules/.installed-lock"
@@ -33,6 +34,13 @@ otel_receiver_start() {
         sleep 0.1
     done
     export QUORIN_OTEL_RECEIVER="http://127.0.0.1:$(cat "$port_file")"
+}
+
+# otel_receiver_control WHAT : prints the answer of the receiver's /control/WHAT (tree, ...).
+otel_receiver_control() {
+    node -e 'fetch(process.argv[1], { method: "POST" }).then((r) => r.text())
+        .then((t) => process.stdout.write(t), (e) => { console.error(String(e)); process.exit(1); })' \
+        "$QUORIN_OTEL_RECEIVER/control/$1"
 }
 
 # otel_receiver_stop : stops it; fails when it received a request it could not decode.

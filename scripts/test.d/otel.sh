@@ -1,9 +1,10 @@
 # Sourced by scripts/test after its main runs: the OpenTelemetry agent's exporter tests
-# (otel_tests) of every build tree the main runs made, natively and under Wine, against the
-# OTLP receiver, which decodes every request with the official OpenTelemetry decoder. A
-# skipped test (no receiver) or an undecodable request counts as a failure.
+# (otel_tests) and the agent's tests through the real library (otel_agent_tests) of every
+# build tree the main runs made, natively and under Wine, against the OTLP receiver, which
+# decodes every request with the official OpenTelemetry decoder. A skipped test (no receiver)
+# or an undecodable request counts as a failure.
 source "$root/scripts/lib/otel_receiver.sh"
-echo "== otel (exporter against the OTLP receiver)"
+echo "== otel (exporter and agent against the OTLP receiver)"
 otel_log_dir="$root/build/otel-logs"
 mkdir -p "$otel_log_dir"
 
@@ -26,23 +27,29 @@ elif ! otel_receiver_start "$otel_log_dir/receiver.log"; then
     failed=$((failed + 1))
 else
     for config in release asan tsan; do
-        binary="$root/build/$config/bin/otel_tests"
-        [ -x "$binary" ] || { echo "  no $binary"; failed=$((failed + 1)); continue; }
-        # TSan keeps the parent's threads registered in a fork child, and may then stop the
-        # child's new exporter thread as a duplicate: the fork tests run in the other builds.
+        # A fork child that starts a thread gets the stack, and so the thread id, of a parent
+        # thread it does not have, which TSan reports as a duplicate thread: the fork tests
+        # run in the other builds only.
         filter='*'
         [ "$config" = tsan ] && filter='-*Fork*'
-        ASAN_OPTIONS=detect_leaks=1 otel_run "otel_tests ($config)" "$otel_log_dir/$config.log" \
-            "$binary" --gtest_shuffle "--gtest_filter=$filter"
+        for program in otel_tests otel_agent_tests; do
+            binary="$root/build/$config/bin/$program"
+            [ -x "$binary" ] || { echo "  no $binary"; failed=$((failed + 1)); continue; }
+            ASAN_OPTIONS=detect_leaks=1 otel_run "$program ($config)" \
+                "$otel_log_dir/$config.$program.log" "$binary" --gtest_shuffle \
+                "--gtest_filter=$filter"
+        done
     done
-    windows_binary="$root/build/windows/bin/otel_tests.exe"
-    if [ -f "$windows_binary" ]; then
-        otel_run "otel_tests.exe (Wine)" "$otel_log_dir/windows.log" "$wine" "$windows_binary" \
-            --gtest_shuffle
-    else
-        echo "  no $windows_binary"
-        failed=$((failed + 1))
-    fi
+    for program in otel_tests otel_agent_tests; do
+        binary="$root/build/windows/bin/$program.exe"
+        if [ -f "$binary" ]; then
+            otel_run "$program.exe (Wine)" "$otel_log_dir/windows.$program.log" "$wine" "$binary" \
+                --gtest_shuffle
+        else
+            echo "  no $binary"
+            failed=$((failed + 1))
+        fi
+    done
     if otel_receiver_stop; then
         passed=$((passed + 1))
         echo "  ok    every request decoded"

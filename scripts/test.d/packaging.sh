@@ -1,6 +1,7 @@
 # Packaging: installs the library (native, and the Windows DLL), then builds a small C and a
 # small C++ application against each installed tree, through the CMake package and through
-# pkg-config, and runs them (the Windows ones under Wine).
+# pkg-config, and runs them (the Windows ones under Wine); the installed OpenTelemetry agent
+# home binds.
 # Sourced by scripts/test after its main runs: uses $root, $wine, configure_and_build and
 # windows_cmake_args, and adds one to $passed or $failed per check.
 
@@ -35,6 +36,9 @@ packaging_native() {
     packaging_check "native: installed files" packaging_files_exist "$install" include/quorin.h \
         "$libdir/libquorin.so" "$libdir/cmake/quorin/quorin-config.cmake" \
         "$libdir/cmake/quorin/quorin-config-version.cmake" "$libdir/pkgconfig/quorin.pc"
+    # The installed agent home selects the OpenTelemetry agent (its collector is away here).
+    packaging_check "native: the installed OpenTelemetry agent binds" "$install/bin/quorin-doctor" \
+        "--cv_home=$install/otel-agent-home" --cv_otel_endpoint=http://127.0.0.1:1
     if packaging_check "native: consumers built with find_package(quorin)" \
         eval "cmake -S '$root/tests/packaging' -B '$consumers' -G Ninja -DCMAKE_PREFIX_PATH='$install' && cmake --build '$consumers'"; then
         packaging_check "native: C consumer runs" "$consumers/consumer_c"
@@ -54,6 +58,10 @@ packaging_windows() {
         packaging_install packaging-windows "${windows_cmake_args[@]}" || return
     packaging_check "windows: installed files" packaging_files_exist "$install" include/quorin.h \
         bin/quorin.dll lib/libquorin.dll.a lib/cmake/quorin/quorin-config.cmake lib/pkgconfig/quorin.pc
+    local home="Z:$install/otel-agent-home"
+    packaging_check "windows: the installed OpenTelemetry agent binds under Wine" "$wine" \
+        "$install/bin/quorin-doctor.exe" "--cv_home=${home//\//\\}" \
+        --cv_otel_endpoint=http://127.0.0.1:1
     # quorin_DIR, because the toolchain confines package searches to the cross compiler's root.
     if packaging_check "windows: consumers built with find_package(quorin)" \
         eval "cmake -S '$root/tests/packaging' -B '$consumers' -G Ninja ${windows_cmake_args[*]} -Dquorin_DIR='$install/lib/cmake/quorin' -DCMAKE_EXE_LINKER_FLAGS=-static && cmake --build '$consumers' && cp '$install/bin/quorin.dll' '$consumers/'"; then

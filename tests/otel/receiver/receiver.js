@@ -12,6 +12,7 @@
 //                      "429 retry-after=0", "delay=300 200", "close" (drop the connection),
 //                      "hang" (never answer).
 //   /control/requests  the requests received so far (see format below)
+//   /control/tree      the spans and metrics received so far as an indented tree (tree.js)
 //   /control/errors    the requests that could not be decoded; empty when none
 //   /control/reset     forget requests, script and errors; drop hung connections
 // Format of /control/requests, per request:
@@ -26,6 +27,7 @@
 const fs = require('fs');
 const http = require('http');
 const path = require('path');
+const { tree } = require('./tree.js');
 const generated = require(path.join(
     require.resolve('@opentelemetry/otlp-proto-exporter-base/package.json'), '..',
     'build', 'src', 'generated', 'root.js'));
@@ -99,6 +101,8 @@ function control(req, res, body) {
             }
         case '/control/requests':
             return reply(requests.map((r) => r.text).join(''));
+        case '/control/tree':
+            return reply(tree(requests));
         case '/control/errors':
             return reply(errors.join('\n'));
         case '/control/reset':
@@ -118,6 +122,7 @@ function receive(req, res, body) {
     const signal = signalOf(req.url);
     const answer = script.length ? script.shift() : parseAnswer('200');
     const lines = [];
+    let object = null;
     try {
         if (req.method !== 'POST' || !signal) throw new Error(`unexpected ${req.method} ${req.url}`);
         if (req.headers['content-type'] !== 'application/x-protobuf') {
@@ -125,7 +130,7 @@ function receive(req, res, body) {
         }
         const decoder = decoders[signal];
         const message = decoder.decode(body);
-        const object = decoder.toObject(message, { longs: String, enums: Number, bytes: String });
+        object = decoder.toObject(message, { longs: String, enums: Number, bytes: String });
         flatten(object, '', lines);
     } catch (e) {
         decodeFailures += 1;
@@ -139,7 +144,7 @@ function receive(req, res, body) {
         if (name === 'content-type' || name.startsWith('x-')) text += `header ${name}=${escape(value)}\n`;
     }
     text += lines.map((l) => `${l}\n`).join('') + 'end\n';
-    requests.push({ text });
+    requests.push({ text, signal, object });
 
     if (answer.hang) {
         hung.add(req.socket);
