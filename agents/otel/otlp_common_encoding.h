@@ -22,4 +22,21 @@ void write_resource(protobuf_writer& w, uint32_t field, const resource& origin);
 // InstrumentationScope (field 1 of ScopeSpans and ScopeMetrics).
 void write_scope(protobuf_writer& w, uint32_t field, const instrumentation_scope& scope);
 
+// An export request of one resource and one scope, the same frame for spans and metrics:
+// request.resource_X(1) { resource(1), scope_X(2) { scope(1), items } }. write_items writes the
+// items into the scope's message.
+template <typename WriteItems>
+void write_request(std::string& out, const resource& origin, const instrumentation_scope& scope,
+                   WriteItems write_items) {
+    out.clear();
+    protobuf_writer w(out);
+    const size_t resource_items = w.begin(1);
+    write_resource(w, 1, origin);
+    const size_t scope_items = w.begin(2);
+    write_scope(w, 1, scope);
+    write_items(w);
+    w.end(scope_items);
+    w.end(resource_items);
+}
+
 }  // namespace otel::wire

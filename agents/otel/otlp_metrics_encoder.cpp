@@ -8,9 +8,7 @@ namespace otel {
 namespace {
 
 namespace field {
-constexpr uint32_t request_resource_metrics = 1;
-constexpr uint32_t resource_metrics_resource = 1, resource_metrics_scope_metrics = 2;
-constexpr uint32_t scope_metrics_scope = 1, scope_metrics_metrics = 2;
+constexpr uint32_t scope_metrics_metrics = 2;
 constexpr uint32_t metric_name = 1, metric_description = 2, metric_unit = 3, metric_gauge = 5,
                    metric_sum = 7, metric_histogram = 9;
 constexpr uint32_t data_points = 1, aggregation_temporality = 2, sum_is_monotonic = 3;
@@ -102,16 +100,9 @@ void write_metric(protobuf_writer& w, const metric_record& metric) {
 
 void encode_metrics_request(const resource& origin, const instrumentation_scope& scope,
                             std::span<const metric_record> metrics, std::string& out) {
-    using namespace field;
-    out.clear();
-    protobuf_writer w(out);
-    const size_t resource_metrics = w.begin(request_resource_metrics);
-    wire::write_resource(w, resource_metrics_resource, origin);
-    const size_t scope_metrics = w.begin(resource_metrics_scope_metrics);
-    wire::write_scope(w, scope_metrics_scope, scope);
-    for (const metric_record& metric : metrics) write_metric(w, metric);
-    w.end(scope_metrics);
-    w.end(resource_metrics);
+    wire::write_request(out, origin, scope, [&](protobuf_writer& w) {
+        for (const metric_record& metric : metrics) write_metric(w, metric);
+    });
 }
 
 }  // namespace otel

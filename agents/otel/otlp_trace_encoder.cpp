@@ -6,9 +6,7 @@ namespace otel {
 namespace {
 
 namespace field {
-constexpr uint32_t request_resource_spans = 1;
-constexpr uint32_t resource_spans_resource = 1, resource_spans_scope_spans = 2;
-constexpr uint32_t scope_spans_scope = 1, scope_spans_spans = 2;
+constexpr uint32_t scope_spans_spans = 2;
 constexpr uint32_t span_trace_id = 1, span_span_id = 2, span_parent_span_id = 4, span_name = 5,
                    span_kind = 6, span_start = 7, span_end = 8, span_attributes = 9,
                    span_dropped_attributes = 10, span_events = 11, span_dropped_events = 12,
@@ -75,16 +73,9 @@ void write_span(protobuf_writer& w, const span_record& span) {
 
 void encode_trace_request(const resource& origin, const instrumentation_scope& scope,
                           std::span<const span_record* const> spans, std::string& out) {
-    using namespace field;
-    out.clear();
-    protobuf_writer w(out);
-    const size_t resource_spans = w.begin(request_resource_spans);
-    wire::write_resource(w, resource_spans_resource, origin);
-    const size_t scope_spans = w.begin(resource_spans_scope_spans);
-    wire::write_scope(w, scope_spans_scope, scope);
-    for (const span_record* span : spans) write_span(w, *span);
-    w.end(scope_spans);
-    w.end(resource_spans);
+    wire::write_request(out, origin, scope, [&](protobuf_writer& w) {
+        for (const span_record* span : spans) write_span(w, *span);
+    });
 }
 
 }  // namespace otel
