@@ -19,12 +19,16 @@ otel_receiver_install() {
     fi
 }
 
-# otel_receiver_start LOG : starts it and exports QUORIN_OTEL_RECEIVER=http://127.0.0.1:PORT.
+# otel_receiver_start LOG : starts it and exports QUORIN_OTEL_RECEIVER=http://127.0.0.1:PORT and
+# QUORIN_OTEL_RECEIVER_CONTROL, the address of its control port (up while the OTLP port is down).
 otel_receiver_start() {
-    local log=$1 port_file="$otel_receiver_dir/port" tries=0
-    rm -f "$port_file"
-    node "$otel_receiver_dir/receiver.js" --port-file "$port_file" >"$log" 2>&1 &
+    local log=$1 port_file="$otel_receiver_dir/port" control_file="$otel_receiver_dir/control-port"
+    local tries=0
+    rm -f "$port_file" "$control_file"
+    node "$otel_receiver_dir/receiver.js" --port-file "$port_file" \
+        --control-port-file "$control_file" >"$log" 2>&1 &
     otel_receiver_pid=$!
+    # The port file is written last.
     while [ ! -s "$port_file" ]; do
         tries=$((tries + 1))
         if [ "$tries" -gt 100 ] || ! kill -0 "$otel_receiver_pid" 2>/dev/null; then
@@ -34,13 +38,14 @@ otel_receiver_start() {
         sleep 0.1
     done
     export QUORIN_OTEL_RECEIVER="http://127.0.0.1:$(cat "$port_file")"
+    export QUORIN_OTEL_RECEIVER_CONTROL="http://127.0.0.1:$(cat "$control_file")"
 }
 
 # otel_receiver_control WHAT : prints the answer of the receiver's /control/WHAT (tree, ...).
 otel_receiver_control() {
     node -e 'fetch(process.argv[1], { method: "POST" }).then((r) => r.text())
         .then((t) => process.stdout.write(t), (e) => { console.error(String(e)); process.exit(1); })' \
-        "$QUORIN_OTEL_RECEIVER/control/$1"
+        "$QUORIN_OTEL_RECEIVER_CONTROL/control/$1"
 }
 
 # otel_receiver_stop : stops it; fails when it received a request it could not decode.
@@ -50,6 +55,6 @@ otel_receiver_stop() {
     wait "$otel_receiver_pid"
     local status=$?
     otel_receiver_pid=
-    unset QUORIN_OTEL_RECEIVER
+    unset QUORIN_OTEL_RECEIVER QUORIN_OTEL_RECEIVER_CONTROL
     [ "$status" -eq 0 ]
 }

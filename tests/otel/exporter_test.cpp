@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <set>
 #include <thread>
 
 #include "exporter_support.h"
@@ -106,6 +107,56 @@ TEST(OtelExporter, AnAbsentOrHangingCollectorHoldsUpFlushAndShutdownOnlyForTheTi
         EXPECT_FALSE(queue_span(exporter, "after shutdown"));
     }
     rx.reset();
+}
+
+// Polls until the condition holds; false when it still does not after the bound.
+template <typename condition>
+bool eventually(condition holds, std::chrono::seconds bound = 30s) {
+    const auto give_up = clock_type::now() + bound;
+    while (!holds()) {
+        if (clock_type::now() > give_up) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+TEST(OtelExporter, ACollectorThatRestartsGetsEverySpanTheQueueHeldExactlyOnce) {
+    REQUIRE_RECEIVER(rx);
+    auto options = otel_test::options_for(rx, 30s);
+    options.max_queue_size = 300;
+    options.max_export_batch_size = 100;  // a full batch leaves for the exporter at once
+    otel::exporter exporter(options);
+    exporter.start();
+    // A connection is open, and kept, when the collector goes away.
+    ASSERT_TRUE(queue_span(exporter, "before"));
+    ASSERT_TRUE(exporter.flush());
+    rx.down();
+    std::set<std::string> queued = {"before"};
+    for (int i = 0; i < 1000; ++i) {
+        const std::string name = std::to_string(i) + "s";
+        const uint64_t dropped = exporter.stats().spans_dropped;
+        if (queue_span(exporter, name) && exporter.stats().spans_dropped == dropped) {
+            queued.insert(name);
+        }
+    }
+    // The batch under way is refused and retried while the collector is away.
+    EXPECT_TRUE(eventually([&] { return exporter.stats().attempts >= 4; }));
+    rx.up();
+    EXPECT_TRUE(exporter.flush());
+    exporter.shutdown();
+
+    const auto stats = exporter.stats();
+    EXPECT_GT(queued.size(), 300u);  // the queue, and the batch under way
+    EXPECT_EQ(stats.spans_exported, queued.size());
+    EXPECT_EQ(stats.spans_dropped, 1001 - queued.size());
+    EXPECT_EQ(stats.spans_failed, 0u);
+    const auto delivered = otel_test::delivered_span_names(rx.requests());
+    EXPECT_EQ(delivered.size(), queued.size());
+    for (const auto& [name, times] : delivered) {
+        EXPECT_EQ(times, 1) << name;
+        EXPECT_EQ(queued.count(name), 1u) << name;
+    }
+    EXPECT_EQ(rx.errors(), "");
 }
 
 TEST(OtelExporter, AFullQueueDropsTheNewestSpansAndCountsThem) {

@@ -32,6 +32,8 @@ std::optional<receiver> receiver::from_environment() {
     if (!base || base->empty()) return std::nullopt;
     receiver r;
     r.base_ = *base;
+    const auto control = otel::read_process_environment("QUORIN_OTEL_RECEIVER_CONTROL");
+    r.control_base_ = control && !control->empty() ? *control : *base;
     return r;
 }
 
@@ -41,7 +43,7 @@ otel::url receiver::endpoint(const std::string& path) const {
 
 std::string receiver::control(const std::string& what, const std::string& body) {
     otel::http_transport transport;
-    const otel::url target = endpoint("/control/" + what);
+    const otel::url target = *otel::parse_url(control_base_ + "/control/" + what);
     otel::http_request request;
     request.target = &target;
     request.content_type = "text/plain";
@@ -56,6 +58,8 @@ std::string receiver::control(const std::string& what, const std::string& body) 
 void receiver::reset() { control("reset"); }
 void receiver::script(const std::string& lines) { control("script", lines); }
 std::string receiver::errors() { return control("errors"); }
+void receiver::down() { control("down"); }
+void receiver::up() { control("up"); }
 
 std::vector<received_request> receiver::requests() {
     std::vector<received_request> list;

@@ -1,5 +1,7 @@
 // The tests' side of the OTLP receiver (tests/otel/receiver): its address comes from
-// QUORIN_OTEL_RECEIVER (http://127.0.0.1:PORT, set by the test script that starts it).
+// QUORIN_OTEL_RECEIVER (http://127.0.0.1:PORT, set by the test script that starts it), the
+// address of its control port, which stays up while the OTLP port is down, from
+// QUORIN_OTEL_RECEIVER_CONTROL (else the OTLP port serves control too).
 #pragma once
 
 #include <map>
@@ -35,10 +37,15 @@ class receiver {
     void script(const std::string& lines);
     std::vector<received_request> requests();
     std::string errors();  // undecodable requests, "" when none
+    // The OTLP port refuses connections from when down returns until up returns; reset
+    // brings it up as well. Open connections close after the answer they are writing.
+    void down();
+    void up();
 
   private:
     std::string control(const std::string& what, const std::string& body = {});
     std::string base_;
+    std::string control_base_;
 };
 
 }  // namespace otel_test

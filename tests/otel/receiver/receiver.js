@@ -4,9 +4,10 @@
 // answers as the test scripted it, and hands the decoded requests to the test as flat
 // "path=value" lines.
 //
-//   node receiver.js [--port N] [--port-file FILE]
+//   node receiver.js [--port N] [--port-file FILE] [--control-port-file FILE]
 //
-// Control requests (POST, answered at once):
+// Control requests (POST) are served on the OTLP port and on a control port of their own,
+// which stays up while the OTLP listener is down. Answered at once unless said otherwise:
 //   /control/script    body: one answer per line, used by the next OTLP requests in order,
 //                      then 200 again. A line: "200", "400", "503 retry-after=1",
 //                      "429 retry-after=0", "delay=300 200", "close" (drop the connection),
@@ -14,7 +15,11 @@
 //   /control/requests  the requests received so far (see format below)
 //   /control/tree      the spans and metrics received so far as an indented tree (tree.js)
 //   /control/errors    the requests that could not be decoded; empty when none
-//   /control/reset     forget requests, script and errors; drop hung connections
+//   /control/reset     forget requests, script and errors; drop hung connections; up again
+//   /control/down      the OTLP listener stops (connections to its port are refused): open
+//                      connections close, each after the answer it is writing; answered once
+//                      the port refuses
+//   /control/up        the OTLP listener listens again on the same port; answered once it does
 // Format of /control/requests, per request:
 //   request <n> <path> status=<answer>
 //   header <name>=<value>          (content-type and every x-* header)
@@ -111,7 +116,12 @@ function control(req, res, body) {
             script = [];
             for (const socket of hung) socket.destroy();
             hung.clear();
+            return goUp(() => reply('ok\n'));
+        case '/control/down':
+            goDown();
             return reply('ok\n');
+        case '/control/up':
+            return goUp(() => reply('ok\n'));
         default:
             res.writeHead(404);
             return res.end();
@@ -159,31 +169,91 @@ function receive(req, res, body) {
     }, answer.delay);
 }
 
-const server = http.createServer((req, res) => {
-    const chunks = [];
-    req.on('data', (chunk) => chunks.push(chunk));
-    req.on('end', () => {
-        const body = Buffer.concat(chunks);
-        if (req.url.startsWith('/control/')) return control(req, res, body);
-        return receive(req, res, body);
+function handler(controlOnly) {
+    return (req, res) => {
+        const chunks = [];
+        req.on('data', (chunk) => chunks.push(chunk));
+        req.on('end', () => {
+            const body = Buffer.concat(chunks);
+            if (req.url.startsWith('/control/')) return control(req, res, body);
+            if (controlOnly) {
+                res.writeHead(404);
+                return res.end();
+            }
+            return receive(req, res, body);
+        });
+    };
+}
+
+// The OTLP listener and its connections; a socket answering a request is busy until the
+// answer is written, so going down never cuts an answer the exporter would retry.
+let server = null;
+let otlpPort = 0;
+const sockets = new Set();
+const busy = new Set();
+
+function listenOtlp(port, then) {
+    const listener = http.createServer(handler(false));
+    listener.on('connection', (socket) => {
+        sockets.add(socket);
+        socket.on('close', () => {
+            sockets.delete(socket);
+            busy.delete(socket);
+        });
     });
-});
+    listener.on('request', (req, res) => {
+        busy.add(req.socket);
+        res.on('finish', () => {
+            busy.delete(req.socket);
+            if (!server) req.socket.destroy();
+        });
+    });
+    listener.once('error', (e) => {
+        // The port of a listener closed a moment ago: try again shortly.
+        if (e.code === 'EADDRINUSE' && port !== 0) return setTimeout(() => listenOtlp(port, then), 20);
+        throw e;
+    });
+    listener.listen(port, '127.0.0.1', () => {
+        server = listener;
+        otlpPort = listener.address().port;
+        then();
+    });
+}
+
+function goDown() {
+    if (!server) return;
+    server.close();
+    server = null;
+    for (const socket of sockets) {
+        if (!busy.has(socket) || hung.has(socket)) socket.destroy();
+    }
+    hung.clear();
+}
+
+function goUp(then) {
+    if (server) return then();
+    listenOtlp(otlpPort, then);
+}
 
 const args = process.argv.slice(2);
 const option = (name) => {
     const i = args.indexOf(name);
     return i >= 0 ? args[i + 1] : undefined;
 };
-server.listen(Number(option('--port') || 0), '127.0.0.1', () => {
-    const port = server.address().port;
-    const portFile = option('--port-file');
-    if (portFile) fs.writeFileSync(portFile, `${port}\n`);
-    console.log(`listening on 127.0.0.1:${port}`);
+listenOtlp(Number(option('--port') || 0), () => {
+    const controlServer = http.createServer(handler(true));
+    controlServer.listen(0, '127.0.0.1', () => {
+        const controlPort = controlServer.address().port;
+        const controlPortFile = option('--control-port-file');
+        if (controlPortFile) fs.writeFileSync(controlPortFile, `${controlPort}\n`);
+        const portFile = option('--port-file');
+        if (portFile) fs.writeFileSync(portFile, `${otlpPort}\n`);
+        console.log(`listening on 127.0.0.1:${otlpPort}, control on 127.0.0.1:${controlPort}`);
+    });
 });
 
 function stop() {
-    for (const socket of hung) socket.destroy();
-    server.close();
+    goDown();
     if (decodeFailures > 0) console.error(`${decodeFailures} requests could not be decoded:\n${errors.join('\n')}`);
     process.exit(decodeFailures > 0 ? 3 : 0);
 }
