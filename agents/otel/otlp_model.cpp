@@ -102,8 +102,9 @@ bool span_record::add_event(std::string_view name, uint64_t time_unix_nano) {
 }
 
 size_t span_record::content_bytes() const {
-    return sizeof(span_record) + texts_.size() + attributes_.size() * sizeof(attribute) +
-           events_.size() * sizeof(event);
+    // Capacity, not size: a record reused for a small span may still hold a large one's buffers.
+    return sizeof(span_record) + texts_.capacity() + attributes_.capacity() * sizeof(attribute) +
+           events_.capacity() * sizeof(event);
 }
 
 }  // namespace otel

@@ -96,7 +96,8 @@ class span_record {
     std::string_view text(text_ref ref) const { return {texts_.data() + ref.offset, ref.length}; }
     const std::vector<attribute>& attributes() const { return attributes_; }
     const std::vector<event>& events() const { return events_; }
-    // Memory the content takes: what the exporter's byte bound counts.
+    // Memory the record holds, its buffers' capacity included: what the exporter's byte
+    // bound counts.
     size_t content_bytes() const;
 
     span_limits limits;

@@ -5,6 +5,7 @@ namespace otel {
 struct span_queue::pooled_span : span_record {
     const span_queue* home = nullptr;
     uint64_t counted_bytes = 0;
+    uint64_t kept_bytes = 0;  // while in the free ring
 };
 
 namespace {
@@ -26,7 +27,11 @@ bool span_queue::owns(span_record* record) const {
 }
 
 span_record* span_queue::acquire() {
-    if (pooled_span* record = free_.pop()) return record;
+    if (pooled_span* record = free_.pop()) {
+        kept_bytes_.fetch_sub(record->kept_bytes, std::memory_order_relaxed);
+        record->kept_bytes = 0;
+        return record;
+    }
     if (allocated_.fetch_add(1, std::memory_order_relaxed) >= pool_limit_) {
         allocated_.fetch_sub(1, std::memory_order_relaxed);
         dropped_.fetch_add(1, std::memory_order_relaxed);
@@ -89,6 +94,15 @@ size_t span_queue::take(std::vector<span_record*>& batch, size_t most) {
 void span_queue::recycle(span_record* record) {
     auto* pooled = static_cast<pooled_span*>(record);
     pooled->clear();
+    // Past the share of the byte bound that waiting records may keep, this one keeps nothing.
+    const uint64_t held = pooled->content_bytes();
+    if (kept_bytes_.fetch_add(held, std::memory_order_relaxed) + held > max_bytes_ / 4) {
+        kept_bytes_.fetch_sub(held, std::memory_order_relaxed);
+        pooled->clear(0);
+        pooled->kept_bytes = 0;
+    } else {
+        pooled->kept_bytes = held;
+    }
     // The free ring holds every record the pool may own, so this cannot fail.
     free_.push(pooled);
 }

@@ -1,7 +1,8 @@
 // The spans between the application's threads and the exporter thread: a pool of records
 // that keep their memory, and a bounded queue of finished records, bounded both in spans and
-// in bytes. Producers never wait: when the pool or the queue is full the span is dropped and
-// counted.
+// in bytes. The records waiting for reuse keep their buffers only up to a quarter of the byte
+// bound, so what the pool holds stays near that bound however the spans' sizes vary.
+// Producers never wait: when the pool or the queue is full the span is dropped and counted.
 #pragma once
 
 #include <atomic>
@@ -47,6 +48,7 @@ class span_queue {
     const uint32_t max_spans_;
     const uint64_t max_bytes_;
     const size_t pool_limit_;
+    std::atomic<uint64_t> kept_bytes_{0};  // held by the records in free_
     bounded_ring<pooled_span> free_;
     bounded_ring<pooled_span> queued_records_;
     std::atomic<size_t> allocated_{0};

@@ -1,8 +1,9 @@
 # Sourced by scripts/test after its main runs: the OpenTelemetry agent's exporter tests
 # (otel_tests) and the agent's tests through the real library (otel_agent_tests) of every
 # build tree the main runs made, natively and under Wine, against the OTLP receiver, which
-# decodes every request with the official OpenTelemetry decoder. A skipped test (no receiver)
-# or an undecodable request counts as a failure.
+# decodes every request with the official OpenTelemetry decoder, and the agent's memory at full
+# load with no collector (otel_queue_memory). A skipped test (no receiver) or an undecodable
+# request counts as a failure.
 source "$root/scripts/lib/otel_receiver.sh"
 echo "== otel (exporter and agent against the OTLP receiver)"
 otel_log_dir="$root/build/otel-logs"
@@ -16,6 +17,19 @@ otel_run() {
     if grep -aq '^\[  SKIPPED \]' "$log"; then
         echo "  skipped tests in $log"
         failed=$((failed + 1))
+    fi
+}
+
+# otel_memory NAME LOG COMMAND... : one run of the memory program, counted; shows its figures.
+otel_memory() {
+    local name=$1 log=$2
+    shift 2
+    if "$@" >"$log" 2>&1; then
+        passed=$((passed + 1))
+        echo "  ok    $name: $(head -1 "$log")"
+    else
+        failed=$((failed + 1))
+        echo "  FAIL  $name: $(head -1 "$log") (see $log)"
     fi
 }
 
@@ -39,6 +53,14 @@ else
                 "$otel_log_dir/$config.$program.log" "$binary" --gtest_shuffle \
                 "--gtest_filter=$filter"
         done
+    done
+    # The agent's resident memory at full load with the collector unreachable, one process per
+    # bound so that nothing else moves the peak; the figure is shown next to the bound.
+    for mode in spans bytes; do
+        otel_memory "otel_queue_memory $mode (release)" "$otel_log_dir/release.memory.$mode.log" \
+            "$root/build/release/bin/otel_queue_memory" "$mode" 3000000
+        otel_memory "otel_queue_memory.exe $mode (Wine)" "$otel_log_dir/windows.memory.$mode.log" \
+            "$wine" "$root/build/windows/bin/otel_queue_memory.exe" "$mode" 3000000
     done
     for program in otel_tests otel_agent_tests; do
         binary="$root/build/windows/bin/$program.exe"
