@@ -320,6 +320,9 @@ bool exporter::flush() {
     engine* e = current();
     if (e == nullptr) return true;
     if (!e->thread.joinable()) return e->queue.size() == 0;
+    // Asked for on the exporter thread itself, by a warning callback that sends, say: that
+    // thread cannot wait for itself, and sends what is queued at its next round.
+    if (std::this_thread::get_id() == e->thread.get_id()) return false;
     const auto deadline = clock::now() + options_.timeout;
     std::unique_lock<std::mutex> lock(e->mutex);
     if (e->stopping) return e->queue.size() == 0;

@@ -67,7 +67,8 @@ class exporter {
     void discard(span_record* record);
 
     // Sends everything queued now, and the metrics; true when that is done (delivered or
-    // given up) within the export timeout.
+    // given up) within the export timeout. On the exporter thread (from a warning) it returns
+    // false at once.
     bool flush();
     // Flushes, stops the thread and drops what could not be sent within the export timeout.
     // Later spans are dropped.

@@ -1,6 +1,7 @@
 // The OpenTelemetry agent through the real library under load and faults of the application: a
 // release under load, many threads with forced sends, calls that make no sense.
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <thread>
@@ -302,6 +303,36 @@ TEST_F(otel_agent_test, CallsThatMakeNoSenseAreReportedAndSpoilNoOtherSpan) {
         EXPECT_TRUE(good.events.empty());
         EXPECT_EQ(span_named(spans, "target-" + std::to_string(n)).parent, good.span);
     }
+}
+
+// A warning callback that asks for a send: it runs on the exporter thread when the exporter
+// reports a refusal, and the send it asks for must not wait for that thread.
+std::atomic<int> sends_asked{0};
+void send_on_warning(const char*) {
+    sends_asked.fetch_add(1);
+    quorin_ex_agent_force_send_data_now();
+}
+
+TEST_F(otel_agent_test, AWarningCallbackThatAsksForASendHoldsNothingUp) {
+    receiver_->script("400");
+    set_option("otel_timeout=60000");
+    initialize();
+    ASSERT_EQ(quorin_agent_set_warning_callback(&send_on_warning), QUORIN_STATUS_OK);
+    for (const char* name : {"refused", "sent"}) {
+        const quorin_handle_t span = named_span(name, 0, 0);
+        quorin_tracer_start(span);
+        quorin_tracer_end(span);
+        const auto before = std::chrono::steady_clock::now();
+        quorin_ex_agent_force_send_data_now();
+        // A bound against hanging, far below the export timeout the exporter would wait.
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(20)) << name;
+    }
+    EXPECT_GE(sends_asked.load(), 1);
+    const auto requests = receiver_->requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].status, 200);
+    EXPECT_EQ(span_named(spans_in({requests[1]}), "sent").name, "sent");
+    EXPECT_EQ(quorin_shutdown(), QUORIN_STATUS_OK);
 }
 
 }  // namespace

@@ -33,8 +33,13 @@ namespace {
 
 constexpr uint64_t mib = 1024 * 1024;
 // Beyond the queue: one batch in encoding and in flight, the agent's records of the threads'
-// open tracers, the transport's buffers, and what the allocator keeps.
+// open tracers, the transport's buffers, and what the allocator keeps (under Wine its heap
+// and WinHTTP take some 9 MiB more, whatever the bound).
+#if defined(_WIN32)
+constexpr uint64_t allowance = 24 * mib;
+#else
 constexpr uint64_t allowance = 12 * mib;
+#endif
 constexpr int threads = 4;
 constexpr auto warning_interval = std::chrono::seconds(10);  // the exporter's
 
