@@ -1,0 +1,30 @@
+// The table of otel_bench: the OpenTelemetry agent's cost on the application's threads and
+// its exporter's encoding rate.
+#include "summary_table.h"
+
+void print_summary_table(const median_collector& results, std::FILE* out) {
+    summary_table t(results);
+    const std::string unbound = "unbound request";
+    t.add("Request (6 calls), unbound", "otel_request_unbound");
+    t.add_bounded("Request (6 calls), OpenTelemetry agent, exporting", "otel_request_exporting",
+                  150, unbound, "otel_request_unbound");
+    t.add("Request (6 calls), trace not sampled (ratio 0)", "otel_request_unsampled", unbound,
+          "otel_request_unbound", 3);
+    t.add_count("Allocations per request on its thread, exporting", "otel_request_exporting",
+                "allocs", "allocs", 0, 1, "0 (at most 1)");
+    t.add_count("Allocations per request on its thread, not sampled", "otel_request_unsampled",
+                "allocs", "allocs", 0, 1, "0 (at most 1)");
+    t.add_count("Control: a call the agent warns about", "otel_warned_call", "allocs", "allocs", 1,
+                1e9, "> 0 (the count works)");
+    t.add("Request, exporting, 1 thread (per request)", "otel_request_threads/threads:1");
+    t.add_speedup("Request, exporting, 2 threads (per request)", "otel_request_threads/threads:2",
+                  "1 thread", "otel_request_threads/threads:1", 1.6);
+    t.add_bounded("OTLP encoding, per span (batches of 512)", "encode_spans/512", 1000);
+    t.add("Span queue round trip, per span", "queue_round_trip");
+    t.add_note(
+        "Exporting: the exporter thread sends to the OTLP receiver on 127.0.0.1; spans it "
+        "cannot take are dropped from the full queue, which is counted and costs the "
+        "application's thread the same. Times are the application thread's processor time; "
+        "the threads rows are throughput in real time.");
+    t.print(out, "OpenTelemetry agent benchmarks");
+}
