@@ -60,4 +60,18 @@ void add_entries(call& c, quorin_handle_t tracer, attribute_key key, const void*
     }
 }
 
+// Adds the entries of one call to a live tracer of the kind. Nothing is read for a tracer in
+// a trace that is not recorded.
+template <typename Value>
+void add_pairs(call& c, quorin_handle_t handle, tracer_kind kind, attribute_key key,
+               const void* keys, const void* values, const void* count,
+               const char* key_word = "name") {
+    if (!c) return;
+    const bool unrecorded = c.unrecorded(handle, {kind});
+    if (!unrecorded && !c.tracer(handle, {kind})) return;
+    uint64_t entries = 0;
+    if (!c.count(count, &entries) || entries == 0 || unrecorded) return;
+    add_entries<Value>(c, handle, key, keys, values, entries, key_word);
+}
+
 }  // namespace agent_core
