@@ -118,15 +118,14 @@ object_table::locked call::tracer(quorin_handle_t handle,
     return found;
 }
 
-bool call::unrecorded(quorin_handle_t handle, std::initializer_list<tracer_kind> kinds) const {
+const nesting_entry* call::started_here(quorin_handle_t handle,
+                                        std::initializer_list<tracer_kind> kinds) const {
     const nesting_entry* entry = thread_->find(handle);
-    if (entry == nullptr || (entry->context.flags & 1) != 0 || !core_.objects.live(handle)) {
-        return false;
-    }
+    if (entry == nullptr || !core_.objects.live(handle)) return nullptr;
     for (tracer_kind kind : kinds) {
-        if (entry->kind == kind) return true;
+        if (entry->kind == kind) return entry;
     }
-    return false;
+    return nullptr;
 }
 
 void call::kept(object_record& record, bool added, uint64_t not_offered) {

@@ -48,10 +48,17 @@ class call {
     // A tracer of one of the kinds (any kind when empty) that has not ended yet.
     object_table::locked tracer(quorin_handle_t handle,
                                 std::initializer_list<tracer_kind> kinds = {});
-    // Whether the handle names an open tracer of one of the kinds that this thread started in
-    // a trace that is not recorded: what the call would add to it can be left unread. False
-    // (the call goes the usual way, warnings and all) in every other case.
-    bool unrecorded(quorin_handle_t handle, std::initializer_list<tracer_kind> kinds) const;
+    // The nesting entry when the handle names an open tracer of one of the kinds that this
+    // thread started: no lock is needed to know that. Null (the call goes the usual way,
+    // warnings and all) in every other case.
+    const nesting_entry* started_here(quorin_handle_t handle,
+                                      std::initializer_list<tracer_kind> kinds) const;
+    // Whether started_here, in a trace that is not recorded: what the call would add to the
+    // tracer can be left unread.
+    bool unrecorded(quorin_handle_t handle, std::initializer_list<tracer_kind> kinds) const {
+        const nesting_entry* entry = started_here(handle, kinds);
+        return entry != nullptr && (entry->context.flags & 1) == 0;
+    }
     // After an add to the record: warns once per object when its attributes are full, and
     // counts further entries of the same call that were not offered.
     void kept(object_record& record, bool added, uint64_t not_offered = 0);

@@ -67,10 +67,11 @@ void add_pairs(call& c, quorin_handle_t handle, tracer_kind kind, attribute_key 
                const void* keys, const void* values, const void* count,
                const char* key_word = "name") {
     if (!c) return;
-    const bool unrecorded = c.unrecorded(handle, {kind});
-    if (!unrecorded && !c.tracer(handle, {kind})) return;
+    const nesting_entry* here = c.started_here(handle, {kind});
+    if (here == nullptr && !c.tracer(handle, {kind})) return;
     uint64_t entries = 0;
-    if (!c.count(count, &entries) || entries == 0 || unrecorded) return;
+    if (!c.count(count, &entries) || entries == 0) return;
+    if (here != nullptr && (here->context.flags & 1) == 0) return;  // not recorded
     add_entries<Value>(c, handle, key, keys, values, entries, key_word);
 }
 

@@ -22,8 +22,9 @@ class span_queue {
     span_queue(const span_queue&) = delete;
     span_queue& operator=(const span_queue&) = delete;
 
-    // Producers. A record comes cleared; a null record means none was free (counted as a
-    // dropped span). The queue owns the record again after submit or discard.
+    // Producers. A record comes cleared; a null record means the queue is full or no record
+    // was free (counted as a dropped span). The queue owns the record again after submit or
+    // discard.
     span_record* acquire();
     // Returns the number of queued spans afterwards, 0 when the span was dropped (queue full
     // by spans or by bytes), or a record that is not this queue's.

@@ -44,13 +44,16 @@ void count_allocations(benchmark::State& state, Work work) {
 }
 
 void run_requests(benchmark::State& state, std::initializer_list<const char*> options) {
-    const otel_agent_session session(options);
-    if (!session.error().empty()) {
-        state.SkipWithError(session.error().c_str());
-        return;
+    {
+        const otel_agent_session session(options);
+        if (!session.error().empty()) {
+            state.SkipWithError(session.error().c_str());
+            return;
+        }
+        const quorin_handle_t web_application = session.web_application();
+        count_allocations(state, [=] { one_request(web_application); });
     }
-    const quorin_handle_t web_application = session.web_application();
-    count_allocations(state, [=] { one_request(web_application); });
+    state.counters["sent"] = otel_agent_session::last_sent_share();
 }
 
 void otel_request_exporting(benchmark::State& state) { run_requests(state, {}); }

@@ -1,6 +1,8 @@
 #include "otel_agent_session.h"
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 
 #include "http_transport.h"
@@ -10,6 +12,17 @@ namespace {
 quorin_status_t set_variable(const std::string& text) {
     const std::basic_string<quorin_wchar_t> wide(text.begin(), text.end());
     return quorin_stub_set_variable(wide.c_str(), 1);
+}
+
+std::atomic<double> sent_share{1};
+
+void on_warning(const char* text) {
+    unsigned long long sent = 0, dropped = 0;
+    if (std::sscanf(text, "OpenTelemetry export at shutdown: %llu spans sent, %llu dropped", &sent,
+                    &dropped) == 2 &&
+        sent + dropped > 0) {
+        sent_share = static_cast<double>(sent) / static_cast<double>(sent + dropped);
+    }
 }
 
 void reset_receiver(const std::string& base) {
@@ -49,7 +62,11 @@ otel_agent_session::otel_agent_session(std::initializer_list<const char*> option
         return;
     }
     web_application_ = quorin_webapplicationinfo_create_p("shop.example", "shop", "/");
+    sent_share = 1;
+    quorin_agent_set_warning_callback(&on_warning);
 }
+
+double otel_agent_session::last_sent_share() { return sent_share; }
 
 otel_agent_session::~otel_agent_session() {
     if (web_application_ != 0) quorin_webapplicationinfo_delete(web_application_);

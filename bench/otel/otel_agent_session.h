@@ -21,6 +21,9 @@ class otel_agent_session {
     const std::string& error() const { return error_; }
     // A web application info object of the session, for the requests' tracers.
     quorin_handle_t web_application() const { return web_application_; }
+    // The share of the spans that the exporter sent in the last session that ended, from the
+    // agent's report at its release (which it makes only when spans were lost).
+    static double last_sent_share();
 
   private:
     std::string error_;
