@@ -59,10 +59,9 @@ void run_requests(benchmark::State& state, std::initializer_list<const char*> op
 void otel_request_exporting(benchmark::State& state) { run_requests(state, {}); }
 BENCHMARK(otel_request_exporting);
 
-void otel_request_unsampled(benchmark::State& state) {
-    run_requests(state,
-                 {"otel_traces_sampler=parentbased_traceidratio", "otel_traces_sampler_arg=0"});
-}
+#define UNSAMPLED "otel_traces_sampler=parentbased_traceidratio", "otel_traces_sampler_arg=0"
+
+void otel_request_unsampled(benchmark::State& state) { run_requests(state, {UNSAMPLED}); }
 BENCHMARK(otel_request_unsampled);
 
 void otel_request_unbound(benchmark::State& state) {
@@ -85,10 +84,15 @@ void otel_warned_call(benchmark::State& state) {
 }
 BENCHMARK(otel_warned_call);
 
-// Several application threads with one session, which the first thread opens and closes.
+// Several application threads with one session, which the first thread opens and closes:
+// exporting (0), or with the trace not sampled (1).
 void otel_request_threads(benchmark::State& state) {
     static std::unique_ptr<otel_agent_session> session;
-    if (state.thread_index() == 0) session = std::make_unique<otel_agent_session>();
+    if (state.thread_index() == 0) {
+        session = state.range(0) == 0 ? std::make_unique<otel_agent_session>()
+                                      : std::make_unique<otel_agent_session>(
+                                            std::initializer_list<const char*>{UNSAMPLED});
+    }
     // Every thread waits here until the first has bound the agent.
     for (auto _ : state) {
         if (!session->error().empty()) {
@@ -100,6 +104,6 @@ void otel_request_threads(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
     if (state.thread_index() == 0) session.reset();
 }
-BENCHMARK(otel_request_threads)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(otel_request_threads)->Arg(0)->Arg(1)->Threads(1)->Threads(2)->UseRealTime();
 
 }  // namespace

@@ -16,9 +16,14 @@ void print_summary_table(const median_collector& results, std::FILE* out) {
                 "allocs", "allocs", 0, 1, "0 (at most 1)");
     t.add_count("Control: a call the agent warns about", "otel_warned_call", "allocs", "allocs", 1,
                 1e9, "> 0 (the count works)");
-    t.add("Request, exporting, 1 thread (per request)", "otel_request_threads/threads:1");
-    t.add_speedup("Request, exporting, 2 threads (per request)", "otel_request_threads/threads:2",
-                  "1 thread", "otel_request_threads/threads:1", 1.6);
+    for (const char* mode : {"exporting", "not sampled"}) {
+        const std::string arg = mode[0] == 'e' ? "0" : "1";
+        t.add(printf_text("Request, %s, 1 thread (per request)", mode),
+              "otel_request_threads/" + arg + "/threads:1");
+        t.add_speedup(printf_text("Request, %s, 2 threads (per request)", mode),
+                      "otel_request_threads/" + arg + "/threads:2", "1 thread",
+                      "otel_request_threads/" + arg + "/threads:1", 1.6);
+    }
     t.add_bounded("OTLP encoding, per span (batches of 512)", "encode_spans/512", 1000);
     t.add("Span queue round trip, per span", "queue_round_trip");
     t.add_note(printf_text("Exporting: the exporter thread sends to the OTLP receiver on "
