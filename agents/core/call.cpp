@@ -46,12 +46,7 @@ void call::write_warnings() {
     for (; written_ < warnings_.size(); ++written_) core_.output().warning(warnings_[written_]);
 }
 
-bool call::verbose() const {
-    return !thread_->in_callback && core_.verbose_callback.load(std::memory_order_relaxed);
-}
-
-void call::detail(const char* pattern, ...) {
-    if (!verbose()) return;
+void call::add_detail(const char* pattern, ...) {
     char buffer[128];
     va_list args;
     va_start(args, pattern);

@@ -33,9 +33,16 @@ class call {
     void warn(std::string message);
     // Hands the warnings so far to the output.
     void write_warnings();
-    // Whether a verbose callback will receive this call; detail() adds to its line then only.
-    bool verbose() const;
-    void detail(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
+    // Whether a verbose callback will receive this call; detail() adds to its line then only,
+    // so that the arguments are formatted only for a callback.
+    bool verbose() const {
+        return !thread_->in_callback &&
+               core_.verbose_callback.load(std::memory_order_relaxed) != nullptr;
+    }
+    template <typename... Arguments>
+    void detail(const char* pattern, Arguments... arguments) {
+        if (verbose()) add_detail(pattern, arguments...);
+    }
 
     // A UTF-8 text argument, valid during the call; null gives "" and, when required, a warning.
     std::string_view text(const void* value, const char* role, bool required = true);
@@ -64,6 +71,8 @@ class call {
     void kept(object_record& record, bool added, uint64_t not_offered = 0);
 
   private:
+    void add_detail(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
+
     recorder& core_;
     thread_state* thread_;
     uint64_t claim_;

@@ -53,7 +53,8 @@ class span_queue {
     std::atomic<size_t> allocated_{0};
     std::atomic<size_t> queued_{0};
     std::atomic<uint64_t> queued_bytes_{0};
-    std::atomic<uint64_t> dropped_{0};
+    // Written by every producer while the queue is full: apart from what the exporter writes.
+    alignas(64) std::atomic<uint64_t> dropped_{0};
     std::mutex owned_mutex_;  // taken only while the pool grows
     std::vector<std::unique_ptr<pooled_span>> owned_;
 };
