@@ -46,12 +46,7 @@ void call::write_warnings() {
     for (; written_ < warnings_.size(); ++written_) core_.output().warning(warnings_[written_]);
 }
 
-bool call::verbose() const {
-    return !thread_->in_callback && core_.verbose_callback.load(std::memory_order_relaxed);
-}
-
-void call::detail(const char* pattern, ...) {
-    if (!verbose()) return;
+void call::add_detail(const char* pattern, ...) {
     char buffer[128];
     va_list args;
     va_start(args, pattern);
@@ -116,6 +111,16 @@ object_table::locked call::tracer(quorin_handle_t handle,
     warn(format("tracer %llu is of kind '%s', not '%s'", static_cast<unsigned long long>(handle),
                 tracer_kind_name(actual), tracer_kind_name(*kinds.begin())));
     return found;
+}
+
+const nesting_entry* call::started_here(quorin_handle_t handle,
+                                        std::initializer_list<tracer_kind> kinds) const {
+    const nesting_entry* entry = thread_->find(handle);
+    if (entry == nullptr || !core_.objects.live(handle)) return nullptr;
+    for (tracer_kind kind : kinds) {
+        if (entry->kind == kind) return entry;
+    }
+    return nullptr;
 }
 
 void call::kept(object_record& record, bool added, uint64_t not_offered) {

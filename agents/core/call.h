@@ -33,9 +33,16 @@ class call {
     void warn(std::string message);
     // Hands the warnings so far to the output.
     void write_warnings();
-    // Whether a verbose callback will receive this call; detail() adds to its line then only.
-    bool verbose() const;
-    void detail(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
+    // Whether a verbose callback will receive this call; detail() adds to its line then only,
+    // so that the arguments are formatted only for a callback.
+    bool verbose() const {
+        return !thread_->in_callback &&
+               core_.verbose_callback.load(std::memory_order_relaxed) != nullptr;
+    }
+    template <typename... Arguments>
+    void detail(const char* pattern, Arguments... arguments) {
+        if (verbose()) add_detail(pattern, arguments...);
+    }
 
     // A UTF-8 text argument, valid during the call; null gives "" and, when required, a warning.
     std::string_view text(const void* value, const char* role, bool required = true);
@@ -48,11 +55,24 @@ class call {
     // A tracer of one of the kinds (any kind when empty) that has not ended yet.
     object_table::locked tracer(quorin_handle_t handle,
                                 std::initializer_list<tracer_kind> kinds = {});
+    // The nesting entry when the handle names an open tracer of one of the kinds that this
+    // thread started: no lock is needed to know that. Null (the call goes the usual way,
+    // warnings and all) in every other case.
+    const nesting_entry* started_here(quorin_handle_t handle,
+                                      std::initializer_list<tracer_kind> kinds) const;
+    // Whether started_here, in a trace that is not recorded: what the call would add to the
+    // tracer can be left unread.
+    bool unrecorded(quorin_handle_t handle, std::initializer_list<tracer_kind> kinds) const {
+        const nesting_entry* entry = started_here(handle, kinds);
+        return entry != nullptr && (entry->context.flags & 1) == 0;
+    }
     // After an add to the record: warns once per object when its attributes are full, and
     // counts further entries of the same call that were not offered.
     void kept(object_record& record, bool added, uint64_t not_offered = 0);
 
   private:
+    void add_detail(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
+
     recorder& core_;
     thread_state* thread_;
     uint64_t claim_;

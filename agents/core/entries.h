@@ -60,4 +60,19 @@ void add_entries(call& c, quorin_handle_t tracer, attribute_key key, const void*
     }
 }
 
+// Adds the entries of one call to a live tracer of the kind. Nothing is read for a tracer in
+// a trace that is not recorded.
+template <typename Value>
+void add_pairs(call& c, quorin_handle_t handle, tracer_kind kind, attribute_key key,
+               const void* keys, const void* values, const void* count,
+               const char* key_word = "name") {
+    if (!c) return;
+    const nesting_entry* here = c.started_here(handle, {kind});
+    if (here == nullptr && !c.tracer(handle, {kind})) return;
+    uint64_t entries = 0;
+    if (!c.count(count, &entries) || entries == 0) return;
+    if (here != nullptr && (here->context.flags & 1) == 0) return;  // not recorded
+    add_entries<Value>(c, handle, key, keys, values, entries, key_word);
+}
+
 }  // namespace agent_core

@@ -14,10 +14,8 @@ template <typename Value>
 void set_span_values(void* context, const char* function, quorin_handle_t span, const void* keys,
                      const void* values, const void* count) {
     call c(context, function);
-    if (!c || !c.tracer(span, {tracer_kind::span})) return;
-    uint64_t entries = 0;
-    if (!c.count(count, &entries) || entries == 0) return;
-    add_entries<Value>(c, span, attribute_key::span_attribute, keys, values, entries, "key");
+    add_pairs<Value>(c, span, tracer_kind::span, attribute_key::span_attribute, keys, values, count,
+                     "key");
 }
 
 // Ids given before the start name the span: it continues the given trace under the given

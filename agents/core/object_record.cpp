@@ -1,19 +1,10 @@
 #include "object_record.h"
 
+#include <algorithm>
+
 #include "spin_lock.h"
 
 namespace agent_core {
-
-attribute_view object_record::attribute(size_t index) const {
-    const stored_attribute& entry = attributes_[index];
-    const std::string_view texts = texts_;
-    return {entry.key,
-            entry.type,
-            texts.substr(entry.name_offset, entry.name_size),
-            texts.substr(entry.text_offset, entry.text_size),
-            entry.integer,
-            entry.floating};
-}
 
 const attribute_view* object_record::find(attribute_key key, attribute_view* out) const {
     for (size_t i = 0; i < attributes_.size(); ++i) {
@@ -32,19 +23,12 @@ bool object_record::store(attribute_key key, value_type type, std::string_view n
         return false;
     }
     if (attributes_.capacity() == 0) attributes_.reserve(16);
-    stored_attribute entry{key,
-                           type,
-                           static_cast<uint32_t>(texts_.size()),
-                           static_cast<uint32_t>(name.size()),
-                           0,
-                           0,
-                           integer,
-                           floating};
-    texts_.append(name);
-    entry.text_offset = static_cast<uint32_t>(texts_.size());
-    entry.text_size = static_cast<uint32_t>(text.size());
-    texts_.append(text);
-    attributes_.push_back(entry);
+    const auto name_offset = static_cast<uint32_t>(texts_.size());
+    if (!name.empty()) texts_.append(name);
+    const auto text_offset = static_cast<uint32_t>(texts_.size());
+    if (!text.empty()) texts_.append(text);
+    attributes_.push_back({key, type, name_offset, static_cast<uint32_t>(name.size()), text_offset,
+                           static_cast<uint32_t>(text.size()), integer, floating});
     return true;
 }
 
@@ -70,6 +54,22 @@ bool object_record::add_channel(int32_t type, std::string_view endpoint) {
 
 bool object_record::add(const attribute_view& value) {
     return store(value.key, value.type, value.name, value.text, value.integer, value.floating);
+}
+
+void object_record::add_all(const object_record& other) {
+    if (attributes_.size() + other.attributes_.size() > attribute_limit) {
+        for (size_t i = 0; i < other.attribute_count(); ++i) add(other.attribute(i));
+        return;
+    }
+    // The other's texts in one piece, its entries moved along with them.
+    const auto shift = static_cast<uint32_t>(texts_.size());
+    texts_.append(other.texts_);
+    attributes_.reserve(std::max<size_t>(16, attributes_.size() + other.attributes_.size()));
+    for (stored_attribute entry : other.attributes_) {
+        entry.name_offset += shift;
+        entry.text_offset += shift;
+        attributes_.push_back(entry);
+    }
 }
 
 void object_record::add_dropped(uint64_t count) {

@@ -53,7 +53,16 @@ struct object_record : record_fields {
     std::string error_message;
 
     size_t attribute_count() const { return attributes_.size(); }
-    attribute_view attribute(size_t index) const;
+    attribute_view attribute(size_t index) const {
+        const stored_attribute& entry = attributes_[index];
+        const char* texts = texts_.data();
+        return {entry.key,
+                entry.type,
+                {texts + entry.name_offset, entry.name_size},
+                {texts + entry.text_offset, entry.text_size},
+                entry.integer,
+                entry.floating};
+    }
     // The first attribute of that key, if any.
     const attribute_view* find(attribute_key key, attribute_view* out) const;
     uint32_t dropped_attributes() const { return dropped_; }
@@ -65,6 +74,8 @@ struct object_record : record_fields {
     bool add_boolean(attribute_key key, bool value, std::string_view name = {});
     bool add_channel(int32_t type, std::string_view endpoint);
     bool add(const attribute_view& value);
+    // Every attribute of the other object (an info object's, for a tracer made from it).
+    void add_all(const object_record& other);
     void add_dropped(uint64_t count);
 
     void reset(object_kind new_kind);

@@ -156,7 +156,8 @@ void recorder::start(call& c, object_table::locked tracer, uint64_t start_us) {
     record.start_us = start_us;
     record.sequence = ++thread.sequence;
     record.thread_claim = thread.claim();
-    const nesting_entry entry{record.handle, record.root, record.context, record.depth};
+    const nesting_entry entry{record.handle, record.root, record.context, record.depth,
+                              record.tracer};
     tracer.unlock();
     if (!thread.push(entry, objects) && !thread.depth_reported) {
         thread.depth_reported = true;

@@ -16,7 +16,7 @@ record_ptr tracer_from_info(call& c, tracer_kind kind, quorin_handle_t info, obj
                             const char* role) {
     record_ptr tracer = new_tracer(kind);
     if (object_table::locked found = c.find(info, info_kind, role)) {
-        for (size_t i = 0; i < found->attribute_count(); ++i) tracer->add(found->attribute(i));
+        tracer->add_all(*found);
     }
     return tracer;
 }
@@ -40,13 +40,13 @@ void add_service(call& c, object_record& tracer, const void* method, const void*
 // Sets one attribute on a live tracer of the kind; the value is read before the tracer is.
 template <typename Add>
 void set_attribute(call& c, quorin_handle_t handle, tracer_kind kind, Add add) {
-    if (!c) return;
     object_table::locked tracer = c.tracer(handle, {kind});
     if (tracer) c.kept(*tracer, add(*tracer));
 }
 
 void set_text(call& c, quorin_handle_t handle, tracer_kind kind, attribute_key key,
               const void* value, const char* role) {
+    if (!c || c.unrecorded(handle, {kind})) return;
     const std::string_view text = c.text(value, role);
     set_attribute(c, handle, kind,
                   [&](object_record& tracer) { return tracer.add_text(key, text); });
@@ -54,16 +54,9 @@ void set_text(call& c, quorin_handle_t handle, tracer_kind kind, attribute_key k
 
 void set_integer(call& c, quorin_handle_t handle, tracer_kind kind, attribute_key key,
                  int64_t value) {
+    if (!c || c.unrecorded(handle, {kind})) return;
     set_attribute(c, handle, kind,
                   [&](object_record& tracer) { return tracer.add_integer(key, value); });
-}
-
-void add_pairs(call& c, quorin_handle_t handle, tracer_kind kind, attribute_key key,
-               const void* names, const void* values, const void* count) {
-    if (!c || !c.tracer(handle, {kind})) return;
-    uint64_t entries = 0;
-    if (!c.count(count, &entries) || entries == 0) return;
-    add_entries<const char*>(c, handle, key, names, values, entries, "name");
 }
 
 // Custom request attributes belong to the innermost tracer started on the calling thread.
@@ -72,12 +65,13 @@ void add_custom_attributes(call& c, const void* keys, const void* values, const 
     if (!c) return;
     uint64_t entries = 0;
     if (!c.count(count, &entries) || entries == 0) return;
-    const quorin_handle_t current = current_tracer(c);
-    if (current == 0) {
+    const nesting_entry* current = c.core().current(c);
+    if (current == nullptr) {
         c.warn("no tracer is started on this thread: the attributes are dropped");
         return;
     }
-    add_entries<Value>(c, current, attribute_key::custom, keys, values, entries, "key");
+    if ((current->context.flags & 1) == 0) return;  // not recorded
+    add_entries<Value>(c, current->handle, attribute_key::custom, keys, values, entries, "key");
 }
 
 quorin_handle_t create_message_tracer(call& c, tracer_kind kind, uint64_t messaging) {
@@ -207,24 +201,24 @@ void quorin_incomingwebrequesttracer_add_request_headers_p(void* context, quorin
                                                            const void* names, const void* values,
                                                            const void* count) {
     call c(context, "quorin_incomingwebrequesttracer_add_request_headers_p");
-    add_pairs(c, handle, tracer_kind::incoming_web_request, attribute_key::request_header, names,
-              values, count);
+    add_pairs<const char*>(c, handle, tracer_kind::incoming_web_request,
+                           attribute_key::request_header, names, values, count);
 }
 
 void quorin_incomingwebrequesttracer_add_parameters_p(void* context, quorin_handle_t handle,
                                                       const void* names, const void* values,
                                                       const void* count) {
     call c(context, "quorin_incomingwebrequesttracer_add_parameters_p");
-    add_pairs(c, handle, tracer_kind::incoming_web_request, attribute_key::parameter, names, values,
-              count);
+    add_pairs<const char*>(c, handle, tracer_kind::incoming_web_request, attribute_key::parameter,
+                           names, values, count);
 }
 
 void quorin_incomingwebrequesttracer_add_response_headers_p(void* context, quorin_handle_t handle,
                                                             const void* names, const void* values,
                                                             const void* count) {
     call c(context, "quorin_incomingwebrequesttracer_add_response_headers_p");
-    add_pairs(c, handle, tracer_kind::incoming_web_request, attribute_key::response_header, names,
-              values, count);
+    add_pairs<const char*>(c, handle, tracer_kind::incoming_web_request,
+                           attribute_key::response_header, names, values, count);
 }
 
 void quorin_incomingwebrequesttracer_set_status_code(void* context, quorin_handle_t handle,
@@ -265,16 +259,16 @@ void quorin_outgoingwebrequesttracer_add_request_headers_p(void* context, quorin
                                                            const void* names, const void* values,
                                                            const void* count) {
     call c(context, "quorin_outgoingwebrequesttracer_add_request_headers_p");
-    add_pairs(c, handle, tracer_kind::outgoing_web_request, attribute_key::request_header, names,
-              values, count);
+    add_pairs<const char*>(c, handle, tracer_kind::outgoing_web_request,
+                           attribute_key::request_header, names, values, count);
 }
 
 void quorin_outgoingwebrequesttracer_add_response_headers_p(void* context, quorin_handle_t handle,
                                                             const void* names, const void* values,
                                                             const void* count) {
     call c(context, "quorin_outgoingwebrequesttracer_add_response_headers_p");
-    add_pairs(c, handle, tracer_kind::outgoing_web_request, attribute_key::response_header, names,
-              values, count);
+    add_pairs<const char*>(c, handle, tracer_kind::outgoing_web_request,
+                           attribute_key::response_header, names, values, count);
 }
 
 void quorin_outgoingwebrequesttracer_set_status_code(void* context, quorin_handle_t handle,

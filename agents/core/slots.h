@@ -42,7 +42,5 @@ record_ptr new_tracer(tracer_kind kind);
 object_table::locked startable_tracer(call& c, quorin_handle_t handle);
 // Ends the tracer at end_us (0: now); an end before the start is reported and moved to it.
 void end_tracer(call& c, quorin_handle_t handle, uint64_t end_us);
-// The live handle of the calling thread's innermost open tracer, or 0.
-quorin_handle_t current_tracer(call& c);
 
 }  // namespace agent_core

@@ -34,11 +34,30 @@ size_t utf8_sequence_length(const unsigned char* text, size_t size) {
     return length;
 }
 
+// Whether one of the eight bytes is not printable ASCII (below 0x20, or 0x7F and above).
+// Carries between bytes start only at such a byte, so the answer is exact.
+bool has_unprintable(uint64_t bytes) {
+    constexpr uint64_t ones = 0x0101010101010101u, high_bits = 0x8080808080808080u;
+    const uint64_t below_space = (bytes - 0x20 * ones) & ~bytes;
+    const uint64_t delete_or_above = (bytes + ones) | bytes;
+    return ((below_space | delete_or_above) & high_bits) != 0;
+}
+
+// The end of the run of printable ASCII that starts at text[from].
+size_t plain_run_end(const unsigned char* text, size_t from, size_t size) {
+    size_t end = from;
+    for (uint64_t bytes; end + sizeof bytes <= size; end += sizeof bytes) {
+        std::memcpy(&bytes, text + end, sizeof bytes);
+        if (has_unprintable(bytes)) break;
+    }
+    while (end < size && text[end] >= 0x20 && text[end] < 0x7F) ++end;
+    return end;
+}
+
 void append_escaped(std::string& out, const unsigned char* text, size_t size) {
     for (size_t i = 0; i < size;) {
         // Printable ASCII, the usual case, is taken over a run at a time.
-        size_t plain = i;
-        while (plain < size && text[plain] >= 0x20 && text[plain] < 0x7F) ++plain;
+        const size_t plain = plain_run_end(text, i, size);
         out.append(reinterpret_cast<const char*>(text + i), plain - i);
         if (plain == size) return;
         i = plain;

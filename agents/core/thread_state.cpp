@@ -34,6 +34,13 @@ void thread_state::remove(quorin_handle_t handle) {
     }
 }
 
+const nesting_entry* thread_state::find(quorin_handle_t handle) const {
+    for (uint32_t i = depth_; i > 0; --i) {
+        if (nesting_[i - 1].handle == handle) return &nesting_[i - 1];
+    }
+    return nullptr;
+}
+
 std::string& thread_state::next_text_buffer() {
     std::string& buffer = texts_[next_text_++ % text_buffer_count];
     buffer.clear();

@@ -24,6 +24,7 @@ struct nesting_entry {
     quorin_handle_t root;
     trace_context context;
     uint32_t depth;
+    tracer_kind kind;
 };
 
 class thread_state {
@@ -38,6 +39,9 @@ class thread_state {
     // False when depth_limit open tracers are held already.
     bool push(const nesting_entry& entry, const object_table& objects);
     void remove(quorin_handle_t handle);
+    // The entry of a tracer this thread started and holds in its nesting, or null; it may have
+    // ended on another thread since.
+    const nesting_entry* find(quorin_handle_t handle) const;
 
     uint64_t claim() const { return claim_.load(std::memory_order_relaxed); }
     // Buffers for one call's texts, handed out in turn and emptied at each call's start.

@@ -44,11 +44,6 @@ void end_tracer(call& c, quorin_handle_t handle, uint64_t end_us) {
     c.core().end(c, std::move(tracer), end);
 }
 
-quorin_handle_t current_tracer(call& c) {
-    const nesting_entry* current = c.core().current(c);
-    return current != nullptr ? current->handle : 0;
-}
-
 namespace {
 
 // A tracer that received a tag before its start continues the tag's trace under the tag's

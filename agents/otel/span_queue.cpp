@@ -27,6 +27,11 @@ bool span_queue::owns(span_record* record) const {
 }
 
 span_record* span_queue::acquire() {
+    // A span that finds the queue full is dropped before anyone fills it.
+    if (queued_.load(std::memory_order_relaxed) >= max_spans_) {
+        dropped_.fetch_add(1, std::memory_order_relaxed);
+        return nullptr;
+    }
     if (pooled_span* record = free_.pop()) {
         kept_bytes_.fetch_sub(record->kept_bytes, std::memory_order_relaxed);
         record->kept_bytes = 0;

@@ -23,8 +23,9 @@ class span_queue {
     span_queue(const span_queue&) = delete;
     span_queue& operator=(const span_queue&) = delete;
 
-    // Producers. A record comes cleared; a null record means none was free (counted as a
-    // dropped span). The queue owns the record again after submit or discard.
+    // Producers. A record comes cleared; a null record means the queue is full or no record
+    // was free (counted as a dropped span). The queue owns the record again after submit or
+    // discard.
     span_record* acquire();
     // Returns the number of queued spans afterwards, 0 when the span was dropped (queue full
     // by spans or by bytes), or a record that is not this queue's.
@@ -54,7 +55,8 @@ class span_queue {
     std::atomic<size_t> allocated_{0};
     std::atomic<size_t> queued_{0};
     std::atomic<uint64_t> queued_bytes_{0};
-    std::atomic<uint64_t> dropped_{0};
+    // Written by every producer while the queue is full: apart from what the exporter writes.
+    alignas(64) std::atomic<uint64_t> dropped_{0};
     std::mutex owned_mutex_;  // taken only while the pool grows
     std::vector<std::unique_ptr<pooled_span>> owned_;
 };

@@ -47,6 +47,11 @@ class recording_output final : public agent_output {
         std::lock_guard<std::mutex> hold(mutex);
         warnings.emplace_back(text);
     }
+    uint8_t trace_flags(const trace_id&, const trace_context* parent) const override {
+        return parent != nullptr ? parent->flags : root_flags;
+    }
+
+    uint8_t root_flags = 1;  // 0: new traces are not recorded
 
     std::mutex mutex;
     std::vector<record_ptr> tracers;
@@ -70,6 +75,7 @@ class RecordingCore : public testing::Test {
     void SetUp() override {
         the_recorder().begin(session_info{{1, 7, 1, 1}, "test"});
         output().tracers.clear(), output().metrics.clear(), output().warnings.clear();
+        output().root_flags = 1;
     }
     void TearDown() override { the_recorder().release(context); }
 
@@ -88,19 +94,28 @@ attribute_view attribute_of(const object_record& tracer, attribute_key key) {
     return found;
 }
 
-TEST_F(RecordingCore, HandsEachTracerToTheOutputWithItsParentAndTypedAttributes) {
+const char* const host_name[] = {"Host"};
+const char* const host_value[] = {"shop.example"};
+
+// An incoming web request made from a web application info and started, with a Host header
+// and a custom attribute "Host" of 3.
+quorin_handle_t started_request_with_attributes(void* context) {
     namespace api = slots;
     const quorin_handle_t application =
         api::quorin_webapplicationinfo_create_p(context, "srv", "shop", "/");
     const quorin_handle_t request = api::quorin_incomingwebrequesttracer_create_p(
         context, BY_VALUE(application), "/orders", "GET");
     api::quorin_tracer_start(context, request);
-    const char* names[] = {"Host"};
-    const char* values[] = {"shop.example"};
-    api::quorin_incomingwebrequesttracer_add_request_headers_p(context, request, names, values,
-                                                               BY_VALUE(1));
+    api::quorin_incomingwebrequesttracer_add_request_headers_p(context, request, host_name,
+                                                               host_value, BY_VALUE(1));
     const int64_t tier[] = {3};
-    api::quorin_customrequestattribute_add_integers_p(context, names, tier, BY_VALUE(1));
+    api::quorin_customrequestattribute_add_integers_p(context, host_name, tier, BY_VALUE(1));
+    return request;
+}
+
+TEST_F(RecordingCore, HandsEachTracerToTheOutputWithItsParentAndTypedAttributes) {
+    namespace api = slots;
+    const quorin_handle_t request = started_request_with_attributes(context);
     const quorin_handle_t child = api::quorin_customservicetracer_create_p(context, "pay", "Bank");
     api::quorin_tracer_start(context, child);
     api::quorin_tracer_error_p(context, child, "Declined", "expired");
@@ -160,6 +175,32 @@ TEST_F(RecordingCore, HandsEachTracerToTheOutputWithItsParentAndTypedAttributes)
     EXPECT_EQ(metric.group + "/" + metric.key + " " + metric.unit + " " + metric.dimension,
               "shop/orders count web");
     EXPECT_TRUE(output().warnings.empty());
+}
+
+// What a tracer of an unrecorded trace is created with stays; what is added after its start
+// is not read. Calls it does not fit are still reported.
+TEST_F(RecordingCore, AnUnrecordedTracerKeepsWhatItWasCreatedWith) {
+    namespace api = slots;
+    output().root_flags = 0;
+    const quorin_handle_t request = started_request_with_attributes(context);
+    api::quorin_incomingwebrequesttracer_set_status_code(context, request, 200);
+    api::quorin_incomingwebrequesttracer_set_remote_address_p(context, request, "10.0.0.1:5000");
+    api::quorin_outgoingwebrequesttracer_set_status_code(context, request, 200);
+    api::quorin_incomingwebrequesttracer_add_request_headers_p(context, request, host_name,
+                                                               host_value, BY_VALUE(5000));
+    api::quorin_tracer_end(context, request);
+
+    ASSERT_EQ(output().tracers.size(), 1u);
+    const object_record& ended = *output().tracers[0];
+    EXPECT_EQ(ended.context.flags, 0);
+    std::vector<std::string> kept;
+    for (size_t i = 0; i < ended.attribute_count(); ++i) {
+        kept.emplace_back(ended.attribute(i).text);
+    }
+    EXPECT_EQ(kept, (std::vector<std::string>{"srv", "shop", "/", "GET", "/orders"}));
+    ASSERT_EQ(output().warnings.size(), 2u);
+    EXPECT_NE(output().warnings[0].find("not 'outgoing web request'"), std::string::npos);
+    EXPECT_NE(output().warnings[1].find("count 5000 is more than 1024"), std::string::npos);
 }
 
 TEST_F(RecordingCore, HandlesAreNeverGivenOutTwiceAndStaleOnesFindNothing) {

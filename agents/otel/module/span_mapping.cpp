@@ -166,21 +166,46 @@ void add_server(otel::span_record& span, const object_record& tracer) {
     if (!server.empty()) span.add_attribute("server.address", server);
 }
 
+// "<prefix><name>", the key of a header or a parameter: on the stack unless the name is long.
+class composed_key {
+  public:
+    std::string_view of(std::string_view prefix, std::string_view name, bool lower_case) {
+        const size_t size = prefix.size() + name.size();
+        char* text = small_;
+        if (size > sizeof small_) {
+            large_.resize(size);
+            text = large_.data();
+        }
+        std::memcpy(text, prefix.data(), prefix.size());
+        if (lower_case) {
+            copy_lower_case(name, text + prefix.size());
+        } else {
+            std::memcpy(text + prefix.size(), name.data(), name.size());
+        }
+        return {text, size};
+    }
+
+  private:
+    char small_[128];
+    std::string large_;
+};
+
 void add_attribute(otel::span_record& span, const object_record& tracer,
-                   const attribute_view& entry, std::string& key) {
+                   const attribute_view& entry, composed_key& key) {
     const bool web = tracer.tracer == tracer_kind::incoming_web_request ||
                      tracer.tracer == tracer_kind::outgoing_web_request;
     switch (entry.key) {
         case attribute_key::request_header:
         case attribute_key::response_header:
-            key.assign(entry.key == attribute_key::request_header ? "http.request.header."
-                                                                  : "http.response.header.");
-            append_lower_case(key, entry.name);
-            span.add_attribute(key, entry.text);
+            span.add_attribute(
+                key.of(entry.key == attribute_key::request_header ? "http.request.header."
+                                                                  : "http.response.header.",
+                       entry.name, true),
+                entry.text);
             return;
         case attribute_key::parameter:
-            key.assign("quorin.http.request.parameter.").append(entry.name);
-            span.add_attribute(key, entry.text);
+            span.add_attribute(key.of("quorin.http.request.parameter.", entry.name, false),
+                               entry.text);
             return;
         case attribute_key::custom:
         case attribute_key::span_attribute:
@@ -316,7 +341,7 @@ void fill_span(const object_record& tracer, otel::span_record& span) {
     span.end_unix_nano = tracer.end_us * 1000;
     span.set_name(span_name(tracer));
 
-    std::string key;
+    composed_key key;
     for (size_t i = 0; i < tracer.attribute_count(); ++i) {
         add_attribute(span, tracer, tracer.attribute(i), key);
     }

@@ -72,8 +72,8 @@ std::string first_word(std::string_view statement) {
     return word;
 }
 
-void append_lower_case(std::string& out, std::string_view text) {
-    for (char c : text) out += lower(c);
+void copy_lower_case(std::string_view text, char* out) {
+    for (char c : text) *out++ = lower(c);
 }
 
 bool equal_ignore_case(std::string_view a, std::string_view b) {

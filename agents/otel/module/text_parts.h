@@ -27,7 +27,8 @@ host_and_port split_host_port(std::string_view text);
 // The first word of a statement in upper case ("SELECT"), "" when it starts with no letter.
 std::string first_word(std::string_view statement);
 
-void append_lower_case(std::string& out, std::string_view text);
+// Writes text.size() characters.
+void copy_lower_case(std::string_view text, char* out);
 bool equal_ignore_case(std::string_view a, std::string_view b);
 
 // A vendor or protocol name as the value of db.system, rpc.system or messaging.system: the

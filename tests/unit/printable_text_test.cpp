@@ -1,0 +1,59 @@
+// The texts the recording core takes over from the application: printable ASCII passes in
+// runs, everything else is escaped or replaced, wherever it falls in the text.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "text.h"
+
+namespace {
+
+using agent_core::append_printable_text;
+using agent_core::text_limit;
+
+struct escape_case {
+    const char* byte;  // one byte, or a whole UTF-8 sequence
+    const char* printed;
+};
+
+TEST(PrintableText, EscapesEachByteWhereverItFallsInTheText) {
+    const escape_case cases[] = {
+        {" ", " "},
+        {"~", "~"},
+        {"\x1F", "\\x1F"},
+        {"\x7F", "\\x7F"},
+        {"\x01", "\\x01"},
+        {"\n", "\\n"},
+        {"\r", "\\r"},
+        {"\t", "\\t"},
+        {"\x80", "\xEF\xBF\xBD"},
+        {"\xFF", "\xEF\xBF\xBD"},
+        {"\xC3\xA9", "\xC3\xA9"},
+        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+    };
+    // Before, at and after the boundaries of the eight-byte words the text is scanned in.
+    for (const escape_case& c : cases) {
+        for (size_t at : {0, 1, 6, 7, 8, 9, 15, 16, 17, 22}) {
+            for (size_t length : {size_t{23}, size_t{40}}) {
+                std::string text(length, 'a'), printed(length, 'a');
+                text.insert(at, c.byte);
+                printed.insert(at, c.printed);
+                std::string out = "[";
+                append_printable_text(out, text.c_str());
+                EXPECT_EQ(out, "[" + printed) << "byte " << c.printed << " at " << at;
+            }
+        }
+    }
+}
+
+TEST(PrintableText, CutsAtTheLimitAndMarksTheCut) {
+    const std::string longer(text_limit + 5, 'x');
+    std::string out;
+    append_printable_text(out, longer.c_str());
+    EXPECT_EQ(out, std::string(text_limit, 'x') + "...");
+    out.clear();
+    append_printable_text(out, longer.substr(0, text_limit).c_str());
+    EXPECT_EQ(out, std::string(text_limit, 'x'));
+}
+
+}  // namespace
