@@ -14,7 +14,7 @@ recorder instance;
 
 recorder& the_recorder() { return instance; }
 
-void thread_exited(thread_binding binding) { instance.threads.exited(binding); }
+void thread_exited(thread_binding binding) { instance.threads.exited(binding, instance.objects); }
 
 uint64_t now_microseconds() {
     using namespace std::chrono;
@@ -116,7 +116,7 @@ void recorder::finish() {
                                 tracer_kind_name(record->tracer),
                                 static_cast<unsigned long long>(record->handle)));
     });
-    threads.free_all();
+    threads.free_all(objects);
     trim_record_pool();
     active_.store(false, std::memory_order_release);
 }
@@ -187,9 +187,11 @@ void recorder::prepare_fork() {
     lock_record_pool();
     notices_.lock();
     output().before_fork();
+    threads.lock_spares();
 }
 
 void recorder::after_fork_in_parent() {
+    threads.unlock_spares();
     output().after_fork_in_parent();
     notices_.unlock();
     unlock_record_pool();
@@ -199,6 +201,9 @@ void recorder::after_fork_in_parent() {
 }
 
 void recorder::after_fork_in_child(uint64_t seed) {
+    // The spares of threads that the child does not have stay with their states, for the
+    // threads that claim those later.
+    threads.unlock_spares();
     output().after_fork_in_child();
     notices_.unlock();
     unlock_record_pool();

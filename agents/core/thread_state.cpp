@@ -1,8 +1,27 @@
 #include "thread_state.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "object_table.h"
 
 namespace agent_core {
+namespace {
+
+// The records of the core's objects pass through the calling thread's spares.
+const bool record_spares_set = [] {
+    set_thread_record_spares({[]() -> object_record* {
+                                  thread_state* own = thread_state::bound();
+                                  return own != nullptr ? own->take_record() : nullptr;
+                              },
+                              [](object_record* record) {
+                                  thread_state* own = thread_state::bound();
+                                  return own != nullptr && own->keep_record(record);
+                              }});
+    return true;
+}();
+
+}  // namespace
 
 const nesting_entry* thread_state::current(const object_table& objects) {
     while (depth_ > 0 && !objects.live(nesting_[depth_ - 1].handle)) --depth_;
@@ -39,6 +58,93 @@ const nesting_entry* thread_state::find(quorin_handle_t handle) const {
         if (nesting_[i - 1].handle == handle) return &nesting_[i - 1];
     }
     return nullptr;
+}
+
+thread_state::~thread_state() {
+    for (unsigned i = 0; i < spare_records_; ++i) delete spare_record_[i];
+    for (info_entry& entry : infos_) delete entry.copy;
+}
+
+thread_state* thread_state::bound() {
+    const thread_binding binding = current_thread_binding();
+    if (binding.state == nullptr ||
+        binding.state->claim_.load(std::memory_order_acquire) != binding.claim) {
+        return nullptr;
+    }
+    return binding.state;
+}
+
+object_record* thread_state::take_record() {
+    std::lock_guard<spin_lock> hold(spares_lock_);
+    return spare_records_ > 0 ? spare_record_[--spare_records_] : nullptr;
+}
+
+bool thread_state::keep_record(object_record* record) {
+    std::lock_guard<spin_lock> hold(spares_lock_);
+    if (spare_records_ == spare_record_limit) return false;
+    spare_record_[spare_records_++] = record;
+    return true;
+}
+
+bool thread_state::take_index(const object_table& objects, uint32_t* index) {
+    std::lock_guard<spin_lock> hold(spares_lock_);
+    if (spare_indexes_ == 0 || spare_index_table_ != &objects) return false;
+    *index = spare_index_[--spare_indexes_];
+    return true;
+}
+
+bool thread_state::keep_index(const object_table& objects, uint32_t index) {
+    std::lock_guard<spin_lock> hold(spares_lock_);
+    if (spare_indexes_ == 0) spare_index_table_ = &objects;
+    if (spare_indexes_ == spare_index_limit || spare_index_table_ != &objects) return false;
+    spare_index_[spare_indexes_++] = index;
+    return true;
+}
+
+const object_record* thread_state::info_copy(quorin_handle_t handle, object_kind kind,
+                                             const object_table& objects) const {
+    // Only this thread changes the copies, so it reads them without the lock.
+    for (const info_entry& entry : infos_) {
+        if (entry.handle == handle && handle != 0 && entry.copy->kind == kind) {
+            return objects.live(handle) ? entry.copy : nullptr;
+        }
+    }
+    return nullptr;
+}
+
+void thread_state::keep_info_copy(const object_record& info) {
+    if (info.text_bytes() > info_copy_text_limit) return;
+    std::lock_guard<spin_lock> hold(spares_lock_);
+    info_entry& entry = infos_[next_info_++ % info_copy_limit];
+    entry.handle = 0;
+    if (entry.copy == nullptr) entry.copy = new object_record;
+    entry.copy->reset(info.kind);
+    entry.copy->handle = info.handle;
+    entry.copy->add_all(info);
+    entry.handle = info.handle;
+}
+
+void thread_state::give_back(object_table& objects) {
+    object_record* records[spare_record_limit];
+    uint32_t indexes[spare_index_limit];
+    info_entry infos[info_copy_limit];
+    unsigned record_count = 0, index_count = 0;
+    const object_table* index_table = nullptr;
+    {
+        std::lock_guard<spin_lock> hold(spares_lock_);
+        record_count = spare_records_, index_count = spare_indexes_;
+        index_table = spare_index_table_;
+        std::copy(spare_record_, spare_record_ + record_count, records);
+        std::copy(spare_index_, spare_index_ + index_count, indexes);
+        std::copy(std::begin(infos_), std::end(infos_), infos);
+        spare_records_ = spare_indexes_ = 0;
+        std::fill(std::begin(infos_), std::end(infos_), info_entry{});
+    }
+    for (unsigned i = 0; i < record_count; ++i) pool_record(records[i]);
+    if (index_table == &objects) {
+        for (unsigned i = 0; i < index_count; ++i) objects.free_index(indexes[i]);
+    }
+    for (const info_entry& entry : infos) delete entry.copy;
 }
 
 std::string& thread_state::next_text_buffer() {
@@ -96,16 +202,31 @@ size_t thread_table::capacity() {
     return states;
 }
 
-void thread_table::exited(thread_binding binding) {
+void thread_table::exited(thread_binding binding, object_table& objects) {
+    // While the spares go back, no thread claims the state.
     uint64_t expected = binding.claim;
-    binding.state->claim_.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
+    if (!binding.state->claim_.compare_exchange_strong(expected, thread_state::retiring,
+                                                       std::memory_order_acq_rel)) {
+        return;
+    }
+    binding.state->give_back(objects);
+    binding.state->claim_.store(0, std::memory_order_release);
 }
 
-void thread_table::free_all() {
-    for_each([](thread_state& state) {
+void thread_table::free_all(object_table& objects) {
+    for_each([&](thread_state& state) {
         for (std::string& text : state.texts_) std::string().swap(text);
+        state.give_back(objects);
         state.claim_.store(0, std::memory_order_release);
     });
+}
+
+void thread_table::lock_spares() {
+    for_each([](thread_state& state) { state.spares_lock_.lock(); });
+}
+
+void thread_table::unlock_spares() {
+    for_each([](thread_state& state) { state.spares_lock_.unlock(); });
 }
 
 void thread_table::keep_only_current(uint64_t seed) {
