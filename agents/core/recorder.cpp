@@ -184,29 +184,29 @@ void recorder::prepare_fork() {
     lifecycle_.lock();
     threads.lock();
     objects.lock_all();
+    threads.lock_spares();
     lock_record_pool();
     notices_.lock();
     output().before_fork();
-    threads.lock_spares();
 }
 
 void recorder::after_fork_in_parent() {
-    threads.unlock_spares();
     output().after_fork_in_parent();
     notices_.unlock();
     unlock_record_pool();
+    threads.unlock_spares();
     objects.unlock_all();
     threads.unlock();
     lifecycle_.unlock();
 }
 
 void recorder::after_fork_in_child(uint64_t seed) {
-    // The spares of threads that the child does not have stay with their states, for the
-    // threads that claim those later.
-    threads.unlock_spares();
     output().after_fork_in_child();
     notices_.unlock();
     unlock_record_pool();
+    // The spares of threads that the child does not have stay with their states (those of a
+    // thread that was exiting as well), for the threads that claim those later.
+    threads.unlock_spares();
     objects.unlock_all();
     // Only the forking thread goes on in the child: it keeps its nesting, and draws ids that
     // the parent does not.

@@ -1,8 +1,5 @@
 #include "thread_state.h"
 
-#include <algorithm>
-#include <iterator>
-
 #include "object_table.h"
 
 namespace agent_core {
@@ -125,26 +122,17 @@ void thread_state::keep_info_copy(const object_record& info) {
 }
 
 void thread_state::give_back(object_table& objects) {
-    object_record* records[spare_record_limit];
-    uint32_t indexes[spare_index_limit];
-    info_entry infos[info_copy_limit];
-    unsigned record_count = 0, index_count = 0;
-    const object_table* index_table = nullptr;
-    {
-        std::lock_guard<spin_lock> hold(spares_lock_);
-        record_count = spare_records_, index_count = spare_indexes_;
-        index_table = spare_index_table_;
-        std::copy(spare_record_, spare_record_ + record_count, records);
-        std::copy(spare_index_, spare_index_ + index_count, indexes);
-        std::copy(std::begin(infos_), std::end(infos_), infos);
-        spare_records_ = spare_indexes_ = 0;
-        std::fill(std::begin(infos_), std::end(infos_), info_entry{});
+    // All under the lock, so that a fork finds the spares either here or back in place.
+    std::lock_guard<spin_lock> hold(spares_lock_);
+    for (unsigned i = 0; i < spare_records_; ++i) pool_record(spare_record_[i]);
+    if (spare_index_table_ == &objects) {
+        for (unsigned i = 0; i < spare_indexes_; ++i) objects.free_index(spare_index_[i]);
     }
-    for (unsigned i = 0; i < record_count; ++i) pool_record(records[i]);
-    if (index_table == &objects) {
-        for (unsigned i = 0; i < index_count; ++i) objects.free_index(indexes[i]);
+    spare_records_ = spare_indexes_ = 0;
+    for (info_entry& entry : infos_) {
+        delete entry.copy;
+        entry = info_entry{};
     }
-    for (const info_entry& entry : infos) delete entry.copy;
 }
 
 std::string& thread_state::next_text_buffer() {

@@ -146,8 +146,8 @@ class thread_table {
     // Fork: the table's lock, held across the fork.
     void lock() { growth_.lock(); }
     void unlock() { growth_.unlock(); }
-    // Fork: the spares' lock of every state, taken after every other lock of the core (no
-    // other lock is taken while one is held) and with the table's lock held.
+    // Fork: the spares' lock of every state, with the table's lock held. A spares' lock is
+    // taken after a slot's lock of the object table and before the record pool's.
     void lock_spares();
     void unlock_spares();
 
