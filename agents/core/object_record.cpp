@@ -1,6 +1,7 @@
 #include "object_record.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "spin_lock.h"
 
@@ -86,6 +87,11 @@ void object_record::reset(object_kind new_kind) {
     dropped_ = 0;
 }
 
+namespace {
+constinit std::atomic<object_record* (*)()> take_spare{nullptr};
+constinit std::atomic<bool (*)(object_record*)> keep_spare{nullptr};
+}  // namespace
+
 // Spare records, kept up to a number and a size so that the pool stays small after a burst.
 class record_pool {
   public:
@@ -106,6 +112,12 @@ class record_pool {
             delete record;
             return;
         }
+        const auto keep = keep_spare.load(std::memory_order_relaxed);
+        if (keep != nullptr && keep(record)) return;
+        give_shared(record);
+    }
+
+    void give_shared(object_record* record) {
         {
             std::lock_guard<spin_lock> hold(lock);
             if (spares_.size() < kept_records) {
@@ -139,8 +151,17 @@ record_pool pool;
 
 void record_recycler::operator()(object_record* record) const { pool.give(record); }
 
+void set_thread_record_spares(thread_record_spares spares) {
+    take_spare.store(spares.take, std::memory_order_relaxed);
+    keep_spare.store(spares.keep, std::memory_order_relaxed);
+}
+
+void pool_record(object_record* record) { pool.give_shared(record); }
+
 record_ptr new_record(object_kind kind) {
-    object_record* record = pool.take();
+    const auto take = take_spare.load(std::memory_order_relaxed);
+    object_record* record = take != nullptr ? take() : nullptr;
+    if (record == nullptr) record = pool.take();
     if (record == nullptr) {
         record = new object_record;
         record->kind = kind;

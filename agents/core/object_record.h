@@ -66,6 +66,7 @@ struct object_record : record_fields {
     // The first attribute of that key, if any.
     const attribute_view* find(attribute_key key, attribute_view* out) const;
     uint32_t dropped_attributes() const { return dropped_; }
+    size_t text_bytes() const { return texts_.size(); }
 
     // Each returns false, and counts the attribute as dropped, when attribute_limit are held.
     bool add_text(attribute_key key, std::string_view text, std::string_view name = {});
@@ -105,6 +106,15 @@ using record_ptr = std::unique_ptr<object_record, record_recycler>;
 
 // A cleared record of that kind, from the pool when it has one.
 record_ptr new_record(object_kind kind);
+// Where the calling thread keeps spare records of its own, when the core keeps per-thread
+// states (set once, at load): take gives null when it has none, keep false when it is full.
+struct thread_record_spares {
+    object_record* (*take)();
+    bool (*keep)(object_record*);
+};
+void set_thread_record_spares(thread_record_spares spares);
+// Hands a record to the pool shared by every thread (or frees it).
+void pool_record(object_record* record);
 // Frees the records the pool keeps (at release).
 void trim_record_pool();
 // Fork: held from before the fork until after it, in parent and child.

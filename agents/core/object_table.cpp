@@ -1,5 +1,7 @@
 #include "object_table.h"
 
+#include "thread_state.h"
+
 namespace agent_core {
 namespace {
 
@@ -48,6 +50,10 @@ object_table::slot* object_table::at(uint32_t index) const {
 }
 
 bool object_table::claim_index(uint32_t* index) {
+    if (thread_state* own = thread_state::bound();
+        own != nullptr && own->take_index(*this, index)) {
+        return true;
+    }
     uint64_t head = free_head_.load(std::memory_order_acquire);
     while ((head & 0xFFFFFFFFu) != 0) {
         const auto top = static_cast<uint32_t>(head & 0xFFFFFFFFu) - 1;
@@ -73,9 +79,17 @@ bool object_table::claim_index(uint32_t* index) {
 }
 
 void object_table::release_index(uint32_t index) {
-    slot* freed = at(index);
     // A slot whose generations are used up is retired, so that no handle repeats.
-    if (freed->generation == last_generation) return;
+    if (at(index)->generation == last_generation) return;
+    if (thread_state* own = thread_state::bound();
+        own != nullptr && own->keep_index(*this, index)) {
+        return;
+    }
+    free_index(index);
+}
+
+void object_table::free_index(uint32_t index) {
+    slot* freed = at(index);
     uint64_t head = free_head_.load(std::memory_order_relaxed);
     do {
         freed->next_free.store(static_cast<uint32_t>(head & 0xFFFFFFFFu),

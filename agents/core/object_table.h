@@ -63,12 +63,15 @@ class object_table {
             if (locked held = find_index(index)) each(held);
         }
     }
+    // Makes the index of a removed object free for any thread.
+    void free_index(uint32_t index);
     // Fork: every lock of the table, held across the fork.
     void lock_all();
     void unlock_all();
 
   private:
-    struct slot {
+    // A cache line each, so that threads working on their own objects share none.
+    struct alignas(64) slot {
         std::atomic<uint64_t> handle{0};  // 0 while free
         spin_lock lock;
         object_record* record = nullptr;

@@ -14,7 +14,7 @@ recorder instance;
 
 recorder& the_recorder() { return instance; }
 
-void thread_exited(thread_binding binding) { instance.threads.exited(binding); }
+void thread_exited(thread_binding binding) { instance.threads.exited(binding, instance.objects); }
 
 uint64_t now_microseconds() {
     using namespace std::chrono;
@@ -116,7 +116,7 @@ void recorder::finish() {
                                 tracer_kind_name(record->tracer),
                                 static_cast<unsigned long long>(record->handle)));
     });
-    threads.free_all();
+    threads.free_all(objects);
     trim_record_pool();
     active_.store(false, std::memory_order_release);
 }
@@ -184,6 +184,7 @@ void recorder::prepare_fork() {
     lifecycle_.lock();
     threads.lock();
     objects.lock_all();
+    threads.lock_spares();
     lock_record_pool();
     notices_.lock();
     output().before_fork();
@@ -193,6 +194,7 @@ void recorder::after_fork_in_parent() {
     output().after_fork_in_parent();
     notices_.unlock();
     unlock_record_pool();
+    threads.unlock_spares();
     objects.unlock_all();
     threads.unlock();
     lifecycle_.unlock();
@@ -202,6 +204,9 @@ void recorder::after_fork_in_child(uint64_t seed) {
     output().after_fork_in_child();
     notices_.unlock();
     unlock_record_pool();
+    // The spares of threads that the child does not have stay with their states (those of a
+    // thread that was exiting as well), for the threads that claim those later.
+    threads.unlock_spares();
     objects.unlock_all();
     // Only the forking thread goes on in the child: it keeps its nesting, and draws ids that
     // the parent does not.

@@ -15,8 +15,14 @@ quorin_handle_t handle_of(const void* by_value) {
 record_ptr tracer_from_info(call& c, tracer_kind kind, quorin_handle_t info, object_kind info_kind,
                             const char* role) {
     record_ptr tracer = new_tracer(kind);
-    if (object_table::locked found = c.find(info, info_kind, role)) {
+    // Every thread makes tracers from the same few info objects: the thread's copy spares
+    // them the object's lock.
+    thread_state& thread = c.thread();
+    if (const object_record* copy = thread.info_copy(info, info_kind, c.core().objects)) {
+        tracer->add_all(*copy);
+    } else if (object_table::locked found = c.find(info, info_kind, role)) {
         tracer->add_all(*found);
+        thread.keep_info_copy(*found);
     }
     return tracer;
 }

@@ -1,6 +1,7 @@
 // A one-byte lock for the core's short critical sections (a slot of the object table, the
-// record pool). Contended only when the application uses one object from several threads at
-// once, or while a fork is prepared: then it yields instead of burning the processor.
+// record pool, a thread's spares). Contended only when the application uses one object from
+// several threads at once, or while a fork is prepared: then it yields instead of burning the
+// processor.
 #pragma once
 
 #include <atomic>

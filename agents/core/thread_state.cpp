@@ -3,6 +3,22 @@
 #include "object_table.h"
 
 namespace agent_core {
+namespace {
+
+// The records of the core's objects pass through the calling thread's spares.
+const bool record_spares_set = [] {
+    set_thread_record_spares({[]() -> object_record* {
+                                  thread_state* own = thread_state::bound();
+                                  return own != nullptr ? own->take_record() : nullptr;
+                              },
+                              [](object_record* record) {
+                                  thread_state* own = thread_state::bound();
+                                  return own != nullptr && own->keep_record(record);
+                              }});
+    return true;
+}();
+
+}  // namespace
 
 const nesting_entry* thread_state::current(const object_table& objects) {
     while (depth_ > 0 && !objects.live(nesting_[depth_ - 1].handle)) --depth_;
@@ -39,6 +55,84 @@ const nesting_entry* thread_state::find(quorin_handle_t handle) const {
         if (nesting_[i - 1].handle == handle) return &nesting_[i - 1];
     }
     return nullptr;
+}
+
+thread_state::~thread_state() {
+    for (unsigned i = 0; i < spare_records_; ++i) delete spare_record_[i];
+    for (info_entry& entry : infos_) delete entry.copy;
+}
+
+thread_state* thread_state::bound() {
+    const thread_binding binding = current_thread_binding();
+    if (binding.state == nullptr ||
+        binding.state->claim_.load(std::memory_order_acquire) != binding.claim) {
+        return nullptr;
+    }
+    return binding.state;
+}
+
+object_record* thread_state::take_record() {
+    std::lock_guard<spin_lock> hold(spares_lock_);
+    return spare_records_ > 0 ? spare_record_[--spare_records_] : nullptr;
+}
+
+bool thread_state::keep_record(object_record* record) {
+    std::lock_guard<spin_lock> hold(spares_lock_);
+    if (spare_records_ == spare_record_limit) return false;
+    spare_record_[spare_records_++] = record;
+    return true;
+}
+
+bool thread_state::take_index(const object_table& objects, uint32_t* index) {
+    std::lock_guard<spin_lock> hold(spares_lock_);
+    if (spare_indexes_ == 0 || spare_index_table_ != &objects) return false;
+    *index = spare_index_[--spare_indexes_];
+    return true;
+}
+
+bool thread_state::keep_index(const object_table& objects, uint32_t index) {
+    std::lock_guard<spin_lock> hold(spares_lock_);
+    if (spare_indexes_ == 0) spare_index_table_ = &objects;
+    if (spare_indexes_ == spare_index_limit || spare_index_table_ != &objects) return false;
+    spare_index_[spare_indexes_++] = index;
+    return true;
+}
+
+const object_record* thread_state::info_copy(quorin_handle_t handle, object_kind kind,
+                                             const object_table& objects) const {
+    // Only this thread changes the copies, so it reads them without the lock.
+    for (const info_entry& entry : infos_) {
+        if (entry.handle == handle && handle != 0 && entry.copy->kind == kind) {
+            return objects.live(handle) ? entry.copy : nullptr;
+        }
+    }
+    return nullptr;
+}
+
+void thread_state::keep_info_copy(const object_record& info) {
+    if (info.text_bytes() > info_copy_text_limit) return;
+    std::lock_guard<spin_lock> hold(spares_lock_);
+    info_entry& entry = infos_[next_info_++ % info_copy_limit];
+    entry.handle = 0;
+    if (entry.copy == nullptr) entry.copy = new object_record;
+    entry.copy->reset(info.kind);
+    entry.copy->handle = info.handle;
+    entry.copy->add_all(info);
+    entry.handle = info.handle;
+}
+
+void thread_state::give_back(object_table& objects) {
+    // All under the lock, so that a fork finds the spares either here or back in place.
+    std::lock_guard<spin_lock> hold(spares_lock_);
+    for (unsigned i = 0; i < spare_records_; ++i) pool_record(spare_record_[i]);
+    if (spare_index_table_ == &objects) {
+        for (unsigned i = 0; i < spare_indexes_; ++i) objects.free_index(spare_index_[i]);
+    }
+    spare_records_ = spare_indexes_ = 0;
+    for (info_entry& entry : infos_) {
+        delete entry.copy;
+        entry = info_entry{};
+    }
 }
 
 std::string& thread_state::next_text_buffer() {
@@ -96,16 +190,31 @@ size_t thread_table::capacity() {
     return states;
 }
 
-void thread_table::exited(thread_binding binding) {
+void thread_table::exited(thread_binding binding, object_table& objects) {
+    // While the spares go back, no thread claims the state.
     uint64_t expected = binding.claim;
-    binding.state->claim_.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
+    if (!binding.state->claim_.compare_exchange_strong(expected, thread_state::retiring,
+                                                       std::memory_order_acq_rel)) {
+        return;
+    }
+    binding.state->give_back(objects);
+    binding.state->claim_.store(0, std::memory_order_release);
 }
 
-void thread_table::free_all() {
-    for_each([](thread_state& state) {
+void thread_table::free_all(object_table& objects) {
+    for_each([&](thread_state& state) {
         for (std::string& text : state.texts_) std::string().swap(text);
+        state.give_back(objects);
         state.claim_.store(0, std::memory_order_release);
     });
+}
+
+void thread_table::lock_spares() {
+    for_each([](thread_state& state) { state.spares_lock_.lock(); });
+}
+
+void thread_table::unlock_spares() {
+    for_each([](thread_state& state) { state.spares_lock_.unlock(); });
 }
 
 void thread_table::keep_only_current(uint64_t seed) {

@@ -13,11 +13,13 @@
 
 #include "ids.h"
 #include "records.h"
+#include "spin_lock.h"
 #include "thread_binding.h"
 
 namespace agent_core {
 
 class object_table;
+struct object_record;
 
 struct nesting_entry {
     quorin_handle_t handle;
@@ -27,8 +29,14 @@ struct nesting_entry {
     tracer_kind kind;
 };
 
-class thread_state {
+// Aligned to a cache line, so that two threads' states share none.
+class alignas(64) thread_state {
   public:
+    thread_state() = default;
+    ~thread_state();
+    thread_state(const thread_state&) = delete;
+    thread_state& operator=(const thread_state&) = delete;
+
     // Nesting levels tracked per thread; a tracer started deeper is reported at that depth.
     static constexpr uint32_t depth_limit = 64;
     static constexpr unsigned text_buffer_count = 8;
@@ -54,8 +62,55 @@ class thread_state {
     bool in_callback = false;
     bool depth_reported = false;  // the depth limit was reported since the nesting last fit
 
+    // Spare records and free object indexes the thread keeps for itself, so that steady
+    // tracing touches neither the shared pool nor the table's free list. They stay with the
+    // state (a thread that claims it later uses them) and go back when the thread exits or
+    // the agent is released. Changed under spares_lock, which the fork handlers hold.
+    static constexpr unsigned spare_record_limit = 8;
+    static constexpr unsigned spare_index_limit = 16;
+    // Null when none is kept; the caller owns the record.
+    object_record* take_record();
+    // False when the thread keeps enough already.
+    bool keep_record(object_record* record);
+    // Indexes are kept for one table.
+    bool take_index(const object_table& objects, uint32_t* index);
+    bool keep_index(const object_table& objects, uint32_t index);
+
+    // A copy of an info object (a web application's, a database's...) that this thread made
+    // tracers from: info objects do not change while their handle lives, so a tracer copies
+    // their attributes from here without locking the object that every thread shares. Null
+    // when the handle names no such live object or no copy is kept.
+    const object_record* info_copy(quorin_handle_t handle, object_kind kind,
+                                   const object_table& objects) const;
+    // Keeps a copy of the live info object, which the caller holds locked.
+    void keep_info_copy(const object_record& info);
+
+    // The thread state of the calling thread, or null when it has none.
+    static thread_state* bound();
+
   private:
     friend class thread_table;
+    // Hands the spares back to the shared pool and the table, and frees the info copies.
+    void give_back(object_table& objects);
+    // Claims made free again: the state's claim while its spares go back.
+    static constexpr uint64_t retiring = UINT64_MAX;
+
+    static constexpr unsigned info_copy_limit = 4;
+    // Most text bytes of an info object that is copied.
+    static constexpr size_t info_copy_text_limit = 4096;
+    struct info_entry {
+        quorin_handle_t handle = 0;
+        object_record* copy = nullptr;
+    };
+
+    spin_lock spares_lock_;
+    unsigned spare_records_ = 0;
+    unsigned spare_indexes_ = 0;
+    unsigned next_info_ = 0;
+    const object_table* spare_index_table_ = nullptr;
+    object_record* spare_record_[spare_record_limit];
+    uint32_t spare_index_[spare_index_limit];
+    info_entry infos_[info_copy_limit];
     std::atomic<uint64_t> claim_{0};  // 0 while free
     nesting_entry nesting_[depth_limit];
     uint32_t depth_ = 0;
@@ -79,10 +134,10 @@ class thread_table {
         }
         return claim();
     }
-    // Frees the state of a thread that exits.
-    void exited(thread_binding binding);
+    // Frees the state of a thread that exits; its spares go back.
+    void exited(thread_binding binding, object_table& objects);
     // Frees every state (the agent's release); no call may run meanwhile.
-    void free_all();
+    void free_all(object_table& objects);
     // In a fork child: frees every state but the forking thread's, whose generator is reseeded.
     void keep_only_current(uint64_t seed);
     void set_seed(uint64_t seed) { seed_.store(seed, std::memory_order_relaxed); }
@@ -91,6 +146,10 @@ class thread_table {
     // Fork: the table's lock, held across the fork.
     void lock() { growth_.lock(); }
     void unlock() { growth_.unlock(); }
+    // Fork: the spares' lock of every state, with the table's lock held. A spares' lock is
+    // taken after a slot's lock of the object table and before the record pool's.
+    void lock_spares();
+    void unlock_spares();
 
   private:
     static constexpr size_t chunk_size = 16;

@@ -217,6 +217,40 @@ TEST_F(RecordingCore, HandlesAreNeverGivenOutTwiceAndStaleOnesFindNothing) {
               "quorin_tracer_end: unknown tracer handle " + std::to_string(last));
 }
 
+// A tracer made from an info object gets the info's attributes while the info lives, though
+// the thread copies them once; a deleted info, or one of another kind, gives none and a warning.
+TEST_F(RecordingCore, TracersGetTheAttributesOfLiveInfoObjectsOnly) {
+    namespace api = slots;
+    const quorin_handle_t application =
+        api::quorin_webapplicationinfo_create_p(context, "srv", "shop", "/");
+    const auto request = [&](quorin_handle_t info) {
+        const quorin_handle_t made = api::quorin_incomingwebrequesttracer_create_p(
+            context, BY_VALUE(info), "/orders", "GET");
+        api::quorin_tracer_start(context, made);
+        api::quorin_tracer_end(context, made);
+        return output().tracers.back()->attribute_count();
+    };
+    EXPECT_EQ(request(application), 5u);
+    EXPECT_EQ(request(application), 5u);
+    const quorin_handle_t as_database =
+        api::quorin_databaseinfo_create_p(context, "orders", "SQL", 1, "db:5432");
+    const quorin_handle_t statement =
+        api::quorin_databaserequesttracer_create_sql_p(context, BY_VALUE(application), "SELECT 1");
+    api::quorin_tracer_start(context, statement);
+    api::quorin_tracer_end(context, statement);
+    EXPECT_EQ(output().tracers.back()->attribute_count(), 1u);
+    api::quorin_webapplicationinfo_delete(context, application);
+    EXPECT_EQ(request(application), 2u);
+    api::quorin_databaseinfo_delete(context, as_database);
+
+    ASSERT_EQ(output().warnings.size(), 2u);
+    EXPECT_NE(output().warnings[0].find("is a web application info, not a database info"),
+              std::string::npos)
+        << output().warnings[0];
+    EXPECT_NE(output().warnings[1].find("unknown web application info handle"), std::string::npos)
+        << output().warnings[1];
+}
+
 // A thread's state goes with the thread: the table is as large as the most threads that
 // traced at once, however many came and went. A program (not a module) gets no thread notices
 // on Windows, so only a module frees them there.
@@ -232,6 +266,44 @@ TEST_F(RecordingCoreConcurrency, ThreadStatesGoWithTheirThreads) {
         }).join();
     }
     EXPECT_LE(the_recorder().threads.capacity(), 32u);
+}
+
+// Threads that come and go while others trace keep records and object indexes for
+// themselves: none is given to two objects at once, and every handle is new.
+TEST_F(RecordingCoreConcurrency, ObjectsOfThreadsThatComeAndGoStayApart) {
+    const quorin_handle_t application =
+        slots::quorin_webapplicationinfo_create_p(context, "srv", "shop", "/");
+    std::mutex seen_mutex;
+    std::set<quorin_handle_t> seen;
+    const auto trace = [&] {
+        std::vector<quorin_handle_t> handles;
+        const quorin_handle_t outer = slots::quorin_customservicetracer_create_p(context, "m", "S");
+        slots::quorin_tracer_start(context, outer);
+        for (int i = 0; i < 40; ++i) {
+            const quorin_handle_t request = slots::quorin_incomingwebrequesttracer_create_p(
+                context, BY_VALUE(application), "/orders", "GET");
+            slots::quorin_tracer_start(context, request);
+            slots::quorin_tracer_end(context, request);
+            handles.push_back(request);
+        }
+        slots::quorin_tracer_end(context, outer);
+        handles.push_back(outer);
+        std::lock_guard<std::mutex> hold(seen_mutex);
+        for (quorin_handle_t handle : handles) EXPECT_TRUE(seen.insert(handle).second) << handle;
+    };
+    for (int round = 0; round < 25; ++round) {
+        std::thread first(trace), second(trace);
+        trace();
+        first.join(), second.join();
+    }
+    EXPECT_EQ(seen.size(), 25u * 3 * 41);
+    // An object given to two at once loses one: its end would be a warning.
+    EXPECT_TRUE(output().warnings.empty()) << output().warnings.front();
+    ASSERT_EQ(output().tracers.size(), seen.size());
+    for (const record_ptr& tracer : output().tracers) {
+        EXPECT_EQ(tracer->attribute_count(),
+                  tracer->tracer == tracer_kind::custom_service ? 2u : 5u);
+    }
 }
 
 }  // namespace
