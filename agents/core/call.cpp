@@ -7,24 +7,19 @@
 
 namespace agent_core {
 
-call::call(void* context, const char* function)
-    : core_(the_recorder()),
-      thread_(&core_.threads.current()),
-      claim_(thread_->claim()),
-      function_(function) {
-    thread_->start_call();
+void call::refuse(void* context) {
     if (context != &core_) {
         warn(format("called with an agent context that is not this agent's (%p)", context));
         valid_ = false;
         refusal_ = QUORIN_STATUS_INVALID_ARGUMENT;
-    } else if (!core_.active()) {
+    } else {
         warn("called while the agent is not initialized");
         valid_ = false;
         refusal_ = QUORIN_STATUS_NOT_INITIALIZED;
     }
 }
 
-call::~call() {
+void call::finish() {
     write_warnings();
     // A call made from a callback raises none: the callback would run again, and again.
     if (thread_->in_callback || thread_->claim() != claim_) return;
@@ -63,6 +58,17 @@ std::string_view call::text(const void* value, const char* role, bool required) 
     std::string& buffer = thread_->next_text_buffer();
     append_printable_text(buffer, static_cast<const char*>(value));
     return buffer;
+}
+
+bool call::add_text(object_record& record, attribute_key key, const void* value, const char* role,
+                    bool required) {
+    if (value != nullptr) {
+        return record.add_written_text(key, [value](std::string& texts) {
+            append_printable_text(texts, static_cast<const char*>(value));
+        });
+    }
+    if (required) warn(format("the %s is a null pointer", role));
+    return record.add_text(key, {});
 }
 
 std::string_view call::bytes(const unsigned char* value, size_t size) {

@@ -17,8 +17,21 @@ namespace agent_core {
 
 class call {
   public:
-    call(void* context, const char* function);
-    ~call();
+    // The usual call (this agent's context, initialized) stays inline; the rest is refused
+    // out of line.
+    call(void* context, const char* function)
+        : core_(the_recorder()),
+          thread_(&core_.threads.current()),
+          claim_(thread_->claim()),
+          function_(function) {
+        thread_->start_call();
+        if (context != &core_ || !core_.active()) refuse(context);
+    }
+    // Without warnings and without a verbose callback there is nothing to hand on.
+    ~call() {
+        if (!warnings_.empty() || core_.verbose_callback.load(std::memory_order_relaxed) != nullptr)
+            finish();
+    }
     call(const call&) = delete;
     call& operator=(const call&) = delete;
 
@@ -44,9 +57,18 @@ class call {
         if (verbose()) add_detail(pattern, arguments...);
     }
 
+    // A cleared record of that kind, from this thread's spares when it keeps one.
+    record_ptr new_record(object_kind kind) const {
+        return agent_core::new_record(kind, thread_->take_record());
+    }
+
     // A UTF-8 text argument, valid during the call; null gives "" and, when required, a warning.
     std::string_view text(const void* value, const char* role, bool required = true);
     std::string_view bytes(const unsigned char* value, size_t size);
+    // A text argument added to the record as the key's attribute, decoded straight into it;
+    // a null one adds an empty text and, when required, a warning.
+    bool add_text(object_record& record, attribute_key key, const void* value, const char* role,
+                  bool required = true);
     // A count passed by value in a pointer-sized argument; false (with a warning) when absurd.
     bool count(const void* value, uint64_t* count);
 
@@ -71,6 +93,8 @@ class call {
     void kept(object_record& record, bool added, uint64_t not_offered = 0);
 
   private:
+    void refuse(void* context);
+    void finish();
     void add_detail(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
 
     recorder& core_;

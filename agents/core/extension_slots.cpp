@@ -52,7 +52,7 @@ quorin_handle_t quorin_ex_spantracer_create(void* context, int32_t span_kind) {
     if (!c) return 0;
     if (span_kind < 0 || span_kind > 4)
         c.warn(format("span kind %d is not one of 0 to 4", span_kind));
-    record_ptr span = new_tracer(tracer_kind::span);
+    record_ptr span = new_tracer(c, tracer_kind::span);
     span->add_integer(attribute_key::span_kind, span_kind);
     return publish_tracer(c, std::move(span));
 }

@@ -24,12 +24,12 @@ quorin_handle_t create_metric(void* context, const char* function, metric_kind k
                               const void* group, const void* key, const void* unit) {
     call c(context, function);
     if (!c) return 0;
-    record_ptr metric = new_record(object_kind::metric);
+    record_ptr metric = c.new_record(object_kind::metric);
     metric->metric = kind;
     metric->floating = floating;
-    metric->add_text(attribute_key::metric_group, c.text(group, "metric group"));
-    metric->add_text(attribute_key::metric_key, c.text(key, "metric key"));
-    metric->add_text(attribute_key::metric_unit, c.text(unit, "unit", false));
+    c.add_text(*metric, attribute_key::metric_group, group, "metric group");
+    c.add_text(*metric, attribute_key::metric_key, key, "metric key");
+    c.add_text(*metric, attribute_key::metric_unit, unit, "unit", false);
     const quorin_handle_t handle = c.core().publish(c, std::move(metric));
     c.detail(" -> metric %llu", static_cast<unsigned long long>(handle));
     return handle;

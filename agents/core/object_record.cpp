@@ -17,13 +17,18 @@ const attribute_view* object_record::find(attribute_key key, attribute_view* out
     return nullptr;
 }
 
-bool object_record::store(attribute_key key, value_type type, std::string_view name,
-                          std::string_view text, int64_t integer, double floating) {
+bool object_record::make_room() {
     if (attributes_.size() >= attribute_limit) {
         add_dropped(1);
         return false;
     }
     if (attributes_.capacity() == 0) attributes_.reserve(16);
+    return true;
+}
+
+bool object_record::store(attribute_key key, value_type type, std::string_view name,
+                          std::string_view text, int64_t integer, double floating) {
+    if (!make_room()) return false;
     const auto name_offset = static_cast<uint32_t>(texts_.size());
     if (!name.empty()) texts_.append(name);
     const auto text_offset = static_cast<uint32_t>(texts_.size());
@@ -160,7 +165,11 @@ void pool_record(object_record* record) { pool.give_shared(record); }
 
 record_ptr new_record(object_kind kind) {
     const auto take = take_spare.load(std::memory_order_relaxed);
-    object_record* record = take != nullptr ? take() : nullptr;
+    return new_record(kind, take != nullptr ? take() : nullptr);
+}
+
+record_ptr new_record(object_kind kind, object_record* spare) {
+    object_record* record = spare;
     if (record == nullptr) record = pool.take();
     if (record == nullptr) {
         record = new object_record;

@@ -70,6 +70,17 @@ struct object_record : record_fields {
 
     // Each returns false, and counts the attribute as dropped, when attribute_limit are held.
     bool add_text(attribute_key key, std::string_view text, std::string_view name = {});
+    // A text attribute whose text write(std::string&) appends to the record's texts: the
+    // application's text is made printable on the way in, without a copy between.
+    template <typename Write>
+    bool add_written_text(attribute_key key, Write write) {
+        if (!make_room()) return false;
+        const auto offset = static_cast<uint32_t>(texts_.size());
+        write(texts_);
+        attributes_.push_back({key, value_type::text, offset, 0, offset,
+                               static_cast<uint32_t>(texts_.size() - offset), 0, 0});
+        return true;
+    }
     bool add_integer(attribute_key key, int64_t value, std::string_view name = {});
     bool add_floating(attribute_key key, double value, std::string_view name = {});
     bool add_boolean(attribute_key key, bool value, std::string_view name = {});
@@ -89,6 +100,8 @@ struct object_record : record_fields {
         int64_t integer;
         double floating;
     };
+    // False (counted as dropped) when attribute_limit are held.
+    bool make_room();
     bool store(attribute_key key, value_type type, std::string_view name, std::string_view text,
                int64_t integer, double floating);
 
@@ -106,6 +119,8 @@ using record_ptr = std::unique_ptr<object_record, record_recycler>;
 
 // A cleared record of that kind, from the pool when it has one.
 record_ptr new_record(object_kind kind);
+// The same from the spare given (one of the calling thread's), else as above.
+record_ptr new_record(object_kind kind, object_record* spare);
 // Where the calling thread keeps spare records of its own, when the core keeps per-thread
 // states (set once, at load): take gives null when it has none, keep false when it is full.
 struct thread_record_spares {

@@ -49,11 +49,8 @@ object_table::slot* object_table::at(uint32_t index) const {
     return &chunks_[index >> chunk_bits].load(std::memory_order_acquire)[index & (chunk_size - 1)];
 }
 
-bool object_table::claim_index(uint32_t* index) {
-    if (thread_state* own = thread_state::bound();
-        own != nullptr && own->take_index(*this, index)) {
-        return true;
-    }
+bool object_table::claim_index(uint32_t* index, thread_state* own) {
+    if (own != nullptr && own->take_index(*this, index)) return true;
     uint64_t head = free_head_.load(std::memory_order_acquire);
     while ((head & 0xFFFFFFFFu) != 0) {
         const auto top = static_cast<uint32_t>(head & 0xFFFFFFFFu) - 1;
@@ -99,9 +96,9 @@ void object_table::free_index(uint32_t index) {
                                                std::memory_order_relaxed));
 }
 
-quorin_handle_t object_table::insert(record_ptr record) {
+quorin_handle_t object_table::insert(record_ptr record, thread_state* own) {
     uint32_t index = 0;
-    if (!claim_index(&index)) return 0;
+    if (!claim_index(&index, own)) return 0;
     slot* target = at(index);
     std::lock_guard<spin_lock> hold(target->lock);
     const quorin_handle_t handle = ++target->generation << index_bits | (index + 1);

@@ -13,6 +13,8 @@
 
 namespace agent_core {
 
+class thread_state;
+
 class object_table {
     struct slot;
 
@@ -50,7 +52,8 @@ class object_table {
     };
 
     // Publishes the record under a new handle (written into it); 0 when the table is full.
-    quorin_handle_t insert(record_ptr record);
+    // The index comes from the spares of the calling thread's state, when it has one.
+    quorin_handle_t insert(record_ptr record, thread_state* own);
     // Empty when the handle names no live object.
     locked find(quorin_handle_t handle);
     // Whether the handle names a live object, without taking its lock.
@@ -84,7 +87,7 @@ class object_table {
 
     slot* at(uint32_t index) const;
     locked find_index(uint32_t index);
-    bool claim_index(uint32_t* index);
+    bool claim_index(uint32_t* index, thread_state* own);
     void release_index(uint32_t index);
 
     std::atomic<slot*> chunks_[chunk_count] = {};

@@ -8,13 +8,11 @@
 
 namespace agent_core {
 
-namespace {
-recorder instance;
-}  // namespace
+recorder recorder_instance;
 
-recorder& the_recorder() { return instance; }
-
-void thread_exited(thread_binding binding) { instance.threads.exited(binding, instance.objects); }
+void thread_exited(thread_binding binding) {
+    recorder_instance.threads.exited(binding, recorder_instance.objects);
+}
 
 uint64_t now_microseconds() {
     using namespace std::chrono;
@@ -122,7 +120,7 @@ void recorder::finish() {
 }
 
 quorin_handle_t recorder::publish(call& c, record_ptr record) {
-    const quorin_handle_t handle = objects.insert(std::move(record));
+    const quorin_handle_t handle = objects.insert(std::move(record), &c.thread());
     if (handle == 0) {
         c.warn(
             format("%u objects are alive already: no handle is given out", object_table::capacity));
@@ -153,7 +151,8 @@ void recorder::start(call& c, object_table::locked tracer, uint64_t start_us) {
     }
     if (!record.given_ids) record.context.span = thread.ids.new_span();
     record.started = true;
-    record.start_us = start_us;
+    // Only a recorded tracer's times are read: the clock is not free.
+    record.start_us = start_us != 0 || !recorded(record) ? start_us : now_microseconds();
     record.sequence = ++thread.sequence;
     record.thread_claim = thread.claim();
     const nesting_entry entry{record.handle, record.root, record.context, record.depth,
@@ -204,8 +203,6 @@ void recorder::after_fork_in_child(uint64_t seed) {
     output().after_fork_in_child();
     notices_.unlock();
     unlock_record_pool();
-    // The spares of threads that the child does not have stay with their states (those of a
-    // thread that was exiting as well), for the threads that claim those later.
     threads.unlock_spares();
     objects.unlock_all();
     // Only the forking thread goes on in the child: it keeps its nesting, and draws ids that

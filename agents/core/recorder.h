@@ -36,7 +36,8 @@ class recorder {
     // Publishes a new object; 0 (with a warning) when too many are alive.
     quorin_handle_t publish(call& c, record_ptr record);
     // Starts the tracer: under its explicit parent, else under the thread's innermost open
-    // tracer, else as the root of a new trace. The tracer is unlocked on return.
+    // tracer, else as the root of a new trace, at start_us (0: now, when it is recorded). The
+    // tracer is unlocked on return.
     void start(call& c, object_table::locked tracer, uint64_t start_us);
     // Removes the tracer and hands it to the output.
     void end(call& c, object_table::locked tracer, uint64_t end_us);
@@ -74,7 +75,12 @@ class recorder {
     std::atomic<bool> forked_child_{false};
 };
 
-recorder& the_recorder();
+// Whether the tracer's trace is recorded; the output drops the others at their end.
+inline bool recorded(const record_fields& tracer) { return (tracer.context.flags & 1) != 0; }
+
+// The module's one recorder, defined with the core.
+extern recorder recorder_instance;
+inline recorder& the_recorder() { return recorder_instance; }
 
 // Registers the fork handlers once per loaded module (POSIX; nothing elsewhere).
 void register_fork_handlers();

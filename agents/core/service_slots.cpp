@@ -14,7 +14,7 @@ quorin_handle_t handle_of(const void* by_value) {
 // A tracer made from an info object carries the info's attributes.
 record_ptr tracer_from_info(call& c, tracer_kind kind, quorin_handle_t info, object_kind info_kind,
                             const char* role) {
-    record_ptr tracer = new_tracer(kind);
+    record_ptr tracer = new_tracer(c, kind);
     // Every thread makes tracers from the same few info objects: the thread's copy spares
     // them the object's lock.
     thread_state& thread = c.thread();
@@ -39,8 +39,8 @@ void delete_info(call& c, quorin_handle_t handle, object_kind kind) {
 }
 
 void add_service(call& c, object_record& tracer, const void* method, const void* name) {
-    tracer.add_text(attribute_key::service_method, c.text(method, "service method"));
-    tracer.add_text(attribute_key::service_name, c.text(name, "service name"));
+    c.add_text(tracer, attribute_key::service_method, method, "service method");
+    c.add_text(tracer, attribute_key::service_name, name, "service name");
 }
 
 // Sets one attribute on a live tracer of the kind; the value is read before the tracer is.
@@ -96,9 +96,9 @@ quorin_handle_t quorin_outgoingremotecalltracer_create_p(void* context, const vo
                                                          const void* channel_endpoint) {
     call c(context, "quorin_outgoingremotecalltracer_create_p");
     if (!c) return 0;
-    record_ptr tracer = new_tracer(tracer_kind::outgoing_remote_call);
+    record_ptr tracer = new_tracer(c, tracer_kind::outgoing_remote_call);
     add_service(c, *tracer, method, name);
-    tracer->add_text(attribute_key::service_endpoint, c.text(endpoint, "service endpoint", false));
+    c.add_text(*tracer, attribute_key::service_endpoint, endpoint, "service endpoint", false);
     tracer->add_channel(channel_type, c.text(channel_endpoint, "channel", false));
     return publish_tracer(c, std::move(tracer));
 }
@@ -114,9 +114,9 @@ quorin_handle_t quorin_incomingremotecalltracer_create_p(void* context, const vo
                                                          const void* name, const void* endpoint) {
     call c(context, "quorin_incomingremotecalltracer_create_p");
     if (!c) return 0;
-    record_ptr tracer = new_tracer(tracer_kind::incoming_remote_call);
+    record_ptr tracer = new_tracer(c, tracer_kind::incoming_remote_call);
     add_service(c, *tracer, method, name);
-    tracer->add_text(attribute_key::service_endpoint, c.text(endpoint, "service endpoint", false));
+    c.add_text(*tracer, attribute_key::service_endpoint, endpoint, "service endpoint", false);
     return publish_tracer(c, std::move(tracer));
 }
 
@@ -131,9 +131,9 @@ quorin_handle_t quorin_databaseinfo_create_p(void* context, const void* name, co
                                              int32_t channel_type, const void* endpoint) {
     call c(context, "quorin_databaseinfo_create_p");
     if (!c) return 0;
-    record_ptr info = new_record(object_kind::database_info);
-    info->add_text(attribute_key::database_name, c.text(name, "database name"));
-    info->add_text(attribute_key::database_vendor, c.text(vendor, "database vendor"));
+    record_ptr info = c.new_record(object_kind::database_info);
+    c.add_text(*info, attribute_key::database_name, name, "database name");
+    c.add_text(*info, attribute_key::database_vendor, vendor, "database vendor");
     info->add_channel(channel_type, c.text(endpoint, "channel", false));
     return publish_info(c, std::move(info));
 }
@@ -149,7 +149,7 @@ quorin_handle_t quorin_databaserequesttracer_create_sql_p(void* context, const v
     if (!c) return 0;
     record_ptr tracer = tracer_from_info(c, tracer_kind::database_request, handle_of(database),
                                          object_kind::database_info, "database info");
-    tracer->add_text(attribute_key::statement, c.text(statement, "SQL statement"));
+    c.add_text(*tracer, attribute_key::statement, statement, "SQL statement");
     return publish_tracer(c, std::move(tracer));
 }
 
@@ -172,10 +172,10 @@ quorin_handle_t quorin_webapplicationinfo_create_p(void* context, const void* se
                                                    const void* context_root) {
     call c(context, "quorin_webapplicationinfo_create_p");
     if (!c) return 0;
-    record_ptr info = new_record(object_kind::web_application_info);
-    info->add_text(attribute_key::web_server_name, c.text(server, "web server name"));
-    info->add_text(attribute_key::application_id, c.text(application, "application id"));
-    info->add_text(attribute_key::context_root, c.text(context_root, "context root"));
+    record_ptr info = c.new_record(object_kind::web_application_info);
+    c.add_text(*info, attribute_key::web_server_name, server, "web server name");
+    c.add_text(*info, attribute_key::application_id, application, "application id");
+    c.add_text(*info, attribute_key::context_root, context_root, "context root");
     return publish_info(c, std::move(info));
 }
 
@@ -191,8 +191,8 @@ quorin_handle_t quorin_incomingwebrequesttracer_create_p(void* context, const vo
     record_ptr tracer =
         tracer_from_info(c, tracer_kind::incoming_web_request, handle_of(application),
                          object_kind::web_application_info, "web application info");
-    tracer->add_text(attribute_key::method, c.text(method, "method"));
-    tracer->add_text(attribute_key::url, c.text(url, "URL"));
+    c.add_text(*tracer, attribute_key::method, method, "method");
+    c.add_text(*tracer, attribute_key::url, url, "URL");
     return publish_tracer(c, std::move(tracer));
 }
 
@@ -255,9 +255,9 @@ quorin_handle_t quorin_outgoingwebrequesttracer_create_p(void* context, const vo
                                                          const void* method) {
     call c(context, "quorin_outgoingwebrequesttracer_create_p");
     if (!c) return 0;
-    record_ptr tracer = new_tracer(tracer_kind::outgoing_web_request);
-    tracer->add_text(attribute_key::method, c.text(method, "method"));
-    tracer->add_text(attribute_key::url, c.text(url, "URL"));
+    record_ptr tracer = new_tracer(c, tracer_kind::outgoing_web_request);
+    c.add_text(*tracer, attribute_key::method, method, "method");
+    c.add_text(*tracer, attribute_key::url, url, "URL");
     return publish_tracer(c, std::move(tracer));
 }
 
@@ -287,7 +287,7 @@ quorin_handle_t quorin_customservicetracer_create_p(void* context, const void* m
                                                     const void* name) {
     call c(context, "quorin_customservicetracer_create_p");
     if (!c) return 0;
-    record_ptr tracer = new_tracer(tracer_kind::custom_service);
+    record_ptr tracer = new_tracer(c, tracer_kind::custom_service);
     add_service(c, *tracer, method, name);
     return publish_tracer(c, std::move(tracer));
 }
@@ -301,10 +301,10 @@ quorin_handle_t quorin_messagingsysteminfo_create_p(void* context, const void* v
     if (destination_type != 0 && destination_type != 1) {
         c.warn(format("destination type %d is neither 0 (queue) nor 1 (topic)", destination_type));
     }
-    record_ptr info = new_record(object_kind::messaging_system_info);
-    info->add_text(attribute_key::destination_name, c.text(destination, "destination name"));
+    record_ptr info = c.new_record(object_kind::messaging_system_info);
+    c.add_text(*info, attribute_key::destination_name, destination, "destination name");
     info->add_integer(attribute_key::destination_type, destination_type);
-    info->add_text(attribute_key::messaging_vendor, c.text(vendor, "vendor name"));
+    c.add_text(*info, attribute_key::messaging_vendor, vendor, "vendor name");
     info->add_channel(channel_type, c.text(endpoint, "channel", false));
     return publish_info(c, std::move(info));
 }

@@ -36,7 +36,7 @@ namespace agent_core {
 
 // Publishes a new tracer of the kind, built by the caller.
 quorin_handle_t publish_tracer(call& c, record_ptr tracer);
-record_ptr new_tracer(tracer_kind kind);
+record_ptr new_tracer(const call& c, tracer_kind kind);
 
 // The tracer, locked, when it may start; empty (with a warning) otherwise.
 object_table::locked startable_tracer(call& c, quorin_handle_t handle);

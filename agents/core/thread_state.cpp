@@ -72,26 +72,22 @@ thread_state* thread_state::bound() {
 }
 
 object_record* thread_state::take_record() {
-    std::lock_guard<spin_lock> hold(spares_lock_);
     return spare_records_ > 0 ? spare_record_[--spare_records_] : nullptr;
 }
 
 bool thread_state::keep_record(object_record* record) {
-    std::lock_guard<spin_lock> hold(spares_lock_);
     if (spare_records_ == spare_record_limit) return false;
     spare_record_[spare_records_++] = record;
     return true;
 }
 
 bool thread_state::take_index(const object_table& objects, uint32_t* index) {
-    std::lock_guard<spin_lock> hold(spares_lock_);
     if (spare_indexes_ == 0 || spare_index_table_ != &objects) return false;
     *index = spare_index_[--spare_indexes_];
     return true;
 }
 
 bool thread_state::keep_index(const object_table& objects, uint32_t index) {
-    std::lock_guard<spin_lock> hold(spares_lock_);
     if (spare_indexes_ == 0) spare_index_table_ = &objects;
     if (spare_indexes_ == spare_index_limit || spare_index_table_ != &objects) return false;
     spare_index_[spare_indexes_++] = index;
@@ -111,7 +107,6 @@ const object_record* thread_state::info_copy(quorin_handle_t handle, object_kind
 
 void thread_state::keep_info_copy(const object_record& info) {
     if (info.text_bytes() > info_copy_text_limit) return;
-    std::lock_guard<spin_lock> hold(spares_lock_);
     info_entry& entry = infos_[next_info_++ % info_copy_limit];
     entry.handle = 0;
     if (entry.copy == nullptr) entry.copy = new object_record;
@@ -133,6 +128,12 @@ void thread_state::give_back(object_table& objects) {
         delete entry.copy;
         entry = info_entry{};
     }
+}
+
+void thread_state::forget_spares() {
+    spare_records_ = spare_indexes_ = 0;
+    spare_index_table_ = nullptr;
+    for (info_entry& entry : infos_) entry = info_entry{};
 }
 
 std::string& thread_state::next_text_buffer() {
@@ -224,6 +225,7 @@ void thread_table::keep_only_current(uint64_t seed) {
         if (&state == binding.state && state.claim_.load() == binding.claim) {
             state.ids.seed(mix_bits(seed ^ mix_bits(binding.claim)));
         } else {
+            state.forget_spares();
             state.claim_.store(0, std::memory_order_relaxed);
         }
     });

@@ -65,7 +65,10 @@ class alignas(64) thread_state {
     // Spare records and free object indexes the thread keeps for itself, so that steady
     // tracing touches neither the shared pool nor the table's free list. They stay with the
     // state (a thread that claims it later uses them) and go back when the thread exits or
-    // the agent is released. Changed under spares_lock, which the fork handlers hold.
+    // the agent is released. Only the owning thread takes and keeps them, without a lock: the
+    // lock serializes only their giving back with a fork, and a fork child forgets the spares
+    // of the threads it does not have, which may have been half changed (a few records and
+    // indexes are lost to the child, never used twice).
     static constexpr unsigned spare_record_limit = 8;
     static constexpr unsigned spare_index_limit = 16;
     // Null when none is kept; the caller owns the record.
@@ -92,6 +95,9 @@ class alignas(64) thread_state {
     friend class thread_table;
     // Hands the spares back to the shared pool and the table, and frees the info copies.
     void give_back(object_table& objects);
+    // In a fork child, for a state whose thread the child does not have: drops the spares
+    // and the info copies without touching them.
+    void forget_spares();
     // Claims made free again: the state's claim while its spares go back.
     static constexpr uint64_t retiring = UINT64_MAX;
 

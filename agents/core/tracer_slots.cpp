@@ -8,8 +8,8 @@
 
 namespace agent_core {
 
-record_ptr new_tracer(tracer_kind kind) {
-    record_ptr tracer = new_record(object_kind::tracer);
+record_ptr new_tracer(const call& c, tracer_kind kind) {
+    record_ptr tracer = c.new_record(object_kind::tracer);
     tracer->tracer = kind;
     return tracer;
 }
@@ -36,7 +36,9 @@ void end_tracer(call& c, quorin_handle_t handle, uint64_t end_us) {
         c.warn(
             format("tracer %llu ended without a start", static_cast<unsigned long long>(handle)));
     }
-    uint64_t end = end_us != 0 ? end_us : now_microseconds();
+    uint64_t end = end_us;
+    if (end == 0)
+        end = tracer->started && !recorded(*tracer) ? tracer->start_us : now_microseconds();
     if (tracer->started && end < tracer->start_us) {
         c.warn("the end time lies before the start time");
         end = tracer->start_us;
@@ -146,7 +148,7 @@ void quorin_tracer_start(void* context, quorin_handle_t handle) {
     call c(context, "quorin_tracer_start");
     c.detail("(%llu)", static_cast<unsigned long long>(handle));
     if (object_table::locked tracer = startable_tracer(c, handle)) {
-        c.core().start(c, std::move(tracer), now_microseconds());
+        c.core().start(c, std::move(tracer), 0);
     }
 }
 
@@ -260,7 +262,7 @@ quorin_handle_t quorin_inprocesslinktracer_create(void* context, uint64_t link,
                       text.data()));
         return 0;
     }
-    record_ptr tracer = new_tracer(tracer_kind::in_process_link);
+    record_ptr tracer = new_tracer(c, tracer_kind::in_process_link);
     tracer->explicit_parent = tracer->has_parent = true;
     tracer->context = parent;
     tracer->parent = parent.span;
