@@ -119,16 +119,6 @@ object_table::locked call::tracer(quorin_handle_t handle,
     return found;
 }
 
-const nesting_entry* call::started_here(quorin_handle_t handle,
-                                        std::initializer_list<tracer_kind> kinds) const {
-    const nesting_entry* entry = thread_->find(handle);
-    if (entry == nullptr || !core_.objects.live(handle)) return nullptr;
-    for (tracer_kind kind : kinds) {
-        if (entry->kind == kind) return entry;
-    }
-    return nullptr;
-}
-
 void call::kept(object_record& record, bool added, uint64_t not_offered) {
     if (added) return;
     record.add_dropped(not_offered);

@@ -81,7 +81,14 @@ class call {
     // thread started: no lock is needed to know that. Null (the call goes the usual way,
     // warnings and all) in every other case.
     const nesting_entry* started_here(quorin_handle_t handle,
-                                      std::initializer_list<tracer_kind> kinds) const;
+                                      std::initializer_list<tracer_kind> kinds) const {
+        const nesting_entry* entry = thread_->find(handle);
+        if (entry == nullptr || !core_.objects.live(handle)) return nullptr;
+        for (tracer_kind kind : kinds) {
+            if (entry->kind == kind) return entry;
+        }
+        return nullptr;
+    }
     // Whether started_here, in a trace that is not recorded: what the call would add to the
     // tracer can be left unread.
     bool unrecorded(quorin_handle_t handle, std::initializer_list<tracer_kind> kinds) const {

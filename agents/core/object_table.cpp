@@ -5,7 +5,6 @@
 namespace agent_core {
 namespace {
 
-constexpr uint64_t index_mask = (uint64_t{1} << object_table::index_bits) - 1;
 constexpr uint64_t last_generation = (uint64_t{1} << (64 - object_table::index_bits)) - 1;
 
 }  // namespace
@@ -28,11 +27,6 @@ object_table::locked& object_table::locked::operator=(locked&& other) noexcept {
     return *this;
 }
 
-void object_table::locked::unlock() {
-    if (slot_ != nullptr) slot_->lock.unlock();
-    slot_ = nullptr;
-}
-
 record_ptr object_table::locked::take() {
     slot* held = slot_;
     record_ptr record(held->record);
@@ -42,11 +36,6 @@ record_ptr object_table::locked::take() {
     const auto index = static_cast<uint32_t>(record->handle & index_mask) - 1;
     table_->release_index(index);
     return record;
-}
-
-object_table::slot* object_table::at(uint32_t index) const {
-    // Every index below the high-water mark has its chunk.
-    return &chunks_[index >> chunk_bits].load(std::memory_order_acquire)[index & (chunk_size - 1)];
 }
 
 bool object_table::claim_index(uint32_t* index, thread_state* own) {
@@ -118,27 +107,6 @@ object_table::locked object_table::find_index(uint32_t index) {
         return {};
     }
     return locked(found, this);
-}
-
-object_table::locked object_table::find(quorin_handle_t handle) {
-    if ((handle & index_mask) == 0) return {};
-    const auto index = static_cast<uint32_t>(handle & index_mask) - 1;
-    if (index >= used_.load(std::memory_order_acquire)) return {};
-    slot* found = at(index);
-    if (found->handle.load(std::memory_order_relaxed) != handle) return {};
-    found->lock.lock();
-    if (found->handle.load(std::memory_order_relaxed) != handle) {
-        found->lock.unlock();
-        return {};
-    }
-    return locked(found, this);
-}
-
-bool object_table::live(quorin_handle_t handle) const {
-    if ((handle & index_mask) == 0) return false;
-    const auto index = static_cast<uint32_t>(handle & index_mask) - 1;
-    return index < used_.load(std::memory_order_acquire) &&
-           at(index)->handle.load(std::memory_order_acquire) == handle;
 }
 
 void object_table::lock_all() {

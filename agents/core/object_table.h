@@ -40,7 +40,10 @@ class object_table {
         explicit operator bool() const { return slot_ != nullptr; }
         object_record* operator->() const { return slot_->record; }
         object_record& operator*() const { return *slot_->record; }
-        void unlock();
+        void unlock() {
+            if (slot_ != nullptr) slot_->lock.unlock();
+            slot_ = nullptr;
+        }
         // Removes the object from the table; its handle is dead from now on.
         record_ptr take();
 
@@ -55,9 +58,18 @@ class object_table {
     // The index comes from the spares of the calling thread's state, when it has one.
     quorin_handle_t insert(record_ptr record, thread_state* own);
     // Empty when the handle names no live object.
-    locked find(quorin_handle_t handle);
+    locked find(quorin_handle_t handle) {
+        slot* found = live_slot(handle);
+        if (found == nullptr) return {};
+        found->lock.lock();
+        if (found->handle.load(std::memory_order_relaxed) != handle) {
+            found->lock.unlock();
+            return {};
+        }
+        return locked(found, this);
+    }
     // Whether the handle names a live object, without taking its lock.
-    bool live(quorin_handle_t handle) const;
+    bool live(quorin_handle_t handle) const { return live_slot(handle) != nullptr; }
     // Calls the function with every live object, locked (the agent's release).
     template <typename Function>
     void for_each(Function each) {
@@ -85,7 +97,20 @@ class object_table {
     static constexpr uint32_t chunk_size = 1u << chunk_bits;
     static constexpr uint32_t chunk_count = (capacity + chunk_size) / chunk_size;
 
-    slot* at(uint32_t index) const;
+    static constexpr uint64_t index_mask = (uint64_t{1} << index_bits) - 1;
+    slot* at(uint32_t index) const {
+        // Every index below the high-water mark has its chunk.
+        return &chunks_[index >> chunk_bits].load(
+            std::memory_order_acquire)[index & (chunk_size - 1)];
+    }
+    // The slot that holds the handle's object at the moment, or null.
+    slot* live_slot(quorin_handle_t handle) const {
+        if ((handle & index_mask) == 0) return nullptr;
+        const auto index = static_cast<uint32_t>(handle & index_mask) - 1;
+        if (index >= used_.load(std::memory_order_acquire)) return nullptr;
+        slot* found = at(index);
+        return found->handle.load(std::memory_order_acquire) == handle ? found : nullptr;
+    }
     locked find_index(uint32_t index);
     bool claim_index(uint32_t* index, thread_state* own);
     void release_index(uint32_t index);

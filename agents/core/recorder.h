@@ -31,7 +31,10 @@ class recorder {
     bool active() const { return active_.load(std::memory_order_acquire); }
     // Whether this process is a fork child of a process in which the agent was initialized.
     bool forked_child() const { return forked_child_.load(std::memory_order_relaxed); }
-    agent_output& output() const { return module_output(); }
+    agent_output& output() const {
+        static agent_output& module = module_output();
+        return module;
+    }
 
     // Publishes a new object; 0 (with a warning) when too many are alive.
     quorin_handle_t publish(call& c, record_ptr record);

@@ -18,7 +18,15 @@ struct thread_binding {
 };
 
 // {nullptr, 0} on a thread that has none.
+#ifdef _WIN32
 thread_binding current_thread_binding();
+#else
+// Read on every call: the module's few bytes of thread-local storage come with the threads'
+// static block, so that reading them takes no lookup.
+extern thread_local constinit thread_binding current_binding
+    __attribute__((tls_model("initial-exec")));
+inline thread_binding current_thread_binding() { return current_binding; }
+#endif
 // Also arranges that thread_exited() receives the binding when the thread exits.
 void bind_current_thread(thread_binding binding);
 // Defined by the core.

@@ -50,8 +50,8 @@ void thread_state::remove(quorin_handle_t handle) {
     }
 }
 
-const nesting_entry* thread_state::find(quorin_handle_t handle) const {
-    for (uint32_t i = depth_; i > 0; --i) {
+const nesting_entry* thread_state::find_below(quorin_handle_t handle) const {
+    for (uint32_t i = depth_ > 0 ? depth_ - 1 : 0; i > 0; --i) {
         if (nesting_[i - 1].handle == handle) return &nesting_[i - 1];
     }
     return nullptr;

@@ -49,7 +49,11 @@ class alignas(64) thread_state {
     void remove(quorin_handle_t handle);
     // The entry of a tracer this thread started and holds in its nesting, or null; it may have
     // ended on another thread since.
-    const nesting_entry* find(quorin_handle_t handle) const;
+    const nesting_entry* find(quorin_handle_t handle) const {
+        // Usually the innermost.
+        if (depth_ > 0 && nesting_[depth_ - 1].handle == handle) return &nesting_[depth_ - 1];
+        return find_below(handle);
+    }
 
     uint64_t claim() const { return claim_.load(std::memory_order_relaxed); }
     // Buffers for one call's texts, handed out in turn and emptied at each call's start.
@@ -93,6 +97,7 @@ class alignas(64) thread_state {
 
   private:
     friend class thread_table;
+    const nesting_entry* find_below(quorin_handle_t handle) const;
     // Hands the spares back to the shared pool and the table, and frees the info copies.
     void give_back(object_table& objects);
     // In a fork child, for a state whose thread the child does not have: drops the spares
