@@ -10,30 +10,25 @@
 
 namespace agent_core {
 
+// Appends one value to the record's texts (a text value) or gives it as a typed attribute.
 struct entry_value {
     value_type type;
-    std::string_view text;
+    const char* text;  // text values: the application's, null for none
     int64_t integer;
     double floating;
 };
 
-inline entry_value decode_value(call& c, const char* value) {
-    return {value_type::text, c.text(value, "value", false), 0, 0};
-}
-inline entry_value decode_value(call&, int64_t value) {
-    return {value_type::integer, {}, value, 0};
-}
-inline entry_value decode_value(call&, double value) {
-    return {value_type::floating, {}, 0, value};
-}
-inline entry_value decode_value(call&, float value) { return {value_type::floating, {}, 0, value}; }
+inline entry_value decode_value(const char* value) { return {value_type::text, value, 0, 0}; }
+inline entry_value decode_value(int64_t value) { return {value_type::integer, nullptr, value, 0}; }
+inline entry_value decode_value(double value) { return {value_type::floating, nullptr, 0, value}; }
+inline entry_value decode_value(float value) { return {value_type::floating, nullptr, 0, value}; }
 // One byte per value, as C's bool; any non-zero byte is true.
-inline entry_value decode_value(call&, unsigned char value) {
-    return {value_type::boolean, {}, value != 0 ? 1 : 0, 0};
+inline entry_value decode_value(unsigned char value) {
+    return {value_type::boolean, nullptr, value != 0 ? 1 : 0, 0};
 }
 
-// Adds count entries to the live tracer, each read before the tracer is locked. key_word
-// names a key in the warnings ("name", "key").
+// Adds count entries to the live tracer, decoded straight into its record while it is locked.
+// key_word names a key in the warnings ("name", "key").
 template <typename Value>
 void add_entries(call& c, quorin_handle_t tracer, attribute_key key, const void* keys,
                  const void* values, uint64_t count, const char* key_word) {
@@ -43,18 +38,20 @@ void add_entries(call& c, quorin_handle_t tracer, attribute_key key, const void*
     }
     const auto* key_texts = static_cast<const char* const*>(keys);
     const auto* items = static_cast<const Value*>(values);
+    object_table::locked target = c.core().objects.find(tracer);
+    if (!target) return;  // ended meanwhile on another thread
     for (uint64_t i = 0; i < count; ++i) {
-        if (key_texts[i] == nullptr) {
+        const char* name = key_texts[i];
+        if (name == nullptr) {
             c.warn(
                 format("%s %llu is a null pointer", key_word, static_cast<unsigned long long>(i)));
             continue;
         }
-        const std::string_view name = c.text(key_texts[i], key_word);
-        const entry_value value = decode_value(c, items[i]);
-        object_table::locked target = c.core().objects.find(tracer);
-        if (!target) return;  // ended meanwhile on another thread
-        const bool added =
-            target->add({key, value.type, name, value.text, value.integer, value.floating});
+        const entry_value value = decode_value(items[i]);
+        const bool added = target->add_written(
+            key, value.type, [name](std::string& texts) { append_printable_text(texts, name); },
+            [&value](std::string& texts) { append_printable_text(texts, value.text); },
+            value.integer, value.floating);
         c.kept(*target, added, count - i - 1);
         if (!added) return;
     }

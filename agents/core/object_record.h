@@ -70,16 +70,26 @@ struct object_record : record_fields {
 
     // Each returns false, and counts the attribute as dropped, when attribute_limit are held.
     bool add_text(attribute_key key, std::string_view text, std::string_view name = {});
-    // A text attribute whose text write(std::string&) appends to the record's texts: the
-    // application's text is made printable on the way in, without a copy between.
+    // An attribute whose name and text write_name(std::string&) and write_text(std::string&)
+    // append to the record's texts: the application's texts are made printable on the way in,
+    // without a copy between.
+    template <typename WriteName, typename WriteText>
+    bool add_written(attribute_key key, value_type type, WriteName write_name, WriteText write_text,
+                     int64_t integer = 0, double floating = 0) {
+        if (!make_room()) return false;
+        const auto name_offset = static_cast<uint32_t>(texts_.size());
+        write_name(texts_);
+        const auto text_offset = static_cast<uint32_t>(texts_.size());
+        write_text(texts_);
+        attributes_.push_back({key, type, name_offset, text_offset - name_offset, text_offset,
+                               static_cast<uint32_t>(texts_.size() - text_offset), integer,
+                               floating});
+        return true;
+    }
     template <typename Write>
     bool add_written_text(attribute_key key, Write write) {
-        if (!make_room()) return false;
-        const auto offset = static_cast<uint32_t>(texts_.size());
-        write(texts_);
-        attributes_.push_back({key, value_type::text, offset, 0, offset,
-                               static_cast<uint32_t>(texts_.size() - offset), 0, 0});
-        return true;
+        return add_written(
+            key, value_type::text, [](std::string&) {}, write);
     }
     bool add_integer(attribute_key key, int64_t value, std::string_view name = {});
     bool add_floating(attribute_key key, double value, std::string_view name = {});
