@@ -67,6 +67,13 @@ void object_record::add_all(const object_record& other) {
         for (size_t i = 0; i < other.attribute_count(); ++i) add(other.attribute(i));
         return;
     }
+    if (attributes_.capacity() == 0) attributes_.reserve(16);
+    if (attributes_.empty() && texts_.empty()) {
+        // A tracer made from an info object: both in one block each.
+        texts_.assign(other.texts_);
+        attributes_.assign(other.attributes_.begin(), other.attributes_.end());
+        return;
+    }
     // The other's texts in one piece, its entries moved along with them.
     const auto shift = static_cast<uint32_t>(texts_.size());
     texts_.append(other.texts_);

@@ -54,6 +54,26 @@ size_t plain_run_end(const unsigned char* text, size_t from, size_t size) {
     return end;
 }
 
+// Whether text[0..size) is printable ASCII throughout: a word at a time, the last word
+// overlapping the one before it.
+bool all_plain(const unsigned char* text, size_t size) {
+    uint64_t bytes = 0;
+    if (size < sizeof bytes) {
+        for (size_t i = 0; i < size; ++i) {
+            if (text[i] < 0x20 || text[i] >= 0x7F) return false;
+        }
+        return true;
+    }
+    size_t at = 0;
+    for (; at + sizeof bytes <= size; at += sizeof bytes) {
+        std::memcpy(&bytes, text + at, sizeof bytes);
+        if (has_unprintable(bytes)) return false;
+    }
+    if (at == size) return true;
+    std::memcpy(&bytes, text + size - sizeof bytes, sizeof bytes);
+    return !has_unprintable(bytes);
+}
+
 void append_escaped(std::string& out, const unsigned char* text, size_t size) {
     for (size_t i = 0; i < size;) {
         // Printable ASCII, the usual case, is taken over a run at a time.
@@ -94,7 +114,12 @@ void append_printable_text(std::string& out, const char* text) {
     if (text == nullptr) return;
     // Never reads past the terminator or the limit.
     const size_t size = strnlen(text, text_limit);
-    append_escaped(out, reinterpret_cast<const unsigned char*>(text), size);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    if (all_plain(bytes, size)) {
+        out.append(text, size);  // the usual case
+    } else {
+        append_escaped(out, bytes, size);
+    }
     if (size == text_limit && text[size] != 0) out += "...";
 }
 
