@@ -79,6 +79,7 @@ recorder& the_recorder();
 // Registers the fork handlers once per loaded module (POSIX; nothing elsewhere).
 void register_fork_handlers();
 
+// Microseconds since 1970-01-01 UTC, from the core's wall clock (wall_clock.h).
 uint64_t now_microseconds();
 
 }  // namespace agent_core
