@@ -5,6 +5,7 @@
 
 #include "ids.h"
 #include "recorder.h"
+#include "wall_clock.h"
 
 namespace agent_core {
 namespace {
@@ -13,6 +14,7 @@ void prepare() { the_recorder().prepare_fork(); }
 void in_parent() { the_recorder().after_fork_in_parent(); }
 
 void in_child() {
+    wall_clock_after_fork_in_child();
     uint64_t seed = 0;
     if (getentropy(&seed, sizeof seed) != 0) seed = static_cast<uint64_t>(getpid());
     the_recorder().after_fork_in_child(mix_bits(seed ^ now_microseconds()));

@@ -1,10 +1,10 @@
 #include "recorder.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "call.h"
 #include "text.h"
+#include "wall_clock.h"
 
 namespace agent_core {
 
@@ -14,11 +14,7 @@ void thread_exited(thread_binding binding) {
     recorder_instance.threads.exited(binding, recorder_instance.objects);
 }
 
-uint64_t now_microseconds() {
-    using namespace std::chrono;
-    return static_cast<uint64_t>(
-        duration_cast<microseconds>(system_clock::now().time_since_epoch()).count());
-}
+uint64_t now_microseconds() { return wall_clock_microseconds(); }
 
 bool recorder::configure(const std::vector<agent_option>& options, std::string* error) {
     std::lock_guard<std::mutex> hold(lifecycle_);

@@ -88,6 +88,7 @@ inline recorder& the_recorder() { return recorder_instance; }
 // Registers the fork handlers once per loaded module (POSIX; nothing elsewhere).
 void register_fork_handlers();
 
+// Microseconds since 1970-01-01 UTC, from the core's wall clock (wall_clock.h).
 uint64_t now_microseconds();
 
 }  // namespace agent_core

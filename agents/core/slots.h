@@ -40,7 +40,8 @@ record_ptr new_tracer(const call& c, tracer_kind kind);
 
 // The tracer, locked, when it may start; empty (with a warning) otherwise.
 object_table::locked startable_tracer(call& c, quorin_handle_t handle);
-// Ends the tracer at end_us (0: now); an end before the start is reported and moved to it.
+// Ends the tracer at end_us (0: now); an end before the start is moved to it, and reported when
+// the application gave it.
 void end_tracer(call& c, quorin_handle_t handle, uint64_t end_us);
 
 }  // namespace agent_core

@@ -3,6 +3,7 @@
 // The output here keeps everything for the test to read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -249,6 +250,36 @@ TEST_F(RecordingCore, TracersGetTheAttributesOfLiveInfoObjectsOnly) {
         << output().warnings[0];
     EXPECT_NE(output().warnings[1].find("unknown web application info handle"), std::string::npos)
         << output().warnings[1];
+}
+
+// An end before the start is moved to the start; only an end time the application gave is
+// reported (the clock may have been set back under a running tracer).
+TEST_F(RecordingCore, AnEndBeforeTheStartMovesToItAndIsReportedWhenGiven) {
+    const uint64_t later = now_microseconds() + 3600000000;
+    const struct {
+        const char* what;
+        uint64_t start_us, end_us;  // 0: now
+        size_t warnings;
+    } rows[] = {
+        {"the clock's end before a given start", later, 0, 0},
+        {"a given end before a given start", later, later - 1, 1},
+        {"a given end after the start", 1000, 2000, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        output().warnings.clear();
+        const quorin_handle_t tracer =
+            slots::quorin_customservicetracer_create_p(context, "m", "S");
+        slots::quorin_ex_tracer_start_2(context, tracer, row.start_us, 0);
+        slots::quorin_ex_tracer_end_timed(context, tracer, row.end_us);
+        const object_record& ended = *output().tracers.back();
+        EXPECT_EQ(ended.start_us, row.start_us);
+        EXPECT_EQ(ended.end_us, std::max(row.start_us, row.end_us));
+        ASSERT_EQ(output().warnings.size(), row.warnings);
+        if (row.warnings != 0) {
+            EXPECT_NE(output().warnings[0].find("before the start time"), std::string::npos);
+        }
+    }
 }
 
 // A thread's state goes with the thread: the table is as large as the most threads that
