@@ -14,6 +14,9 @@ bool any_set(const uint8_t (&bytes)[n]) {
 bool trace_id::valid() const { return any_set(bytes); }
 bool span_id::valid() const { return any_set(bytes); }
 
+template class record_buffer<char>;
+template class record_buffer<attribute>;
+
 void span_record::clear(size_t retain_bytes) {
     trace = {};
     span = {};
@@ -26,16 +29,8 @@ void span_record::clear(size_t retain_bytes) {
     name_ = status_message_ = {};
     current_owner_ = 0;
     span_attribute_count_ = event_attribute_count_ = 0;
-    if (texts_.capacity() > retain_bytes) {
-        std::string().swap(texts_);
-    } else {
-        texts_.clear();
-    }
-    if (attributes_.capacity() * sizeof(attribute) > retain_bytes) {
-        std::vector<attribute>().swap(attributes_);
-    } else {
-        attributes_.clear();
-    }
+    texts_.clear(retain_bytes);
+    attributes_.clear(retain_bytes);
     if (events_.capacity() * sizeof(event) > retain_bytes) {
         std::vector<event>().swap(events_);
     } else {
@@ -43,21 +38,27 @@ void span_record::clear(size_t retain_bytes) {
     }
 }
 
-text_ref span_record::store(std::string_view value) {
-    // Texts past 4 GiB do not occur; the arena's offsets are 32-bit.
-    const text_ref ref{static_cast<uint32_t>(texts_.size()), static_cast<uint32_t>(value.size())};
-    texts_.append(value);
-    return ref;
+void span_record::set_name(std::string_view first, std::string_view separator,
+                           std::string_view second) {
+    char* out = texts_.extend(first.size() + separator.size() + second.size(), &name_);
+    for (const std::string_view part : {first, separator, second}) {
+        copy_text(out, part);
+        out += part.size();
+    }
 }
 
 void span_record::set_status(status_code code, std::string_view message) {
     status = code;
     // The status message is meaningful only for errors.
-    status_message_ = code == status_code::error ? store(message) : text_ref{};
+    status_message_ = code == status_code::error ? texts_.append(message) : text_ref{};
 }
 
-attribute* span_record::new_attribute(std::string_view key, value_type type) {
-    if (current_owner_ == dropped_event) return nullptr;
+void span_record::add_text_attribute_out_of_line(std::string_view key, std::string_view value) {
+    add_text_attribute(key, value);
+}
+
+bool span_record::counted_other_attribute() {
+    if (current_owner_ == dropped_event) return false;
     uint32_t& count = current_owner_ == 0 ? span_attribute_count_ : event_attribute_count_;
     if (count >= limits.attributes) {
         if (current_owner_ == 0) {
@@ -65,27 +66,10 @@ attribute* span_record::new_attribute(std::string_view key, value_type type) {
         } else {
             ++events_[current_owner_ - 1].dropped_attributes;
         }
-        return nullptr;
+        return false;
     }
     ++count;
-    attribute& added = attributes_.emplace_back();
-    added.key = store(key);
-    added.type = type;
-    added.owner = current_owner_;
-    return &added;
-}
-
-void span_record::add_attribute(std::string_view key, std::string_view value) {
-    if (attribute* a = new_attribute(key, value_type::string)) a->text = store(value);
-}
-void span_record::add_attribute(std::string_view key, int64_t value) {
-    if (attribute* a = new_attribute(key, value_type::integer)) a->integer = value;
-}
-void span_record::add_attribute(std::string_view key, double value) {
-    if (attribute* a = new_attribute(key, value_type::floating)) a->floating = value;
-}
-void span_record::add_attribute(std::string_view key, bool value) {
-    if (attribute* a = new_attribute(key, value_type::boolean)) a->boolean = value;
+    return true;
 }
 
 bool span_record::add_event(std::string_view name, uint64_t time_unix_nano) {
@@ -95,7 +79,7 @@ bool span_record::add_event(std::string_view name, uint64_t time_unix_nano) {
         current_owner_ = dropped_event;
         return false;
     }
-    events_.push_back(event{store(name), time_unix_nano, 0});
+    events_.push_back(event{texts_.append(name), time_unix_nano, 0});
     current_owner_ = static_cast<uint16_t>(events_.size());
     event_attribute_count_ = 0;
     return true;
@@ -103,7 +87,7 @@ bool span_record::add_event(std::string_view name, uint64_t time_unix_nano) {
 
 size_t span_record::content_bytes() const {
     // Capacity, not size: a record reused for a small span may still hold a large one's buffers.
-    return sizeof(span_record) + texts_.capacity() + attributes_.capacity() * sizeof(attribute) +
+    return sizeof(span_record) + texts_.capacity_bytes() + attributes_.capacity_bytes() +
            events_.capacity() * sizeof(event);
 }
 

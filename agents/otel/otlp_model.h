@@ -5,10 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <vector>
+
+#include "record_buffers.h"
 
 namespace otel {
 
@@ -30,12 +33,6 @@ struct span_id {
 
 inline constexpr uint8_t trace_flag_sampled = 0x01;
 
-// Where a text lies in the record's arena.
-struct text_ref {
-    uint32_t offset = 0;
-    uint32_t length = 0;
-};
-
 struct attribute {
     text_ref key;
     value_type type = value_type::string;
@@ -54,6 +51,8 @@ struct event {
     uint64_t time_unix_nano = 0;
     uint32_t dropped_attributes = 0;
 };
+
+extern template class record_buffer<attribute>;
 
 struct span_limits {
     uint32_t attributes = 128;  // per span, and per event
@@ -77,24 +76,47 @@ class span_record {
     // one huge span does not pin its memory in the pool for good.
     void clear(size_t retain_bytes = 16 * 1024);
 
-    void set_name(std::string_view name) { name_ = store(name); }
+    void set_name(std::string_view name) { name_ = texts_.append(name); }
+    // The three texts one after the other.
+    void set_name(std::string_view first, std::string_view separator, std::string_view second);
     void set_status(status_code code, std::string_view message = {});
     // Later values of the same key are kept as well: callers set each key once.
-    void add_attribute(std::string_view key, std::string_view value);
+    void add_attribute(std::string_view key, std::string_view value) {
+        // The usual case, a span's attribute in the memory the record has, calls nothing.
+        if (fits_span_attribute(key.size() + value.size())) {
+            add_text_attribute(key, value);
+        } else {
+            add_text_attribute_out_of_line(key, value);
+        }
+    }
     void add_attribute(std::string_view key, const char* value) {
         add_attribute(key, std::string_view(value));
     }
-    void add_attribute(std::string_view key, int64_t value);
-    void add_attribute(std::string_view key, double value);
-    void add_attribute(std::string_view key, bool value);
+    void add_attribute(std::string_view key, int64_t value) {
+        if (attribute* a = new_attribute(key, value_type::integer)) a->integer = value;
+    }
+    void add_attribute(std::string_view key, double value) {
+        if (attribute* a = new_attribute(key, value_type::floating)) a->floating = value;
+    }
+    void add_attribute(std::string_view key, bool value) {
+        if (attribute* a = new_attribute(key, value_type::boolean)) a->boolean = value;
+    }
+    // A text attribute whose key of key_size bytes the caller writes at the pointer returned,
+    // before it adds anything else; null when the attribute is dropped.
+    char* add_attribute_writing_key(size_t key_size, std::string_view value) {
+        attribute* a = new_attribute(value_type::string);
+        return a != nullptr ? texts_.extend_before(key_size, value, &a->key, &a->text) : nullptr;
+    }
     // Attributes added after an event belong to it until the next add_event or end_event.
     bool add_event(std::string_view name, uint64_t time_unix_nano);
     void end_event() { current_owner_ = 0; }
 
     std::string_view name() const { return text(name_); }
     std::string_view status_message() const { return text(status_message_); }
-    std::string_view text(text_ref ref) const { return {texts_.data() + ref.offset, ref.length}; }
-    const std::vector<attribute>& attributes() const { return attributes_; }
+    std::string_view text(text_ref ref) const { return texts_.view(ref); }
+    std::span<const attribute> attributes() const {
+        return {attributes_.data(), attributes_.size()};
+    }
     const std::vector<event>& events() const { return events_; }
     // Memory the record holds, its buffers' capacity included: what the exporter's byte
     // bound counts.
@@ -103,11 +125,43 @@ class span_record {
     span_limits limits;
 
   private:
-    text_ref store(std::string_view value);
-    attribute* new_attribute(std::string_view key, value_type type);
+    bool fits_span_attribute(size_t text_bytes) const {
+        return current_owner_ == 0 && span_attribute_count_ < limits.attributes &&
+               attributes_.fits(1) && texts_.fits(text_bytes);
+    }
+    void add_text_attribute(std::string_view key, std::string_view value) {
+        if (attribute* a = new_attribute(value_type::string)) {
+            texts_.append(key, value, &a->key, &a->text);
+        }
+    }
+    // An event's attribute, one past the limit, or one that grows the record's memory.
+    void add_text_attribute_out_of_line(std::string_view key, std::string_view value);
+    attribute* new_attribute(std::string_view key, value_type type) {
+        attribute* added = new_attribute(type);
+        if (added != nullptr) added->key = texts_.append(key);
+        return added;
+    }
+    attribute* new_attribute(value_type type) {
+        if (!counted_attribute()) return nullptr;
+        // The caller sets the key and the value.
+        attribute* added = attributes_.extend(1);
+        added->type = type;
+        added->owner = current_owner_;
+        return added;
+    }
+    // Counts an attribute of the current owner; false when it is dropped.
+    bool counted_attribute() {
+        if (current_owner_ != 0 || span_attribute_count_ >= limits.attributes) {
+            return counted_other_attribute();
+        }
+        ++span_attribute_count_;
+        return true;
+    }
+    // An event's attribute, or one past the span's limit.
+    bool counted_other_attribute();
 
-    std::string texts_;
-    std::vector<attribute> attributes_;
+    text_arena texts_;
+    record_buffer<attribute> attributes_;
     std::vector<event> events_;
     text_ref name_;
     text_ref status_message_;

@@ -2,6 +2,8 @@
 // statements, vendor names.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "module/text_parts.h"
 
 namespace {
@@ -62,6 +64,24 @@ TEST(TextParts, StatementsAndVendorNames) {
     EXPECT_EQ(otel_agent::system_name("PostgreSQL"), "postgresql");
     EXPECT_EQ(otel_agent::system_name("SQL Server"), "mssql");
     EXPECT_EQ(otel_agent::system_name("My Queue"), "my_queue");
+}
+
+// Lowered a word at a time: every length around the word sizes, the bytes on both sides of
+// 'A' to 'Z', and UTF-8, whose bytes stay as they are.
+TEST(TextParts, HeaderNamesLowered) {
+    const std::string bytes = "@AZ[`az{\x7F\xC3\x84\xDA-Content-TYPE-X-Forwarded-For";
+    for (size_t length = 0; length <= 24; ++length) {
+        for (size_t start = 0; start + length <= bytes.size(); start += 5) {
+            const std::string text = bytes.substr(start, length);
+            std::string expected = text;
+            for (char& c : expected) {
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            }
+            std::string lowered(text.size() + 1, '|');
+            otel_agent::copy_lower_case(text, lowered.data());
+            EXPECT_EQ(lowered, expected + "|") << text;
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "span_mapping.h"
 
 #include <cstring>
+#include <limits>
+#include <type_traits>
 
 #include "text_parts.h"
 
@@ -14,7 +16,50 @@ using agent_core::value_type;
 
 namespace {
 
-otel::span_kind kind_of(const object_record& tracer) {
+// Where the first attribute of each key lies, and the first Host header: noted in the one pass
+// that maps the attributes, so that the name, kind, server and status need no search.
+class first_attributes {
+  public:
+    explicit first_attributes(const object_record& tracer) : tracer_(tracer) {
+        std::memset(index_, none, sizeof index_);
+    }
+
+    void note(uint8_t index, const attribute_view& entry) {
+        uint8_t& first = index_[static_cast<size_t>(entry.key)];
+        if (first == none) first = index;
+        if (entry.key == attribute_key::request_header && host_ == none && entry.name.size() == 4 &&
+            equal_ignore_case(entry.name, "host")) {
+            host_ = index;
+        }
+    }
+    bool find(attribute_key key, attribute_view* out) const {
+        return view(index_[static_cast<size_t>(key)], out);
+    }
+    std::string_view text(attribute_key key) const {
+        attribute_view found{};
+        return find(key, &found) ? found.text : std::string_view();
+    }
+    bool host_header(attribute_view* out) const { return view(host_, out); }
+
+  private:
+    static constexpr uint8_t none = 0xFF;
+    static_assert(object_record::attribute_limit < none);
+    // Every value the key's type holds, so that a key added to the core needs nothing here.
+    static constexpr size_t key_count =
+        size_t{std::numeric_limits<std::underlying_type_t<attribute_key>>::max()} + 1;
+
+    bool view(uint8_t index, attribute_view* out) const {
+        if (index == none) return false;
+        *out = tracer_.attribute(index);
+        return true;
+    }
+
+    const object_record& tracer_;
+    uint8_t index_[key_count];
+    uint8_t host_ = none;
+};
+
+otel::span_kind kind_of(const object_record& tracer, const first_attributes& first) {
     using otel::span_kind;
     switch (tracer.tracer) {
         case tracer_kind::incoming_web_request:
@@ -31,7 +76,7 @@ otel::span_kind kind_of(const object_record& tracer) {
             return span_kind::consumer;
         case tracer_kind::span: {
             attribute_view found{};
-            const int64_t kind = tracer.find(attribute_key::span_kind, &found) ? found.integer : 0;
+            const int64_t kind = first.find(attribute_key::span_kind, &found) ? found.integer : 0;
             // The API numbers kinds as OTLP does, one lower.
             return kind >= 1 && kind <= 4 ? static_cast<span_kind>(kind + 1) : span_kind::internal;
         }
@@ -40,11 +85,6 @@ otel::span_kind kind_of(const object_record& tracer) {
             break;
     }
     return span_kind::internal;
-}
-
-std::string_view text_of(const object_record& tracer, attribute_key key) {
-    attribute_view found{};
-    return tracer.find(key, &found) != nullptr ? found.text : std::string_view();
 }
 
 const char* messaging_operation(tracer_kind kind) {
@@ -58,37 +98,49 @@ const char* messaging_operation(tracer_kind kind) {
     }
 }
 
+// The kind's name stands in for an empty name.
+void set_name_of_parts(otel::span_record& span, const object_record& tracer, std::string_view name,
+                       std::string_view separator, std::string_view second) {
+    if (separator.empty() && second.empty()) {
+        span.set_name(name.empty() ? std::string_view(agent_core::tracer_kind_name(tracer.tracer))
+                                   : name);
+    } else {
+        span.set_name(name, separator, second);
+    }
+}
+
 // The span names of the conventions: low in cardinality, so no URL or statement in them.
-std::string span_name(const object_record& tracer) {
-    std::string name;
+void set_name(otel::span_record& span, const object_record& tracer, const first_attributes& first) {
+    std::string_view name, separator, second;
     switch (tracer.tracer) {
         case tracer_kind::incoming_web_request:
         case tracer_kind::outgoing_web_request:
-            name = text_of(tracer, attribute_key::method);
+            name = first.text(attribute_key::method);
             break;
         case tracer_kind::incoming_remote_call:
         case tracer_kind::outgoing_remote_call:
-            name.append(text_of(tracer, attribute_key::service_name))
-                .append("/")
-                .append(text_of(tracer, attribute_key::service_method));
+            name = first.text(attribute_key::service_name);
+            separator = "/";
+            second = first.text(attribute_key::service_method);
             break;
         case tracer_kind::custom_service:
-            name.append(text_of(tracer, attribute_key::service_name))
-                .append(".")
-                .append(text_of(tracer, attribute_key::service_method));
+            name = first.text(attribute_key::service_name);
+            separator = ".";
+            second = first.text(attribute_key::service_method);
             break;
         case tracer_kind::database_request: {
-            name = first_word(text_of(tracer, attribute_key::statement));
-            const std::string_view database = text_of(tracer, attribute_key::database_name);
-            if (!database.empty()) name.append(name.empty() ? "" : " ").append(database);
-            break;
+            const std::string operation = first_word(first.text(attribute_key::statement));
+            const std::string_view database = first.text(attribute_key::database_name);
+            set_name_of_parts(span, tracer, operation,
+                              operation.empty() || database.empty() ? "" : " ", database);
+            return;
         }
         case tracer_kind::outgoing_message:
         case tracer_kind::incoming_message_receive:
         case tracer_kind::incoming_message_process:
-            name.append(messaging_operation(tracer.tracer))
-                .append(" ")
-                .append(text_of(tracer, attribute_key::destination_name));
+            name = messaging_operation(tracer.tracer);
+            separator = " ";
+            second = first.text(attribute_key::destination_name);
             break;
         case tracer_kind::in_process_link:
             name = "in-process link";
@@ -97,8 +149,7 @@ std::string span_name(const object_record& tracer) {
             name = tracer.operation_name;
             break;
     }
-    if (name.empty()) name = agent_core::tracer_kind_name(tracer.tracer);
-    return name;
+    set_name_of_parts(span, tracer, name, separator, second);
 }
 
 void add_typed(otel::span_record& span, std::string_view key, const attribute_view& value) {
@@ -154,58 +205,77 @@ void add_channel(otel::span_record& span, const attribute_view& channel) {
 }
 
 // The server an incoming web request reached: its Host header, else the web server's name.
-void add_server(otel::span_record& span, const object_record& tracer) {
-    for (size_t i = 0; i < tracer.attribute_count(); ++i) {
-        const attribute_view entry = tracer.attribute(i);
-        if (entry.key == attribute_key::request_header && equal_ignore_case(entry.name, "host")) {
-            add_address(span, "server.address", "server.port", entry.text);
-            return;
-        }
+void add_server(otel::span_record& span, const first_attributes& first) {
+    attribute_view host{};
+    if (first.host_header(&host)) {
+        add_address(span, "server.address", "server.port", host.text);
+        return;
     }
-    const std::string_view server = text_of(tracer, attribute_key::web_server_name);
+    const std::string_view server = first.text(attribute_key::web_server_name);
     if (!server.empty()) span.add_attribute("server.address", server);
 }
 
-// "<prefix><name>", the key of a header or a parameter: on the stack unless the name is long.
-class composed_key {
-  public:
-    std::string_view of(std::string_view prefix, std::string_view name, bool lower_case) {
-        const size_t size = prefix.size() + name.size();
-        char* text = small_;
-        if (size > sizeof small_) {
-            large_.resize(size);
-            text = large_.data();
-        }
-        std::memcpy(text, prefix.data(), prefix.size());
-        if (lower_case) {
-            copy_lower_case(name, text + prefix.size());
-        } else {
-            std::memcpy(text + prefix.size(), name.data(), name.size());
-        }
-        return {text, size};
+// "<prefix><name>": the key of a header (its name in lower case) or of a parameter.
+template <size_t prefix_size>
+void add_named(otel::span_record& span, const char (&prefix)[prefix_size],
+               const attribute_view& entry, bool lower_case) {
+    constexpr size_t length = prefix_size - 1;
+    char* key = span.add_attribute_writing_key(length + entry.name.size(), entry.text);
+    if (key == nullptr) return;
+    std::memcpy(key, prefix, length);
+    if (lower_case) {
+        copy_lower_case(entry.name, key + length);
+    } else {
+        otel::copy_text(key + length, entry.name);
     }
+}
 
-  private:
-    char small_[128];
-    std::string large_;
+// The attributes taken over as they are, under a name of the conventions.
+struct copied_attribute {
+    std::string_view name;  // "" for the others
+    bool integer = false;
 };
+copied_attribute copied_as(attribute_key key) {
+    switch (key) {
+        case attribute_key::application_id:
+            return {"quorin.web.application_id"};
+        case attribute_key::context_root:
+            return {"quorin.web.context_root"};
+        case attribute_key::database_name:
+            return {"db.namespace"};
+        case attribute_key::service_endpoint:
+            return {"quorin.rpc.endpoint"};
+        case attribute_key::message_id:
+            return {"messaging.message.id"};
+        case attribute_key::correlation_id:
+            return {"messaging.message.conversation_id"};
+        case attribute_key::status_code:
+            return {"http.response.status_code", true};
+        case attribute_key::returned_rows:
+            return {"db.response.returned_rows", true};
+        case attribute_key::round_trips:
+            return {"quorin.db.round_trips", true};
+        default:
+            return {};
+    }
+}
 
-void add_attribute(otel::span_record& span, const object_record& tracer,
-                   const attribute_view& entry, composed_key& key) {
+// Inlined into the loop over the tracer's attributes: a call for each costs about as much as
+// mapping a short one.
+[[gnu::always_inline]] inline void add_attribute(otel::span_record& span,
+                                                 const object_record& tracer,
+                                                 const attribute_view& entry) {
     const bool web = tracer.tracer == tracer_kind::incoming_web_request ||
                      tracer.tracer == tracer_kind::outgoing_web_request;
     switch (entry.key) {
         case attribute_key::request_header:
+            add_named(span, "http.request.header.", entry, true);
+            return;
         case attribute_key::response_header:
-            span.add_attribute(
-                key.of(entry.key == attribute_key::request_header ? "http.request.header."
-                                                                  : "http.response.header.",
-                       entry.name, true),
-                entry.text);
+            add_named(span, "http.response.header.", entry, true);
             return;
         case attribute_key::parameter:
-            span.add_attribute(key.of("quorin.http.request.parameter.", entry.name, false),
-                               entry.text);
+            add_named(span, "quorin.http.request.parameter.", entry, false);
             return;
         case attribute_key::custom:
         case attribute_key::span_attribute:
@@ -237,15 +307,6 @@ void add_attribute(otel::span_record& span, const object_record& tracer,
             span.add_attribute("messaging.destination.name", entry.text);
             span.add_attribute("messaging.operation.type", messaging_operation(tracer.tracer));
             return;
-        case attribute_key::application_id:
-            span.add_attribute("quorin.web.application_id", entry.text);
-            return;
-        case attribute_key::context_root:
-            span.add_attribute("quorin.web.context_root", entry.text);
-            return;
-        case attribute_key::database_name:
-            span.add_attribute("db.namespace", entry.text);
-            return;
         case attribute_key::database_vendor:
             span.add_attribute("db.system", system_name(entry.text));
             return;
@@ -259,40 +320,40 @@ void add_attribute(otel::span_record& span, const object_record& tracer,
         case attribute_key::channel:
             add_channel(span, entry);
             return;
-        case attribute_key::service_endpoint:
-            span.add_attribute("quorin.rpc.endpoint", entry.text);
-            return;
         case attribute_key::protocol_name:
             span.add_attribute("rpc.system", system_name(entry.text));
             return;
         case attribute_key::remote_address:
             add_address(span, "client.address", "client.port", entry.text);
             return;
-        case attribute_key::status_code:
-            span.add_attribute("http.response.status_code", entry.integer);
-            return;
-        case attribute_key::returned_rows:
-            span.add_attribute("db.response.returned_rows", entry.integer);
-            return;
-        case attribute_key::round_trips:
-            span.add_attribute("quorin.db.round_trips", entry.integer);
-            return;
-        case attribute_key::message_id:
-            span.add_attribute("messaging.message.id", entry.text);
-            return;
-        case attribute_key::correlation_id:
-            span.add_attribute("messaging.message.conversation_id", entry.text);
-            return;
         default:
-            // The web server's name (see add_server), the span's kind and ids, links and tags:
-            // the span's own fields say them.
-            return;
+            break;
+    }
+    // The web server's name (see add_server), the span's kind and ids, links and tags are not
+    // copied: the span's own fields say them.
+    const copied_attribute copied = copied_as(entry.key);
+    if (copied.name.empty()) return;
+    if (copied.integer) {
+        span.add_attribute(copied.name, entry.integer);
+    } else {
+        span.add_attribute(copied.name, entry.text);
+    }
+}
+
+// Every attribute of the tracer, in its order, noting the first of each key on the way.
+void add_attributes(otel::span_record& span, const object_record& tracer, first_attributes& first) {
+    const size_t count = tracer.attribute_count();
+    for (size_t i = 0; i < count; ++i) {
+        const attribute_view entry = tracer.attribute(i);
+        first.note(static_cast<uint8_t>(i), entry);
+        add_attribute(span, tracer, entry);
     }
 }
 
 // Errors: the application's, and HTTP statuses that the conventions count as failures (5xx on
 // the server's side, 4xx and 5xx on the client's).
-void set_status(const object_record& tracer, otel::span_record& span) {
+void set_status(const object_record& tracer, const first_attributes& first,
+                otel::span_record& span) {
     if (tracer.has_error) {
         const std::string_view message = !tracer.error_message.empty()
                                              ? std::string_view(tracer.error_message)
@@ -313,7 +374,7 @@ void set_status(const object_record& tracer, otel::span_record& span) {
         tracer.tracer != tracer_kind::outgoing_web_request) {
         return;
     }
-    if (!tracer.find(attribute_key::status_code, &status)) return;
+    if (!first.find(attribute_key::status_code, &status)) return;
     const int64_t lowest = tracer.tracer == tracer_kind::incoming_web_request ? 500 : 400;
     if (status.integer >= lowest && status.integer <= 599) {
         span.set_status(otel::status_code::error);
@@ -324,8 +385,12 @@ void set_status(const object_record& tracer, otel::span_record& span) {
 }  // namespace
 
 std::string_view application_name(const object_record& tracer) {
-    if (tracer.tracer != tracer_kind::incoming_web_request) return {};
-    return text_of(tracer, attribute_key::application_id);
+    attribute_view found{};
+    if (tracer.tracer != tracer_kind::incoming_web_request ||
+        tracer.find(attribute_key::application_id, &found) == nullptr) {
+        return {};
+    }
+    return found.text;
 }
 
 void fill_span(const object_record& tracer, otel::span_record& span) {
@@ -336,21 +401,19 @@ void fill_span(const object_record& tracer, otel::span_record& span) {
     if (tracer.has_parent)
         std::memcpy(span.parent.bytes, tracer.parent.bytes, sizeof span.parent.bytes);
     span.flags = tracer.context.flags;
-    span.kind = kind_of(tracer);
     span.start_unix_nano = tracer.start_us * 1000;
     span.end_unix_nano = tracer.end_us * 1000;
-    span.set_name(span_name(tracer));
 
-    composed_key key;
-    for (size_t i = 0; i < tracer.attribute_count(); ++i) {
-        add_attribute(span, tracer, tracer.attribute(i), key);
-    }
-    if (tracer.tracer == tracer_kind::incoming_web_request) add_server(span, tracer);
+    first_attributes first(tracer);
+    add_attributes(span, tracer, first);
+    span.kind = kind_of(tracer, first);
+    set_name(span, tracer, first);
+    if (tracer.tracer == tracer_kind::incoming_web_request) add_server(span, first);
     if (tracer.state == agent_core::end_state::not_ended) {
         span.add_attribute("quorin.tracer.not_ended", true);
     }
     span.dropped_attributes += tracer.dropped_attributes();
-    set_status(tracer, span);
+    set_status(tracer, first, span);
 }
 
 }  // namespace otel_agent

@@ -1,10 +1,35 @@
 #include "text_parts.h"
 
+#include <cstring>
+
 namespace otel_agent {
 
 namespace {
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Each byte 'A' to 'Z' of the word made lower case. Per byte: the high bit of (b & 0x7F) +
+// (0x80 - 'A') is set when b >= 'A', that of (b & 0x7F) + (0x80 - 'Z' - 1) when b > 'Z'; bytes
+// with the high bit set are not ASCII. No sum carries into the next byte.
+template <typename word>
+word lower_ascii(word bytes) {
+    constexpr word ones = static_cast<word>(0x0101010101010101u);
+    constexpr word high_bits = static_cast<word>(0x8080808080808080u);
+    const word low_seven = bytes & ~high_bits;
+    const word at_least_a = low_seven + (0x80 - 'A') * ones;
+    const word past_z = low_seven + (0x80 - 'Z' - 1) * ones;
+    const word upper = at_least_a & ~past_z & ~bytes & high_bits;
+    return bytes | (upper >> 2);
+}
+
+// The word at text[at] lowered into out[at].
+template <typename word>
+void copy_lower_case_word(std::string_view text, size_t at, char* out) {
+    word bytes;
+    std::memcpy(&bytes, text.data() + at, sizeof bytes);
+    bytes = lower_ascii(bytes);
+    std::memcpy(out + at, &bytes, sizeof bytes);
+}
 
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -23,7 +48,9 @@ int32_t port_number(std::string_view digits) {
 url_parts split_url(std::string_view url) {
     url_parts parts;
     std::string_view rest = url.substr(0, url.find('#'));
-    const size_t scheme_end = rest.find("://");
+    // A URL that starts with its path, as a server's mostly does, has no scheme to look for.
+    const size_t scheme_end =
+        rest.empty() || rest.front() == '/' ? std::string_view::npos : rest.find("://");
     if (scheme_end != std::string_view::npos && scheme_end > 0 &&
         rest.find_first_of("/?") > scheme_end) {
         parts.scheme = rest.substr(0, scheme_end);
@@ -73,7 +100,20 @@ std::string first_word(std::string_view statement) {
 }
 
 void copy_lower_case(std::string_view text, char* out) {
-    for (char c : text) *out++ = lower(c);
+    // A word at a time; the last word overlaps the one before, which lowering again leaves as
+    // it is.
+    const size_t size = text.size();
+    if (size >= sizeof(uint64_t)) {
+        for (size_t at = 0; at + sizeof(uint64_t) < size; at += sizeof(uint64_t)) {
+            copy_lower_case_word<uint64_t>(text, at, out);
+        }
+        copy_lower_case_word<uint64_t>(text, size - sizeof(uint64_t), out);
+    } else if (size >= sizeof(uint32_t)) {
+        copy_lower_case_word<uint32_t>(text, 0, out);
+        copy_lower_case_word<uint32_t>(text, size - sizeof(uint32_t), out);
+    } else {
+        for (char c : text) *out++ = lower(c);
+    }
 }
 
 bool equal_ignore_case(std::string_view a, std::string_view b) {
