@@ -93,7 +93,7 @@ class call {
     // tracer can be left unread.
     bool unrecorded(quorin_handle_t handle, std::initializer_list<tracer_kind> kinds) const {
         const nesting_entry* entry = started_here(handle, kinds);
-        return entry != nullptr && (entry->context.flags & 1) == 0;
+        return entry != nullptr && !recorded(entry->context);
     }
     // After an add to the record: warns once per object when its attributes are full, and
     // counts further entries of the same call that were not offered.

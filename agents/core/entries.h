@@ -68,7 +68,7 @@ void add_pairs(call& c, quorin_handle_t handle, tracer_kind kind, attribute_key 
     if (here == nullptr && !c.tracer(handle, {kind})) return;
     uint64_t entries = 0;
     if (!c.count(count, &entries) || entries == 0) return;
-    if (here != nullptr && (here->context.flags & 1) == 0) return;  // not recorded
+    if (here != nullptr && !recorded(here->context)) return;
     add_entries<Value>(c, handle, key, keys, values, entries, key_word);
 }
 

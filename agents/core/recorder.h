@@ -78,8 +78,7 @@ class recorder {
     std::atomic<bool> forked_child_{false};
 };
 
-// Whether the tracer's trace is recorded; the output drops the others at their end.
-inline bool recorded(const record_fields& tracer) { return (tracer.context.flags & 1) != 0; }
+inline bool recorded(const record_fields& tracer) { return recorded(tracer.context); }
 
 // The module's one recorder, defined with the core.
 extern recorder recorder_instance;

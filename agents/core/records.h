@@ -108,6 +108,10 @@ struct trace_context {
     uint8_t flags;  // 1: sampled
 };
 
+// Whether a trace is recorded (sampled); the output drops the tracers of the others at their
+// end, and what is added to those need not be read.
+inline bool recorded(const trace_context& context) { return (context.flags & 1) != 0; }
+
 // How a tracer came to its end.
 enum class end_state : uint8_t {
     ended,          // the application ended it

@@ -76,7 +76,7 @@ void add_custom_attributes(call& c, const void* keys, const void* values, const 
         c.warn("no tracer is started on this thread: the attributes are dropped");
         return;
     }
-    if ((current->context.flags & 1) == 0) return;  // not recorded
+    if (!recorded(current->context)) return;
     add_entries<Value>(c, current->handle, attribute_key::custom, keys, values, entries, "key");
 }
 
