@@ -44,6 +44,10 @@ class agent_output {
     // The library initialized the agent; released it (after every open tracer was handed on).
     virtual void session_started(const session_info& info) = 0;
     virtual void session_ended() = 0;
+    // After session_ended, once the core has let go of its lifecycle lock, with the
+    // application's callbacks still set: what may wait (a last send to a collector), so that
+    // a fork on another thread does not wait with it.
+    virtual void after_session_ended() {}
 
     // A tracer ended, or was open or never started when the agent was released (see its
     // state). Its parent is in the record; the output owns the record from here on.

@@ -37,7 +37,6 @@ void recorder::begin(const session_info& info) {
 }
 
 void recorder::release(void* context) {
-    quorin_agent_logging_callback logging = nullptr;
     {
         std::lock_guard<std::mutex> hold(lifecycle_);
         if (context != this || !active()) {
@@ -46,9 +45,17 @@ void recorder::release(void* context) {
         }
         finish();
         output().session_ended();
-        logging = logging_callback.exchange(nullptr);
-        warning_callback = nullptr;
-        verbose_callback = nullptr;
+    }
+    output().after_session_ended();
+    quorin_agent_logging_callback logging = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(lifecycle_);
+        // Unless the agent was initialized again meanwhile.
+        if (!active()) {
+            logging = logging_callback.exchange(nullptr);
+            warning_callback = nullptr;
+            verbose_callback = nullptr;
+        }
     }
     if (logging != nullptr) logging((std::string(output().name()) + " released").c_str());
     std::lock_guard<std::mutex> hold(notices_);

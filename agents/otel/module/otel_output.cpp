@@ -67,10 +67,15 @@ bool otel_output::configure(const std::vector<agent_core::agent_option>& options
 otel_output::~otel_output() {
     // A process that exits without releasing the agent: its exporter thread may still run (on
     // Windows it is gone already), so neither it nor what it uses is touched.
-    if (exporter_.load() != nullptr) (void)metrics_.release();
+    if (exporter_.load() != nullptr || retiring_.load() != nullptr || stopping_.load() != 0) {
+        (void)metrics_.release();
+    }
 }
 
-void otel_output::close() { stop_exporter(); }
+void otel_output::close() {
+    stop_exporter();
+    stop(retiring_.exchange(nullptr));
+}
 
 void otel_output::session_started(const agent_core::session_info&) {
     stop_exporter();
@@ -93,14 +98,28 @@ void otel_output::session_started(const agent_core::session_info&) {
     }
 }
 
-void otel_output::session_ended() { stop_exporter(); }
+void otel_output::session_ended() {
+    // Spans that end from now on are not sent; those queued are, in after_session_ended.
+    stop(retiring_.exchange(exporter_.exchange(nullptr, std::memory_order_acq_rel)));
+}
 
-void otel_output::stop_exporter() {
-    // Releases wait at most the export timeout for what is queued.
-    otel::exporter* stopping = exporter_.exchange(nullptr, std::memory_order_acq_rel);
+void otel_output::after_session_ended() { stop(retiring_.exchange(nullptr)); }
+
+void otel_output::after_fork_in_child() {
+    // The thread that would stop it is not in the child, nor is the exporter's thread.
+    retiring_.store(nullptr);
+    metrics_->unlock();
+}
+
+void otel_output::stop_exporter() { stop(exporter_.exchange(nullptr, std::memory_order_acq_rel)); }
+
+void otel_output::stop(otel::exporter* stopping) {
+    // Waits at most the export timeout for what is queued.
     if (stopping == nullptr) return;
+    stopping_.fetch_add(1);
     stopping->shutdown();
     delete stopping;
+    stopping_.fetch_sub(1);
 }
 
 void otel_output::tracer_ended(agent_core::record_ptr tracer) {

@@ -28,6 +28,7 @@ class otel_output final : public agent_core::agent_output {
     void close() override;
     void session_started(const agent_core::session_info& info) override;
     void session_ended() override;
+    void after_session_ended() override;
     void tracer_ended(agent_core::record_ptr tracer) override;
     void metric_updated(const agent_core::metric_event& event) override;
     void process_technology_added(int32_t, std::string_view, std::string_view) override {}
@@ -47,13 +48,17 @@ class otel_output final : public agent_core::agent_output {
 
     void before_fork() override { metrics_->lock(); }
     void after_fork_in_parent() override { metrics_->unlock(); }
-    void after_fork_in_child() override { metrics_->unlock(); }
+    void after_fork_in_child() override;
 
   private:
     void stop_exporter();
+    void stop(otel::exporter* stopping);
 
     otel::settings settings_;
     std::atomic<otel::exporter*> exporter_{nullptr};
+    // Taken out of use at the release, stopped after the core's lifecycle lock is let go.
+    std::atomic<otel::exporter*> retiring_{nullptr};
+    std::atomic<int> stopping_{0};
     std::atomic<bool> service_named_{false};
     std::unique_ptr<metric_bridge> metrics_ = std::make_unique<metric_bridge>();
 };

@@ -1,7 +1,11 @@
 // fork() with spans queued in the agent: the child neither hangs nor sends its parent's spans,
-// and what each process traced arrives once.
+// and what each process traced arrives once; a fork while the release waits for the collector
+// does not wait with it.
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include "agent/otel_agent_fixture.h"
 
@@ -35,6 +39,27 @@ TEST_F(otel_agent_test, ForkChildSendsOnlyItsOwnSpans) {
     }
     EXPECT_EQ(paths, (std::map<std::string, int>{
                          {"/child", 1}, {"/parent-after", 1}, {"/parent-before", 1}}));
+}
+
+TEST_F(otel_agent_test, AForkWhileTheReleaseWaitsForAHangingCollectorGoesOn) {
+    receiver_->script("hang\nhang\nhang\nhang");
+    set_option("otel_timeout=5000");
+    initialize();
+    serve("/queued");
+    std::atomic<bool> released{false};
+    std::thread releasing([&] {
+        EXPECT_EQ(quorin_shutdown(), QUORIN_STATUS_OK);
+        released = true;
+    });
+    // The release sends what is queued, and the receiver never answers.
+    while (receiver_->requests().empty()) std::this_thread::yield();
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    ASSERT_GT(child, 0);
+    EXPECT_FALSE(released) << "the fork waited for the release";
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    releasing.join();
 }
 
 }  // namespace
