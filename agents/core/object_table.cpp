@@ -27,14 +27,14 @@ object_table::locked& object_table::locked::operator=(locked&& other) noexcept {
     return *this;
 }
 
-record_ptr object_table::locked::take() {
+record_ptr object_table::locked::take(thread_state* own) {
     slot* held = slot_;
     record_ptr record(held->record);
     held->record = nullptr;
     held->handle.store(0, std::memory_order_release);
     unlock();
     const auto index = static_cast<uint32_t>(record->handle & index_mask) - 1;
-    table_->release_index(index);
+    table_->release_index(index, own);
     return record;
 }
 
@@ -64,13 +64,11 @@ bool object_table::claim_index(uint32_t* index, thread_state* own) {
     return true;
 }
 
-void object_table::release_index(uint32_t index) {
+void object_table::release_index(uint32_t index, thread_state* own) {
     // A slot whose generations are used up is retired, so that no handle repeats.
     if (at(index)->generation == last_generation) return;
-    if (thread_state* own = thread_state::bound();
-        own != nullptr && own->keep_index(*this, index)) {
-        return;
-    }
+    if (own == nullptr) own = thread_state::bound();
+    if (own != nullptr && own->keep_index(*this, index)) return;
     free_index(index);
 }
 

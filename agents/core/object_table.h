@@ -44,8 +44,10 @@ class object_table {
             if (slot_ != nullptr) slot_->lock.unlock();
             slot_ = nullptr;
         }
-        // Removes the object from the table; its handle is dead from now on.
-        record_ptr take();
+        // Removes the object from the table; its handle is dead from now on. Its index goes
+        // to the spares of the state given, which must be the calling thread's, else to
+        // those of the calling thread's state when it has one.
+        record_ptr take(thread_state* own = nullptr);
 
       private:
         friend class object_table;
@@ -113,7 +115,7 @@ class object_table {
     }
     locked find_index(uint32_t index);
     bool claim_index(uint32_t* index, thread_state* own);
-    void release_index(uint32_t index);
+    void release_index(uint32_t index, thread_state* own);
 
     std::atomic<slot*> chunks_[chunk_count] = {};
     std::atomic<uint32_t> used_{0};
