@@ -83,7 +83,7 @@ void object_table::free_index(uint32_t index) {
                                                std::memory_order_relaxed));
 }
 
-quorin_handle_t object_table::insert(record_ptr record, thread_state* own) {
+quorin_handle_t object_table::insert(record_ptr&& record, thread_state* own) {
     uint32_t index = 0;
     if (!claim_index(&index, own)) return 0;
     slot* target = at(index);

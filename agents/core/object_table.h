@@ -56,9 +56,10 @@ class object_table {
         object_table* table_ = nullptr;
     };
 
-    // Publishes the record under a new handle (written into it); 0 when the table is full.
-    // The index comes from the spares of the calling thread's state, when it has one.
-    quorin_handle_t insert(record_ptr record, thread_state* own);
+    // Publishes the record under a new handle (written into it) and takes it over; 0, and the
+    // record left with the caller, when the table is full. The index comes from the spares of
+    // the calling thread's state, when it has one.
+    quorin_handle_t insert(record_ptr&& record, thread_state* own);
     // Empty when the handle names no live object.
     locked find(quorin_handle_t handle) {
         slot* found = live_slot(handle);

@@ -115,7 +115,7 @@ void recorder::finish() {
     active_.store(false, std::memory_order_release);
 }
 
-quorin_handle_t recorder::publish(call& c, record_ptr record) {
+quorin_handle_t recorder::publish(call& c, record_ptr&& record) {
     const quorin_handle_t handle = objects.insert(std::move(record), &c.thread());
     if (handle == 0) {
         c.warn(
