@@ -115,8 +115,8 @@ class object_table {
         return found->handle.load(std::memory_order_acquire) == handle ? found : nullptr;
     }
     locked find_index(uint32_t index);
-    bool claim_index(uint32_t* index, thread_state* own);
-    void release_index(uint32_t index, thread_state* own);
+    // An index from the shared free list, else a fresh one; false when the table is full.
+    bool claim_shared_index(uint32_t* index);
 
     std::atomic<slot*> chunks_[chunk_count] = {};
     std::atomic<uint32_t> used_{0};
