@@ -24,10 +24,12 @@ void call::finish() {
     // A call made from a callback raises none: the callback would run again, and again.
     if (thread_->in_callback || thread_->claim() != claim_) return;
     const auto verbose = core_.verbose_callback.load();
-    if (verbose == nullptr && warnings_.empty()) return;
+    const bool warned = notes_ && !notes_->warnings.empty();
+    if (verbose == nullptr && !warned) return;
+    notes& noted = this->noted();
     thread_->in_callback = true;
-    if (verbose != nullptr) verbose((function_ + detail_).c_str());
-    for (const std::string& message : warnings_) {
+    if (verbose != nullptr) verbose((function_ + noted.detail).c_str());
+    for (const std::string& message : noted.warnings) {
         if (auto warning = core_.warning_callback.load()) warning(message.c_str());
         if (auto logging = core_.logging_callback.load()) logging(message.c_str());
     }
@@ -35,10 +37,13 @@ void call::finish() {
     if (thread_->claim() == claim_) thread_->in_callback = false;
 }
 
-void call::warn(std::string message) { warnings_.push_back(function_ + (": " + message)); }
+void call::warn(std::string message) { noted().warnings.push_back(function_ + (": " + message)); }
 
-void call::write_warnings() {
-    for (; written_ < warnings_.size(); ++written_) core_.output().warning(warnings_[written_]);
+void call::write_noted() {
+    notes& noted = *notes_;
+    for (; noted.written < noted.warnings.size(); ++noted.written) {
+        core_.output().warning(noted.warnings[noted.written]);
+    }
 }
 
 void call::add_detail(const char* pattern, ...) {
@@ -47,7 +52,7 @@ void call::add_detail(const char* pattern, ...) {
     va_start(args, pattern);
     const int length = std::vsnprintf(buffer, sizeof buffer, pattern, args);
     va_end(args);
-    if (length > 0) detail_.append(buffer, std::min<size_t>(length, sizeof buffer - 1));
+    if (length > 0) noted().detail.append(buffer, std::min<size_t>(length, sizeof buffer - 1));
 }
 
 std::string_view call::text(const void* value, const char* role, bool required) {
@@ -62,11 +67,14 @@ std::string_view call::text(const void* value, const char* role, bool required) 
 
 bool call::add_text(object_record& record, attribute_key key, const void* value, const char* role,
                     bool required) {
-    if (value != nullptr) {
-        return record.add_written_text(key, [value](std::string& texts) {
-            append_printable_text(texts, static_cast<const char*>(value));
-        });
-    }
+    if (value == nullptr) return add_null_text(record, key, role, required);
+    return record.add_written_text(key, [value](std::string& texts) {
+        append_printable_text(texts, static_cast<const char*>(value));
+    });
+}
+
+bool call::add_null_text(object_record& record, attribute_key key, const char* role,
+                         bool required) {
     if (required) warn(format("the %s is a null pointer", role));
     return record.add_text(key, {});
 }
@@ -77,46 +85,35 @@ std::string_view call::bytes(const unsigned char* value, size_t size) {
     return buffer;
 }
 
-bool call::count(const void* value, uint64_t* count) {
-    *count = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(value));
-    if (*count <= array_limit) return true;
+bool call::refuse_count(uint64_t count) {
     warn(format("count %llu is more than %llu: the call is ignored",
-                static_cast<unsigned long long>(*count),
+                static_cast<unsigned long long>(count),
                 static_cast<unsigned long long>(array_limit)));
     return false;
 }
 
-object_table::locked call::find(quorin_handle_t handle, object_kind kind, const char* role) {
+object_table::locked call::not_found(object_table::locked found, quorin_handle_t handle,
+                                     const char* role) {
     const auto number = static_cast<unsigned long long>(handle);
     if (handle == 0) {
         warn(format("the %s handle is 0 (no object)", role));
-        return {};
-    }
-    object_table::locked found = core_.objects.find(handle);
-    if (!found) {
+    } else if (!found) {
         warn(format("unknown %s handle %llu", role, number));
-        return {};
-    }
-    if (found->kind != kind) {
+    } else {
         const object_kind actual = found->kind;
         found.unlock();
         warn(format("handle %llu is a %s, not a %s", number, object_kind_name(actual), role));
     }
-    return found;
+    return {};
 }
 
-object_table::locked call::tracer(quorin_handle_t handle,
-                                  std::initializer_list<tracer_kind> kinds) {
-    object_table::locked found = find(handle, object_kind::tracer, "tracer");
-    if (!found || kinds.size() == 0) return found;
-    for (tracer_kind kind : kinds) {
-        if (found->tracer == kind) return found;
-    }
+object_table::locked call::not_of_kind(object_table::locked found, quorin_handle_t handle,
+                                       tracer_kind expected) {
     const tracer_kind actual = found->tracer;
     found.unlock();
     warn(format("tracer %llu is of kind '%s', not '%s'", static_cast<unsigned long long>(handle),
-                tracer_kind_name(actual), tracer_kind_name(*kinds.begin())));
-    return found;
+                tracer_kind_name(actual), tracer_kind_name(expected)));
+    return {};
 }
 
 void call::kept(object_record& record, bool added, uint64_t not_offered) {

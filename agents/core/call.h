@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,9 @@
 #include "recorder.h"
 
 namespace agent_core {
+
+// Most entries a single call may hand over in its arrays.
+inline constexpr uint64_t array_limit = 1024;
 
 class call {
   public:
@@ -29,8 +33,7 @@ class call {
     }
     // Without warnings and without a verbose callback there is nothing to hand on.
     ~call() {
-        if (!warnings_.empty() || core_.verbose_callback.load(std::memory_order_relaxed) != nullptr)
-            finish();
+        if (notes_ || core_.verbose_callback.load(std::memory_order_relaxed) != nullptr) finish();
     }
     call(const call&) = delete;
     call& operator=(const call&) = delete;
@@ -45,7 +48,9 @@ class call {
     // "<function>: <message>" to the output and the warning and logging callbacks.
     void warn(std::string message);
     // Hands the warnings so far to the output.
-    void write_warnings();
+    void write_warnings() {
+        if (notes_) write_noted();
+    }
     // Whether a verbose callback will receive this call; detail() adds to its line then only,
     // so that the arguments are formatted only for a callback.
     bool verbose() const {
@@ -70,13 +75,27 @@ class call {
     bool add_text(object_record& record, attribute_key key, const void* value, const char* role,
                   bool required = true);
     // A count passed by value in a pointer-sized argument; false (with a warning) when absurd.
-    bool count(const void* value, uint64_t* count);
+    bool count(const void* value, uint64_t* count) {
+        *count = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(value));
+        return *count <= array_limit || refuse_count(*count);
+    }
 
     // The live object of that kind, locked; empty (with a warning) otherwise.
-    object_table::locked find(quorin_handle_t handle, object_kind kind, const char* role);
+    object_table::locked find(quorin_handle_t handle, object_kind kind, const char* role) {
+        object_table::locked found = core_.objects.find(handle);
+        if (found && found->kind == kind) return found;
+        return not_found(std::move(found), handle, role);
+    }
     // A tracer of one of the kinds (any kind when empty) that has not ended yet.
     object_table::locked tracer(quorin_handle_t handle,
-                                std::initializer_list<tracer_kind> kinds = {});
+                                std::initializer_list<tracer_kind> kinds = {}) {
+        object_table::locked found = find(handle, object_kind::tracer, "tracer");
+        if (!found || kinds.size() == 0) return found;
+        for (tracer_kind kind : kinds) {
+            if (found->tracer == kind) return found;
+        }
+        return not_of_kind(std::move(found), handle, *kinds.begin());
+    }
     // The nesting entry when the handle names an open tracer of one of the kinds that this
     // thread started: no lock is needed to know that. Null (the call goes the usual way,
     // warnings and all) in every other case.
@@ -100,6 +119,14 @@ class call {
     void kept(object_record& record, bool added, uint64_t not_offered = 0);
 
   private:
+    // The warnings of the calls above, out of the way of the usual case: each gives what the
+    // call returns then.
+    bool refuse_count(uint64_t count);
+    object_table::locked not_found(object_table::locked found, quorin_handle_t handle,
+                                   const char* role);
+    object_table::locked not_of_kind(object_table::locked found, quorin_handle_t handle,
+                                     tracer_kind expected);
+    bool add_null_text(object_record& record, attribute_key key, const char* role, bool required);
     void refuse(void* context);
     void finish();
     void add_detail(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
@@ -110,12 +137,18 @@ class call {
     const char* function_;
     bool valid_ = true;
     quorin_status_t refusal_ = QUORIN_STATUS_OK;
-    std::string detail_;
-    std::vector<std::string> warnings_;
-    size_t written_ = 0;
+    // Made at the first warning or detail: most calls have neither.
+    struct notes {
+        std::string detail;
+        std::vector<std::string> warnings;
+        size_t written = 0;
+    };
+    notes& noted() {
+        if (!notes_) notes_.emplace();
+        return *notes_;
+    }
+    void write_noted();
+    std::optional<notes> notes_;
 };
-
-// Most entries a single call may hand over in its arrays.
-inline constexpr uint64_t array_limit = 1024;
 
 }  // namespace agent_core

@@ -57,19 +57,35 @@ void add_entries(call& c, quorin_handle_t tracer, attribute_key key, const void*
     }
 }
 
-// Adds the entries of one call to a live tracer of the kind. Nothing is read for a tracer in
-// a trace that is not recorded.
+// add_pairs past the usual case, out of line so that the slot stays small.
 template <typename Value>
-void add_pairs(call& c, quorin_handle_t handle, tracer_kind kind, attribute_key key,
-               const void* keys, const void* values, const void* count,
-               const char* key_word = "name") {
-    if (!c) return;
-    const nesting_entry* here = c.started_here(handle, {kind});
+[[gnu::noinline]] void add_checked_pairs(call& c, const nesting_entry* here, quorin_handle_t handle,
+                                         tracer_kind kind, attribute_key key, const void* keys,
+                                         const void* values, const void* count,
+                                         const char* key_word) {
     if (here == nullptr && !c.tracer(handle, {kind})) return;
     uint64_t entries = 0;
     if (!c.count(count, &entries) || entries == 0) return;
     if (here != nullptr && !recorded(here->context)) return;
     add_entries<Value>(c, handle, key, keys, values, entries, key_word);
+}
+
+// Adds the entries of one call to a live tracer of the kind. Nothing is read for a tracer in
+// a trace that is not recorded.
+template <typename Value>
+[[gnu::always_inline]] inline void add_pairs(call& c, quorin_handle_t handle, tracer_kind kind,
+                                             attribute_key key, const void* keys,
+                                             const void* values, const void* count,
+                                             const char* key_word = "name") {
+    if (!c) return;
+    const nesting_entry* here = c.started_here(handle, {kind});
+    if (here != nullptr && !recorded(here->context)) {
+        // Only the count is checked.
+        uint64_t entries = 0;
+        c.count(count, &entries);
+        return;
+    }
+    add_checked_pairs<Value>(c, here, handle, kind, key, keys, values, count, key_word);
 }
 
 }  // namespace agent_core

@@ -17,7 +17,7 @@ const attribute_view* object_record::find(attribute_key key, attribute_view* out
     return nullptr;
 }
 
-bool object_record::make_room() {
+bool object_record::grow_or_drop() {
     if (attributes_.size() >= attribute_limit) {
         add_dropped(1);
         return false;
@@ -92,7 +92,8 @@ void object_record::add_dropped(uint64_t count) {
 
 void object_record::reset(object_kind new_kind) {
     // Everything but the memory the texts and the attribute list grew.
-    static_cast<record_fields&>(*this) = record_fields{};
+    static constexpr record_fields cleared{};
+    static_cast<record_fields&>(*this) = cleared;
     kind = new_kind;
     operation_name.clear(), error_type.clear(), error_message.clear();
     attributes_.clear(), texts_.clear();

@@ -111,7 +111,11 @@ struct object_record : record_fields {
         double floating;
     };
     // False (counted as dropped) when attribute_limit are held.
-    bool make_room();
+    bool make_room() {
+        if (attributes_.size() < attribute_limit && attributes_.capacity() != 0) return true;
+        return grow_or_drop();
+    }
+    bool grow_or_drop();
     bool store(attribute_key key, value_type type, std::string_view name, std::string_view text,
                int64_t integer, double floating);
 

@@ -27,19 +27,23 @@ object_table::locked& object_table::locked::operator=(locked&& other) noexcept {
     return *this;
 }
 
-record_ptr object_table::locked::take() {
+record_ptr object_table::locked::take(thread_state* own) {
     slot* held = slot_;
+    object_table* table = table_;
     record_ptr record(held->record);
     held->record = nullptr;
     held->handle.store(0, std::memory_order_release);
+    // A slot whose generations are used up is retired, so that no handle repeats.
+    const bool retired = held->generation == last_generation;
     unlock();
+    if (retired) return record;
     const auto index = static_cast<uint32_t>(record->handle & index_mask) - 1;
-    table_->release_index(index);
+    if (own == nullptr) own = thread_state::bound();
+    if (own == nullptr || !own->keep_index(*table, index)) table->free_index(index);
     return record;
 }
 
-bool object_table::claim_index(uint32_t* index, thread_state* own) {
-    if (own != nullptr && own->take_index(*this, index)) return true;
+bool object_table::claim_shared_index(uint32_t* index) {
     uint64_t head = free_head_.load(std::memory_order_acquire);
     while ((head & 0xFFFFFFFFu) != 0) {
         const auto top = static_cast<uint32_t>(head & 0xFFFFFFFFu) - 1;
@@ -64,16 +68,6 @@ bool object_table::claim_index(uint32_t* index, thread_state* own) {
     return true;
 }
 
-void object_table::release_index(uint32_t index) {
-    // A slot whose generations are used up is retired, so that no handle repeats.
-    if (at(index)->generation == last_generation) return;
-    if (thread_state* own = thread_state::bound();
-        own != nullptr && own->keep_index(*this, index)) {
-        return;
-    }
-    free_index(index);
-}
-
 void object_table::free_index(uint32_t index) {
     slot* freed = at(index);
     uint64_t head = free_head_.load(std::memory_order_relaxed);
@@ -85,9 +79,11 @@ void object_table::free_index(uint32_t index) {
                                                std::memory_order_relaxed));
 }
 
-quorin_handle_t object_table::insert(record_ptr record, thread_state* own) {
+quorin_handle_t object_table::insert(record_ptr&& record, thread_state* own) {
     uint32_t index = 0;
-    if (!claim_index(&index, own)) return 0;
+    if ((own == nullptr || !own->take_index(*this, &index)) && !claim_shared_index(&index)) {
+        return 0;
+    }
     slot* target = at(index);
     std::lock_guard<spin_lock> hold(target->lock);
     const quorin_handle_t handle = ++target->generation << index_bits | (index + 1);

@@ -44,8 +44,10 @@ class object_table {
             if (slot_ != nullptr) slot_->lock.unlock();
             slot_ = nullptr;
         }
-        // Removes the object from the table; its handle is dead from now on.
-        record_ptr take();
+        // Removes the object from the table; its handle is dead from now on. Its index goes
+        // to the spares of the state given, which must be the calling thread's, else to
+        // those of the calling thread's state when it has one.
+        record_ptr take(thread_state* own = nullptr);
 
       private:
         friend class object_table;
@@ -54,9 +56,10 @@ class object_table {
         object_table* table_ = nullptr;
     };
 
-    // Publishes the record under a new handle (written into it); 0 when the table is full.
-    // The index comes from the spares of the calling thread's state, when it has one.
-    quorin_handle_t insert(record_ptr record, thread_state* own);
+    // Publishes the record under a new handle (written into it) and takes it over; 0, and the
+    // record left with the caller, when the table is full. The index comes from the spares of
+    // the calling thread's state, when it has one.
+    quorin_handle_t insert(record_ptr&& record, thread_state* own);
     // Empty when the handle names no live object.
     locked find(quorin_handle_t handle) {
         slot* found = live_slot(handle);
@@ -112,8 +115,8 @@ class object_table {
         return found->handle.load(std::memory_order_acquire) == handle ? found : nullptr;
     }
     locked find_index(uint32_t index);
-    bool claim_index(uint32_t* index, thread_state* own);
-    void release_index(uint32_t index);
+    // An index from the shared free list, else a fresh one; false when the table is full.
+    bool claim_shared_index(uint32_t* index);
 
     std::atomic<slot*> chunks_[chunk_count] = {};
     std::atomic<uint32_t> used_{0};

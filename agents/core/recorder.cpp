@@ -122,7 +122,7 @@ void recorder::finish() {
     active_.store(false, std::memory_order_release);
 }
 
-quorin_handle_t recorder::publish(call& c, record_ptr record) {
+quorin_handle_t recorder::publish(call& c, record_ptr&& record) {
     const quorin_handle_t handle = objects.insert(std::move(record), &c.thread());
     if (handle == 0) {
         c.warn(
@@ -171,8 +171,8 @@ void recorder::start(call& c, object_table::locked tracer, uint64_t start_us) {
 }
 
 void recorder::end(call& c, object_table::locked tracer, uint64_t end_us) {
-    record_ptr record = tracer.take();
     thread_state& thread = c.thread();
+    record_ptr record = tracer.take(&thread);
     if (record->started && record->thread_claim == thread.claim()) thread.remove(record->handle);
     record->state = record->started ? end_state::ended : end_state::never_started;
     record->end_us = end_us;

@@ -37,7 +37,7 @@ class recorder {
     }
 
     // Publishes a new object; 0 (with a warning) when too many are alive.
-    quorin_handle_t publish(call& c, record_ptr record);
+    quorin_handle_t publish(call& c, record_ptr&& record);
     // Starts the tracer: under its explicit parent, else under the thread's innermost open
     // tracer, else as the root of a new trace, at start_us (0: now, when it is recorded). The
     // tracer is unlocked on return.

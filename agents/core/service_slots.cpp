@@ -58,11 +58,17 @@ void set_text(call& c, quorin_handle_t handle, tracer_kind kind, attribute_key k
                   [&](object_record& tracer) { return tracer.add_text(key, text); });
 }
 
-void set_integer(call& c, quorin_handle_t handle, tracer_kind kind, attribute_key key,
-                 int64_t value) {
-    if (!c || c.unrecorded(handle, {kind})) return;
+[[gnu::noinline]] void set_checked_integer(call& c, quorin_handle_t handle, tracer_kind kind,
+                                           attribute_key key, int64_t value) {
     set_attribute(c, handle, kind,
                   [&](object_record& tracer) { return tracer.add_integer(key, value); });
+}
+
+// The check for an unrecorded trace stays in the slot.
+[[gnu::always_inline]] inline void set_integer(call& c, quorin_handle_t handle, tracer_kind kind,
+                                               attribute_key key, int64_t value) {
+    if (!c || c.unrecorded(handle, {kind})) return;
+    set_checked_integer(c, handle, kind, key, value);
 }
 
 // Custom request attributes belong to the innermost tracer started on the calling thread.

@@ -5,6 +5,10 @@
 #include <cstring>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "platform/utf.h"
 
 namespace agent_core {
@@ -54,9 +58,30 @@ size_t plain_run_end(const unsigned char* text, size_t from, size_t size) {
     return end;
 }
 
-// Whether text[0..size) is printable ASCII throughout: a word at a time, the last word
-// overlapping the one before it.
+#ifdef __SSE2__
+// Whether one of the sixteen bytes at text is not printable ASCII. Compared as signed, the
+// bytes from 0x80 up lie below the space too.
+bool block_has_unprintable(const unsigned char* text) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+    const __m128i below_space = _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20));
+    const __m128i is_delete = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(0x7F));
+    return _mm_movemask_epi8(_mm_or_si128(below_space, is_delete)) != 0;
+}
+#endif
+
+// Whether text[0..size) is printable ASCII throughout: a block (or a word) at a time, the
+// last one overlapping the one before it.
 bool all_plain(const unsigned char* text, size_t size) {
+#ifdef __SSE2__
+    constexpr size_t block = 16;
+    if (size >= block) {
+        size_t at = 0;
+        for (; at + block <= size; at += block) {
+            if (block_has_unprintable(text + at)) return false;
+        }
+        return at == size || !block_has_unprintable(text + size - block);
+    }
+#endif
     uint64_t bytes = 0;
     if (size < sizeof bytes) {
         for (size_t i = 0; i < size; ++i) {

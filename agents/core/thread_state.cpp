@@ -26,23 +26,20 @@ const nesting_entry* thread_state::current(const object_table& objects) {
     return depth_ > 0 ? &nesting_[depth_ - 1] : nullptr;
 }
 
-bool thread_state::push(const nesting_entry& entry, const object_table& objects) {
-    if (depth_ == depth_limit) {
-        // Tracers that other threads ended may lie below open ones.
-        uint32_t kept = 0;
-        for (uint32_t i = 0; i < depth_; ++i) {
-            if (objects.live(nesting_[i].handle)) nesting_[kept++] = nesting_[i];
-        }
-        depth_ = kept;
-        if (depth_ == depth_limit) return false;
+bool thread_state::push_full(const nesting_entry& entry, const object_table& objects) {
+    // Tracers that other threads ended may lie below open ones.
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < depth_; ++i) {
+        if (objects.live(nesting_[i].handle)) nesting_[kept++] = nesting_[i];
     }
+    depth_ = kept;
+    if (depth_ == depth_limit) return false;
     nesting_[depth_++] = entry;
     return true;
 }
 
-void thread_state::remove(quorin_handle_t handle) {
-    // Usually the innermost, but the application may end tracers out of order.
-    for (uint32_t i = depth_; i > 0; --i) {
+void thread_state::remove_below(quorin_handle_t handle) {
+    for (uint32_t i = depth_ > 0 ? depth_ - 1 : 0; i > 0; --i) {
         if (nesting_[i - 1].handle != handle) continue;
         for (uint32_t k = i; k < depth_; ++k) nesting_[k - 1] = nesting_[k];
         --depth_;
@@ -69,29 +66,6 @@ thread_state* thread_state::bound() {
         return nullptr;
     }
     return binding.state;
-}
-
-object_record* thread_state::take_record() {
-    return spare_records_ > 0 ? spare_record_[--spare_records_] : nullptr;
-}
-
-bool thread_state::keep_record(object_record* record) {
-    if (spare_records_ == spare_record_limit) return false;
-    spare_record_[spare_records_++] = record;
-    return true;
-}
-
-bool thread_state::take_index(const object_table& objects, uint32_t* index) {
-    if (spare_indexes_ == 0 || spare_index_table_ != &objects) return false;
-    *index = spare_index_[--spare_indexes_];
-    return true;
-}
-
-bool thread_state::keep_index(const object_table& objects, uint32_t index) {
-    if (spare_indexes_ == 0) spare_index_table_ = &objects;
-    if (spare_indexes_ == spare_index_limit || spare_index_table_ != &objects) return false;
-    spare_index_[spare_indexes_++] = index;
-    return true;
 }
 
 const object_record* thread_state::info_copy(quorin_handle_t handle, object_kind kind,

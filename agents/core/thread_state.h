@@ -45,8 +45,19 @@ class alignas(64) thread_state {
     // are dropped from the nesting here.
     const nesting_entry* current(const object_table& objects);
     // False when depth_limit open tracers are held already.
-    bool push(const nesting_entry& entry, const object_table& objects);
-    void remove(quorin_handle_t handle);
+    bool push(const nesting_entry& entry, const object_table& objects) {
+        if (depth_ == depth_limit) return push_full(entry, objects);
+        nesting_[depth_++] = entry;
+        return true;
+    }
+    void remove(quorin_handle_t handle) {
+        // Usually the innermost, but the application may end tracers out of order.
+        if (depth_ > 0 && nesting_[depth_ - 1].handle == handle) {
+            --depth_;
+        } else {
+            remove_below(handle);
+        }
+    }
     // The entry of a tracer this thread started and holds in its nesting, or null; it may have
     // ended on another thread since.
     const nesting_entry* find(quorin_handle_t handle) const {
@@ -76,12 +87,27 @@ class alignas(64) thread_state {
     static constexpr unsigned spare_record_limit = 8;
     static constexpr unsigned spare_index_limit = 16;
     // Null when none is kept; the caller owns the record.
-    object_record* take_record();
+    object_record* take_record() {
+        return spare_records_ > 0 ? spare_record_[--spare_records_] : nullptr;
+    }
     // False when the thread keeps enough already.
-    bool keep_record(object_record* record);
+    bool keep_record(object_record* record) {
+        if (spare_records_ == spare_record_limit) return false;
+        spare_record_[spare_records_++] = record;
+        return true;
+    }
     // Indexes are kept for one table.
-    bool take_index(const object_table& objects, uint32_t* index);
-    bool keep_index(const object_table& objects, uint32_t index);
+    bool take_index(const object_table& objects, uint32_t* index) {
+        if (spare_indexes_ == 0 || spare_index_table_ != &objects) return false;
+        *index = spare_index_[--spare_indexes_];
+        return true;
+    }
+    bool keep_index(const object_table& objects, uint32_t index) {
+        if (spare_indexes_ == 0) spare_index_table_ = &objects;
+        if (spare_indexes_ == spare_index_limit || spare_index_table_ != &objects) return false;
+        spare_index_[spare_indexes_++] = index;
+        return true;
+    }
 
     // A copy of an info object (a web application's, a database's...) that this thread made
     // tracers from: info objects do not change while their handle lives, so a tracer copies
@@ -98,6 +124,8 @@ class alignas(64) thread_state {
   private:
     friend class thread_table;
     const nesting_entry* find_below(quorin_handle_t handle) const;
+    void remove_below(quorin_handle_t handle);
+    bool push_full(const nesting_entry& entry, const object_table& objects);
     // Hands the spares back to the shared pool and the table, and frees the info copies.
     void give_back(object_table& objects);
     // In a fork child, for a state whose thread the child does not have: drops the spares

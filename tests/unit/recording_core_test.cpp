@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -202,6 +203,45 @@ TEST_F(RecordingCore, AnUnrecordedTracerKeepsWhatItWasCreatedWith) {
     ASSERT_EQ(output().warnings.size(), 2u);
     EXPECT_NE(output().warnings[0].find("not 'outgoing web request'"), std::string::npos);
     EXPECT_NE(output().warnings[1].find("count 5000 is more than 1024"), std::string::npos);
+}
+
+// Tracers may end in any order: the thread's innermost open tracer is the parent of the next
+// one started there, whichever of the others ended.
+TEST_F(RecordingCore, TracersEndedInAnyOrderLeaveTheInnermostOpenOneAsParent) {
+    const struct {
+        std::vector<int> ended;  // of the nested tracers 0 (outermost), 1 and 2
+        int parent;              // of a tracer started then; -1: none
+    } rows[] = {
+        {{2}, 1}, {{1}, 2}, {{0}, 2}, {{2, 1}, 0}, {{1, 2}, 0}, {{0, 1}, 2}, {{1, 0, 2}, -1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.ended));
+        output().tracers.clear();
+        quorin_handle_t nested[3];
+        for (quorin_handle_t& tracer : nested) {
+            tracer = slots::quorin_customservicetracer_create_p(context, "m", "S");
+            slots::quorin_tracer_start(context, tracer);
+        }
+        for (int index : row.ended) slots::quorin_tracer_end(context, nested[index]);
+        const quorin_handle_t probe = slots::quorin_customservicetracer_create_p(context, "m", "S");
+        slots::quorin_tracer_start(context, probe);
+        slots::quorin_tracer_end(context, probe);
+        const bool has_parent = output().tracers.back()->has_parent;
+        const span_id parent = output().tracers.back()->parent;
+        for (int index = 2; index >= 0; --index) slots::quorin_tracer_end(context, nested[index]);
+        const auto record_of = [](quorin_handle_t handle) -> const object_record& {
+            for (const record_ptr& tracer : output().tracers) {
+                if (tracer->handle == handle) return *tracer;
+            }
+            throw std::runtime_error("no such tracer");
+        };
+        ASSERT_EQ(has_parent, row.parent >= 0);
+        if (row.parent >= 0) {
+            EXPECT_TRUE(same(parent, record_of(nested[row.parent]).context.span));
+        }
+    }
+    // Each tracer that was ended already is reported as unknown at its second end.
+    EXPECT_EQ(output().warnings.size(), 12u);
 }
 
 TEST_F(RecordingCore, HandlesAreNeverGivenOutTwiceAndStaleOnesFindNothing) {
