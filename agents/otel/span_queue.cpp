@@ -29,7 +29,7 @@ bool span_queue::owns(span_record* record) const {
 span_record* span_queue::acquire() {
     // A span that finds the queue full is dropped before anyone fills it.
     if (queued_.load(std::memory_order_relaxed) >= max_spans_) {
-        dropped_.fetch_add(1, std::memory_order_relaxed);
+        dropped_.add(1);
         return nullptr;
     }
     if (pooled_span* record = free_.pop()) {
@@ -39,7 +39,7 @@ span_record* span_queue::acquire() {
     }
     if (allocated_.fetch_add(1, std::memory_order_relaxed) >= pool_limit_) {
         allocated_.fetch_sub(1, std::memory_order_relaxed);
-        dropped_.fetch_add(1, std::memory_order_relaxed);
+        dropped_.add(1);
         return nullptr;
     }
     try {
@@ -51,7 +51,7 @@ span_record* span_queue::acquire() {
         return raw;
     } catch (...) {
         allocated_.fetch_sub(1, std::memory_order_relaxed);
-        dropped_.fetch_add(1, std::memory_order_relaxed);
+        dropped_.add(1);
         return nullptr;
     }
 }
@@ -59,7 +59,7 @@ span_record* span_queue::acquire() {
 size_t span_queue::submit(span_record* record) {
     if (!owns(record)) {
         // Not from this pool (a record acquired before a fork, say): counted, never touched.
-        if (record != nullptr) dropped_.fetch_add(1, std::memory_order_relaxed);
+        if (record != nullptr) dropped_.add(1);
         return 0;
     }
     auto* pooled = static_cast<pooled_span*>(record);
@@ -72,7 +72,7 @@ size_t span_queue::submit(span_record* record) {
     if (count > max_spans_ || bytes > max_bytes_ || !queued_records_.push(pooled)) {
         queued_.fetch_sub(1, std::memory_order_relaxed);
         queued_bytes_.fetch_sub(pooled->counted_bytes, std::memory_order_relaxed);
-        dropped_.fetch_add(1, std::memory_order_relaxed);
+        dropped_.add(1);
         recycle(pooled);
         return 0;
     }

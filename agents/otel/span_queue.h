@@ -13,6 +13,7 @@
 
 #include "bounded_ring.h"
 #include "otlp_model.h"
+#include "striped_counter.h"
 
 namespace otel {
 
@@ -39,7 +40,7 @@ class span_queue {
 
     size_t size() const { return queued_.load(std::memory_order_relaxed); }
     uint64_t bytes() const { return queued_bytes_.load(std::memory_order_relaxed); }
-    uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
+    uint64_t dropped() const { return dropped_.get(); }
     uint32_t max_spans() const { return max_spans_; }
 
   private:
@@ -55,8 +56,8 @@ class span_queue {
     std::atomic<size_t> allocated_{0};
     std::atomic<size_t> queued_{0};
     std::atomic<uint64_t> queued_bytes_{0};
-    // Written by every producer while the queue is full: apart from what the exporter writes.
-    alignas(64) std::atomic<uint64_t> dropped_{0};
+    // Written by every producer while the queue is full.
+    striped_counter dropped_;
     std::mutex owned_mutex_;  // taken only while the pool grows
     std::vector<std::unique_ptr<pooled_span>> owned_;
 };
