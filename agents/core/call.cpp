@@ -68,7 +68,7 @@ std::string_view call::text(const void* value, const char* role, bool required) 
 bool call::add_text(object_record& record, attribute_key key, const void* value, const char* role,
                     bool required) {
     if (value == nullptr) return add_null_text(record, key, role, required);
-    return record.add_written_text(key, [value](std::string& texts) {
+    return record.add_written_text(key, [value](text_buffer& texts) {
         append_printable_text(texts, static_cast<const char*>(value));
     });
 }

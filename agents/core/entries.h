@@ -49,8 +49,8 @@ void add_entries(call& c, quorin_handle_t tracer, attribute_key key, const void*
         }
         const entry_value value = decode_value(items[i]);
         const bool added = target->add_written(
-            key, value.type, [name](std::string& texts) { append_printable_text(texts, name); },
-            [&value](std::string& texts) { append_printable_text(texts, value.text); },
+            key, value.type, [name](text_buffer& texts) { append_printable_text(texts, name); },
+            [&value](text_buffer& texts) { append_printable_text(texts, value.text); },
             value.integer, value.floating);
         c.kept(*target, added, count - i - 1);
         if (!added) return;

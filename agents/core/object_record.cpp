@@ -7,6 +7,16 @@
 
 namespace agent_core {
 
+void text_buffer::grow(size_t count) {
+    const size_t needed = size_ + count;
+    size_t larger = capacity_ < 32 ? 64 : 2 * capacity_;
+    if (larger < needed) larger = needed;
+    std::unique_ptr<char[]> grown(new char[larger]);
+    if (size_ != 0) std::memcpy(grown.get(), data_.get(), size_);
+    data_ = std::move(grown);
+    capacity_ = larger;
+}
+
 const attribute_view* object_record::find(attribute_key key, attribute_view* out) const {
     for (size_t i = 0; i < attributes_.size(); ++i) {
         if (attributes_[i].key == key) {
@@ -70,13 +80,14 @@ void object_record::add_all(const object_record& other) {
     if (attributes_.capacity() == 0) attributes_.reserve(16);
     if (attributes_.empty() && texts_.empty()) {
         // A tracer made from an info object: both in one block each.
-        texts_.assign(other.texts_);
+        texts_.clear();
+        texts_.append(other.texts_.view());
         attributes_.assign(other.attributes_.begin(), other.attributes_.end());
         return;
     }
     // The other's texts in one piece, its entries moved along with them.
     const auto shift = static_cast<uint32_t>(texts_.size());
-    texts_.append(other.texts_);
+    texts_.append(other.texts_.view());
     attributes_.reserve(std::max<size_t>(16, attributes_.size() + other.attributes_.size()));
     for (stored_attribute entry : other.attributes_) {
         entry.name_offset += shift;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,6 +13,41 @@
 #include "records.h"
 
 namespace agent_core {
+
+// Bytes appended one text after the other, as a record keeps its texts. Appending is inline:
+// the application's texts are appended on nearly every call.
+class text_buffer {
+  public:
+    text_buffer() = default;
+    text_buffer(const text_buffer&) = delete;
+    text_buffer& operator=(const text_buffer&) = delete;
+
+    const char* data() const { return data_.get(); }
+    size_t size() const { return size_; }
+    size_t capacity() const { return capacity_; }
+    std::string_view view() const { return {data_.get(), size_}; }
+    bool empty() const { return size_ == 0; }
+    void clear() { size_ = 0; }
+    void append(const char* bytes, size_t count) {
+        if (count == 0) return;
+        if (count > capacity_ - size_) grow(count);
+        std::memcpy(data_.get() + size_, bytes, count);
+        size_ += count;
+    }
+    void append(std::string_view bytes) { append(bytes.data(), bytes.size()); }
+    text_buffer& operator+=(const char* text) {
+        append(text, std::strlen(text));
+        return *this;
+    }
+
+  private:
+    // Makes room for count more bytes, at least doubling.
+    void grow(size_t count);
+
+    std::unique_ptr<char[]> data_;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
 
 // What a record holds besides its texts; cleared in one step when the record is reused.
 struct record_fields {
@@ -70,7 +106,7 @@ struct object_record : record_fields {
 
     // Each returns false, and counts the attribute as dropped, when attribute_limit are held.
     bool add_text(attribute_key key, std::string_view text, std::string_view name = {});
-    // An attribute whose name and text write_name(std::string&) and write_text(std::string&)
+    // An attribute whose name and text write_name(text_buffer&) and write_text(text_buffer&)
     // append to the record's texts: the application's texts are made printable on the way in,
     // without a copy between.
     template <typename WriteName, typename WriteText>
@@ -89,7 +125,7 @@ struct object_record : record_fields {
     template <typename Write>
     bool add_written_text(attribute_key key, Write write) {
         return add_written(
-            key, value_type::text, [](std::string&) {}, write);
+            key, value_type::text, [](text_buffer&) {}, write);
     }
     bool add_integer(attribute_key key, int64_t value, std::string_view name = {});
     bool add_floating(attribute_key key, double value, std::string_view name = {});
@@ -120,7 +156,7 @@ struct object_record : record_fields {
                int64_t integer, double floating);
 
     std::vector<stored_attribute> attributes_;
-    std::string texts_;  // the names and texts of the attributes, one after the other
+    text_buffer texts_;  // the names and texts of the attributes, one after the other
     uint32_t dropped_ = 0;
 
     friend class record_pool;

@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "object_record.h"
 #include "platform/utf.h"
 
 namespace agent_core {
@@ -99,7 +100,8 @@ bool all_plain(const unsigned char* text, size_t size) {
     return !has_unprintable(bytes);
 }
 
-void append_escaped(std::string& out, const unsigned char* text, size_t size) {
+template <typename Out>
+void append_escaped(Out& out, const unsigned char* text, size_t size) {
     for (size_t i = 0; i < size;) {
         // Printable ASCII, the usual case, is taken over a run at a time.
         const size_t plain = plain_run_end(text, i, size);
@@ -133,9 +135,8 @@ void append_escaped(std::string& out, const unsigned char* text, size_t size) {
     }
 }
 
-}  // namespace
-
-void append_printable_text(std::string& out, const char* text) {
+template <typename Out>
+void append_printable(Out& out, const char* text) {
     if (text == nullptr) return;
     // Never reads past the terminator or the limit.
     const size_t size = strnlen(text, text_limit);
@@ -147,6 +148,11 @@ void append_printable_text(std::string& out, const char* text) {
     }
     if (size == text_limit && text[size] != 0) out += "...";
 }
+
+}  // namespace
+
+void append_printable_text(std::string& out, const char* text) { append_printable(out, text); }
+void append_printable_text(text_buffer& out, const char* text) { append_printable(out, text); }
 
 void append_printable_bytes(std::string& out, const unsigned char* bytes, size_t size) {
     if (bytes == nullptr) return;

@@ -11,9 +11,12 @@ namespace agent_core {
 // Longest application text taken over; a longer one is cut and marked with "...".
 inline constexpr size_t text_limit = 2048;
 
+class text_buffer;
+
 // Appends a NUL-terminated UTF-8 text, at most text_limit bytes of it, made printable. Null
 // appends nothing.
 void append_printable_text(std::string& out, const char* text);
+void append_printable_text(text_buffer& out, const char* text);
 // Appends bytes of a given size, made printable.
 void append_printable_bytes(std::string& out, const unsigned char* bytes, size_t size);
 std::string printable_text(const char* text);

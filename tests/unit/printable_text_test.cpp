@@ -4,11 +4,13 @@
 
 #include <string>
 
+#include "object_record.h"
 #include "text.h"
 
 namespace {
 
 using agent_core::append_printable_text;
+using agent_core::text_buffer;
 using agent_core::text_limit;
 
 struct escape_case {
@@ -33,7 +35,7 @@ TEST(PrintableText, EscapesEachByteWhereverItFallsInTheText) {
     };
     // Before, at and after the boundaries of the eight-byte words and sixteen-byte blocks the
     // text is scanned in, in texts shorter than a word or a block and in the last word or
-    // block, which overlaps the one before it.
+    // block, which overlaps the one before it. A record's buffer receives the same.
     for (const escape_case& c : cases) {
         for (size_t at : {0, 1, 2, 6, 7, 8, 9, 15, 16, 17, 22, 23, 31, 32, 33, 40}) {
             for (size_t length : {2, 9, 15, 23, 31, 32, 40}) {
@@ -44,6 +46,10 @@ TEST(PrintableText, EscapesEachByteWhereverItFallsInTheText) {
                 std::string out = "[";
                 append_printable_text(out, text.c_str());
                 EXPECT_EQ(out, "[" + printed) << "byte " << c.printed << " at " << at;
+                text_buffer buffer;
+                buffer.append("[", 1);
+                append_printable_text(buffer, text.c_str());
+                EXPECT_EQ(buffer.view(), out) << "byte " << c.printed << " at " << at;
             }
         }
     }
@@ -57,6 +63,11 @@ TEST(PrintableText, CutsAtTheLimitAndMarksTheCut) {
     out.clear();
     append_printable_text(out, longer.substr(0, text_limit).c_str());
     EXPECT_EQ(out, std::string(text_limit, 'x'));
+    // A record's buffer grows past its first allocation on the way.
+    text_buffer buffer;
+    append_printable_text(buffer, "ab");
+    append_printable_text(buffer, longer.c_str());
+    EXPECT_EQ(buffer.view(), "ab" + std::string(text_limit, 'x') + "...");
 }
 
 }  // namespace
