@@ -72,7 +72,7 @@ bool block_has_unprintable(const unsigned char* text) {
 
 // Whether text[0..size) is printable ASCII throughout: a block (or a word) at a time, the
 // last one overlapping the one before it.
-bool all_plain(const unsigned char* text, size_t size) {
+[[gnu::always_inline]] inline bool all_plain(const unsigned char* text, size_t size) {
 #ifdef __SSE2__
     constexpr size_t block = 16;
     if (size >= block) {
@@ -85,6 +85,13 @@ bool all_plain(const unsigned char* text, size_t size) {
 #endif
     uint64_t bytes = 0;
     if (size < sizeof bytes) {
+        if (size >= sizeof(uint32_t)) {
+            // The first four bytes and the last four, which may overlap, in one word.
+            uint32_t first = 0, last = 0;
+            std::memcpy(&first, text, sizeof first);
+            std::memcpy(&last, text + size - sizeof last, sizeof last);
+            return !has_unprintable(first | uint64_t{last} << 32);
+        }
         for (size_t i = 0; i < size; ++i) {
             if (text[i] < 0x20 || text[i] >= 0x7F) return false;
         }
@@ -100,8 +107,9 @@ bool all_plain(const unsigned char* text, size_t size) {
     return !has_unprintable(bytes);
 }
 
+// Out of line, so that the usual case of a printable text stays lean.
 template <typename Out>
-void append_escaped(Out& out, const unsigned char* text, size_t size) {
+[[gnu::noinline]] void append_escaped(Out& out, const unsigned char* text, size_t size) {
     for (size_t i = 0; i < size;) {
         // Printable ASCII, the usual case, is taken over a run at a time.
         const size_t plain = plain_run_end(text, i, size);

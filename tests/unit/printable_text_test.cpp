@@ -33,12 +33,12 @@ TEST(PrintableText, EscapesEachByteWhereverItFallsInTheText) {
         {"\xC3\xA9", "\xC3\xA9"},
         {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
     };
-    // Before, at and after the boundaries of the eight-byte words and sixteen-byte blocks the
-    // text is scanned in, in texts shorter than a word or a block and in the last word or
-    // block, which overlaps the one before it. A record's buffer receives the same.
+    // Before, at and after the boundaries of the four- and eight-byte words and sixteen-byte
+    // blocks the text is scanned in, in texts shorter than a word or a block and in the last
+    // word or block, which overlaps the one before it. A record's buffer receives the same.
     for (const escape_case& c : cases) {
-        for (size_t at : {0, 1, 2, 6, 7, 8, 9, 15, 16, 17, 22, 23, 31, 32, 33, 40}) {
-            for (size_t length : {2, 9, 15, 23, 31, 32, 40}) {
+        for (size_t at : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 16, 17, 22, 23, 31, 32, 33, 40}) {
+            for (size_t length : {2, 3, 4, 5, 6, 9, 15, 23, 31, 32, 40}) {
                 if (at > length) continue;
                 std::string text(length, 'a'), printed(length, 'a');
                 text.insert(at, c.byte);
