@@ -116,8 +116,7 @@ object_table::locked call::not_of_kind(object_table::locked found, quorin_handle
     return {};
 }
 
-void call::kept(object_record& record, bool added, uint64_t not_offered) {
-    if (added) return;
+void call::not_kept(object_record& record, uint64_t not_offered) {
     record.add_dropped(not_offered);
     if (record.limit_reported) return;
     record.limit_reported = true;

@@ -116,7 +116,9 @@ class call {
     }
     // After an add to the record: warns once per object when its attributes are full, and
     // counts further entries of the same call that were not offered.
-    void kept(object_record& record, bool added, uint64_t not_offered = 0);
+    void kept(object_record& record, bool added, uint64_t not_offered = 0) {
+        if (!added) not_kept(record, not_offered);
+    }
 
   private:
     // The warnings of the calls above, out of the way of the usual case: each gives what the
@@ -126,6 +128,7 @@ class call {
                                    const char* role);
     object_table::locked not_of_kind(object_table::locked found, quorin_handle_t handle,
                                      tracer_kind expected);
+    void not_kept(object_record& record, uint64_t not_offered);
     bool add_null_text(object_record& record, attribute_key key, const char* role, bool required);
     void refuse(void* context);
     void finish();

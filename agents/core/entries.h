@@ -30,8 +30,9 @@ inline entry_value decode_value(unsigned char value) {
 // Adds count entries to the live tracer, decoded straight into its record while it is locked.
 // key_word names a key in the warnings ("name", "key").
 template <typename Value>
-void add_entries(call& c, quorin_handle_t tracer, attribute_key key, const void* keys,
-                 const void* values, uint64_t count, const char* key_word) {
+[[gnu::always_inline]] inline void add_entries(call& c, quorin_handle_t tracer, attribute_key key,
+                                               const void* keys, const void* values, uint64_t count,
+                                               const char* key_word) {
     if (keys == nullptr || values == nullptr) {
         c.warn(format("the %ss or the values are a null pointer", key_word));
         return;
@@ -57,7 +58,8 @@ void add_entries(call& c, quorin_handle_t tracer, attribute_key key, const void*
     }
 }
 
-// add_pairs past the usual case, out of line so that the slot stays small.
+// add_pairs past the usual case, out of line so that the slot stays small; here, when not null,
+// is in a recorded trace.
 template <typename Value>
 [[gnu::noinline]] void add_checked_pairs(call& c, const nesting_entry* here, quorin_handle_t handle,
                                          tracer_kind kind, attribute_key key, const void* keys,
@@ -66,7 +68,6 @@ template <typename Value>
     if (here == nullptr && !c.tracer(handle, {kind})) return;
     uint64_t entries = 0;
     if (!c.count(count, &entries) || entries == 0) return;
-    if (here != nullptr && !recorded(here->context)) return;
     add_entries<Value>(c, handle, key, keys, values, entries, key_word);
 }
 

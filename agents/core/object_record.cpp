@@ -52,10 +52,6 @@ bool object_record::add_text(attribute_key key, std::string_view text, std::stri
     return store(key, value_type::text, name, text, 0, 0);
 }
 
-bool object_record::add_integer(attribute_key key, int64_t value, std::string_view name) {
-    return store(key, value_type::integer, name, {}, value, 0);
-}
-
 bool object_record::add_floating(attribute_key key, double value, std::string_view name) {
     return store(key, value_type::floating, name, {}, 0, value);
 }

@@ -35,6 +35,12 @@ class text_buffer {
         size_ += count;
     }
     void append(std::string_view bytes) { append(bytes.data(), bytes.size()); }
+    // Room for count more bytes at the end, to be written there and then kept with commit.
+    char* tail(size_t count) {
+        if (count > capacity_ - size_) grow(count);
+        return data_.get() + size_;
+    }
+    void commit(size_t count) { size_ += count; }
     text_buffer& operator+=(const char* text) {
         append(text, std::strlen(text));
         return *this;
@@ -127,7 +133,14 @@ struct object_record : record_fields {
         return add_written(
             key, value_type::text, [](text_buffer&) {}, write);
     }
-    bool add_integer(attribute_key key, int64_t value, std::string_view name = {});
+    bool add_integer(attribute_key key, int64_t value, std::string_view name = {}) {
+        // Without a name, the usual case, nothing goes to the texts.
+        if (!name.empty()) return store(key, value_type::integer, name, {}, value, 0);
+        if (!make_room()) return false;
+        const auto end = static_cast<uint32_t>(texts_.size());
+        attributes_.push_back({key, value_type::integer, end, 0, end, 0, value, 0});
+        return true;
+    }
     bool add_floating(attribute_key key, double value, std::string_view name = {});
     bool add_boolean(attribute_key key, bool value, std::string_view name = {});
     bool add_channel(int32_t type, std::string_view endpoint);

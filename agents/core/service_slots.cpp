@@ -44,31 +44,41 @@ void add_service(call& c, object_record& tracer, const void* method, const void*
 }
 
 // Sets one attribute on a live tracer of the kind; the value is read before the tracer is.
+// here is the tracer's nesting entry when this thread started it: its kind is known then.
 template <typename Add>
-void set_attribute(call& c, quorin_handle_t handle, tracer_kind kind, Add add) {
-    object_table::locked tracer = c.tracer(handle, {kind});
+void set_attribute(call& c, const nesting_entry* here, quorin_handle_t handle, tracer_kind kind,
+                   Add add) {
+    object_table::locked tracer;
+    if (here != nullptr) tracer = c.core().objects.find(handle);
+    // Warns as for any handle when the tracer ended meanwhile on another thread.
+    if (!tracer) tracer = c.tracer(handle, {kind});
     if (tracer) c.kept(*tracer, add(*tracer));
 }
 
 void set_text(call& c, quorin_handle_t handle, tracer_kind kind, attribute_key key,
               const void* value, const char* role) {
-    if (!c || c.unrecorded(handle, {kind})) return;
+    if (!c) return;
+    const nesting_entry* here = c.started_here(handle, {kind});
+    if (here != nullptr && !recorded(here->context)) return;
     const std::string_view text = c.text(value, role);
-    set_attribute(c, handle, kind,
+    set_attribute(c, here, handle, kind,
                   [&](object_record& tracer) { return tracer.add_text(key, text); });
 }
 
-[[gnu::noinline]] void set_checked_integer(call& c, quorin_handle_t handle, tracer_kind kind,
+[[gnu::noinline]] void set_checked_integer(call& c, const nesting_entry* here,
+                                           quorin_handle_t handle, tracer_kind kind,
                                            attribute_key key, int64_t value) {
-    set_attribute(c, handle, kind,
+    set_attribute(c, here, handle, kind,
                   [&](object_record& tracer) { return tracer.add_integer(key, value); });
 }
 
 // The check for an unrecorded trace stays in the slot.
 [[gnu::always_inline]] inline void set_integer(call& c, quorin_handle_t handle, tracer_kind kind,
                                                attribute_key key, int64_t value) {
-    if (!c || c.unrecorded(handle, {kind})) return;
-    set_checked_integer(c, handle, kind, key, value);
+    if (!c) return;
+    const nesting_entry* here = c.started_here(handle, {kind});
+    if (here != nullptr && !recorded(here->context)) return;
+    set_checked_integer(c, here, handle, kind, key, value);
 }
 
 // Custom request attributes belong to the innermost tracer started on the calling thread.

@@ -60,51 +60,79 @@ size_t plain_run_end(const unsigned char* text, size_t from, size_t size) {
 }
 
 #ifdef __SSE2__
-// Whether one of the sixteen bytes at text is not printable ASCII. Compared as signed, the
-// bytes from 0x80 up lie below the space too.
-bool block_has_unprintable(const unsigned char* text) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
-    const __m128i below_space = _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20));
-    const __m128i is_delete = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(0x7F));
-    return _mm_movemask_epi8(_mm_or_si128(below_space, is_delete)) != 0;
+// A mask of the bytes that are not printable ASCII. One more than such a byte, compared as
+// signed, lies below 0x21: the bytes below the space, 0x7F and those from 0x80 up.
+int unprintable_lanes(__m128i bytes) {
+    const __m128i next = _mm_add_epi8(bytes, _mm_set1_epi8(1));
+    return _mm_movemask_epi8(_mm_cmplt_epi8(next, _mm_set1_epi8(0x21)));
+}
+
+__m128i load_block(const unsigned char* text) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
 }
 #endif
 
-// Whether text[0..size) is printable ASCII throughout: a block (or a word) at a time, the
-// last one overlapping the one before it.
-[[gnu::always_inline]] inline bool all_plain(const unsigned char* text, size_t size) {
+// Copies text[0..size) to out when it is printable ASCII throughout; false, with out partly
+// written, otherwise. Blocks (or words) at a time, the last one overlapping the one before it;
+// no byte past the text is read.
+[[gnu::always_inline]] inline bool copy_plain(char* out, const unsigned char* text, size_t size) {
 #ifdef __SSE2__
     constexpr size_t block = 16;
     if (size >= block) {
-        size_t at = 0;
-        for (; at + block <= size; at += block) {
-            if (block_has_unprintable(text + at)) return false;
+        for (size_t at = 0; at + block < size; at += block) {
+            const __m128i bytes = load_block(text + at);
+            if (unprintable_lanes(bytes) != 0) return false;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), bytes);
         }
-        return at == size || !block_has_unprintable(text + size - block);
-    }
-#endif
-    uint64_t bytes = 0;
-    if (size < sizeof bytes) {
-        if (size >= sizeof(uint32_t)) {
-            // The first four bytes and the last four, which may overlap, in one word.
-            uint32_t first = 0, last = 0;
-            std::memcpy(&first, text, sizeof first);
-            std::memcpy(&last, text + size - sizeof last, sizeof last);
-            return !has_unprintable(first | uint64_t{last} << 32);
-        }
-        for (size_t i = 0; i < size; ++i) {
-            if (text[i] < 0x20 || text[i] >= 0x7F) return false;
-        }
+        const __m128i bytes = load_block(text + size - block);
+        if (unprintable_lanes(bytes) != 0) return false;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + size - block), bytes);
         return true;
     }
-    size_t at = 0;
-    for (; at + sizeof bytes <= size; at += sizeof bytes) {
-        std::memcpy(&bytes, text + at, sizeof bytes);
-        if (has_unprintable(bytes)) return false;
+    if (size >= sizeof(uint64_t)) {
+        // The first eight bytes and the last eight, which may overlap, in one block.
+        const __m128i first = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(text));
+        const __m128i last =
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(text + size - sizeof(uint64_t)));
+        if (unprintable_lanes(_mm_unpacklo_epi64(first, last)) != 0) return false;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), first);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + size - sizeof(uint64_t)), last);
+        return true;
     }
-    if (at == size) return true;
-    std::memcpy(&bytes, text + size - sizeof bytes, sizeof bytes);
-    return !has_unprintable(bytes);
+#else
+    if (size >= sizeof(uint64_t)) {
+        uint64_t bytes = 0;
+        for (size_t at = 0;; at += sizeof bytes) {
+            if (at + sizeof bytes > size) at = size - sizeof bytes;
+            std::memcpy(&bytes, text + at, sizeof bytes);
+            if (has_unprintable(bytes)) return false;
+            std::memcpy(out + at, &bytes, sizeof bytes);
+            if (at + sizeof bytes == size) return true;
+        }
+    }
+#endif
+    if (size >= sizeof(uint32_t)) {
+        // The first four bytes and the last four, which may overlap, in one word.
+        uint32_t first = 0, last = 0;
+        std::memcpy(&first, text, sizeof first);
+        std::memcpy(&last, text + size - sizeof last, sizeof last);
+        if (has_unprintable(first | uint64_t{last} << 32)) return false;
+        std::memcpy(out, &first, sizeof first);
+        std::memcpy(out + size - sizeof last, &last, sizeof last);
+        return true;
+    }
+    if (size == 0) return true;
+    // One to three bytes: the first, the middle and the last cover them; spaces fill the rest
+    // of the word.
+    const unsigned char first = text[0], middle = text[size / 2], last = text[size - 1];
+    constexpr uint64_t spaces = 0x2020202020000000u;
+    if (has_unprintable(first | uint64_t{middle} << 8 | uint64_t{last} << 16 | spaces)) {
+        return false;
+    }
+    out[0] = static_cast<char>(first);
+    out[size / 2] = static_cast<char>(middle);
+    out[size - 1] = static_cast<char>(last);
+    return true;
 }
 
 // Out of line, so that the usual case of a printable text stays lean.
@@ -143,15 +171,28 @@ template <typename Out>
     }
 }
 
+// Room at the end of out for size bytes, kept or dropped once they are written.
+char* tail(std::string& out, size_t size) {
+    out.resize(out.size() + size);
+    return out.data() + out.size() - size;
+}
+void keep_tail(std::string&, size_t) {}
+void drop_tail(std::string& out, size_t size) { out.resize(out.size() - size); }
+char* tail(text_buffer& out, size_t size) { return out.tail(size); }
+void keep_tail(text_buffer& out, size_t size) { out.commit(size); }
+void drop_tail(text_buffer&, size_t) {}
+
 template <typename Out>
 void append_printable(Out& out, const char* text) {
     if (text == nullptr) return;
     // Never reads past the terminator or the limit.
     const size_t size = strnlen(text, text_limit);
     const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-    if (all_plain(bytes, size)) {
-        out.append(text, size);  // the usual case
+    // The usual case is checked and copied in one pass.
+    if (copy_plain(tail(out, size), bytes, size)) {
+        keep_tail(out, size);
     } else {
+        drop_tail(out, size);
         append_escaped(out, bytes, size);
     }
     if (size == text_limit && text[size] != 0) out += "...";
