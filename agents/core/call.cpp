@@ -65,14 +65,6 @@ std::string_view call::text(const void* value, const char* role, bool required) 
     return buffer;
 }
 
-bool call::add_text(object_record& record, attribute_key key, const void* value, const char* role,
-                    bool required) {
-    if (value == nullptr) return add_null_text(record, key, role, required);
-    return record.add_written_text(key, [value](text_buffer& texts) {
-        append_printable_text(texts, static_cast<const char*>(value));
-    });
-}
-
 bool call::add_null_text(object_record& record, attribute_key key, const char* role,
                          bool required) {
     if (required) warn(format("the %s is a null pointer", role));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "recorder.h"
+#include "text.h"
 
 namespace agent_core {
 
@@ -73,7 +74,12 @@ class call {
     // A text argument added to the record as the key's attribute, decoded straight into it;
     // a null one adds an empty text and, when required, a warning.
     bool add_text(object_record& record, attribute_key key, const void* value, const char* role,
-                  bool required = true);
+                  bool required = true) {
+        if (value == nullptr) return add_null_text(record, key, role, required);
+        return record.add_written_text(key, [value](text_buffer& texts) {
+            append_printable_text(texts, static_cast<const char*>(value));
+        });
+    }
     // A count passed by value in a pointer-sized argument; false (with a warning) when absurd.
     bool count(const void* value, uint64_t* count) {
         *count = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(value));
