@@ -27,10 +27,41 @@ inline entry_value decode_value(unsigned char value) {
     return {value_type::boolean, nullptr, value != 0 ? 1 : 0, 0};
 }
 
-// Adds count entries to the live tracer, decoded straight into its record while it is locked.
+// The nesting entry of a tracer of the kind that this thread started and still holds in its
+// nesting, or null. The tracer may have ended on another thread since: looking its handle up
+// tells, and a tracer that is found needs no check of its kind.
+inline const nesting_entry* started_on_this_thread(const call& c, quorin_handle_t handle,
+                                                   tracer_kind kind) {
+    const nesting_entry* entry = c.thread().find(handle);
+    return entry != nullptr && entry->kind == kind ? entry : nullptr;
+}
+
+// Whether here is a live tracer in a trace that is not recorded: what the call would add to it
+// can be left unread.
+inline bool unrecorded(const call& c, const nesting_entry* here, quorin_handle_t handle) {
+    return here != nullptr && !recorded(here->context) && c.core().objects.live(handle);
+}
+
+// The tracer of the kind, locked, with the warnings of any handle when there is none.
+[[gnu::noinline]] inline object_table::locked tracer_of_kind(call& c, quorin_handle_t handle,
+                                                             tracer_kind kind) {
+    return c.tracer(handle, {kind});
+}
+
+// The live tracer of the kind, locked: looked up once when this thread started it, else (or
+// when it ended meanwhile) with the warnings of any handle.
+inline object_table::locked live_tracer(call& c, const nesting_entry* here, quorin_handle_t handle,
+                                        tracer_kind kind) {
+    if (here != nullptr) {
+        if (object_table::locked found = c.core().objects.find(handle)) return found;
+    }
+    return tracer_of_kind(c, handle, kind);
+}
+
+// Adds count entries to the tracer, decoded straight into its record while it is locked.
 // key_word names a key in the warnings ("name", "key").
 template <typename Value>
-[[gnu::always_inline]] inline void add_entries(call& c, quorin_handle_t tracer, attribute_key key,
+[[gnu::always_inline]] inline void add_entries(call& c, object_record& target, attribute_key key,
                                                const void* keys, const void* values, uint64_t count,
                                                const char* key_word) {
     if (keys == nullptr || values == nullptr) {
@@ -39,8 +70,6 @@ template <typename Value>
     }
     const auto* key_texts = static_cast<const char* const*>(keys);
     const auto* items = static_cast<const Value*>(values);
-    object_table::locked target = c.core().objects.find(tracer);
-    if (!target) return;  // ended meanwhile on another thread
     for (uint64_t i = 0; i < count; ++i) {
         const char* name = key_texts[i];
         if (name == nullptr) {
@@ -49,26 +78,27 @@ template <typename Value>
             continue;
         }
         const entry_value value = decode_value(items[i]);
-        const bool added = target->add_written(
+        const bool added = target.add_written(
             key, value.type, [name](text_buffer& texts) { append_printable_text(texts, name); },
             [&value](text_buffer& texts) { append_printable_text(texts, value.text); },
             value.integer, value.floating);
-        c.kept(*target, added, count - i - 1);
+        c.kept(target, added, count - i - 1);
         if (!added) return;
     }
 }
 
-// add_pairs past the usual case, out of line so that the slot stays small; here, when not null,
-// is in a recorded trace.
+// add_pairs past the usual case, out of line so that the slot stays small; here as
+// started_on_this_thread gives it.
 template <typename Value>
 [[gnu::noinline]] void add_checked_pairs(call& c, const nesting_entry* here, quorin_handle_t handle,
                                          tracer_kind kind, attribute_key key, const void* keys,
                                          const void* values, const void* count,
                                          const char* key_word) {
-    if (here == nullptr && !c.tracer(handle, {kind})) return;
+    object_table::locked tracer = live_tracer(c, here, handle, kind);
+    if (!tracer) return;
     uint64_t entries = 0;
     if (!c.count(count, &entries) || entries == 0) return;
-    add_entries<Value>(c, handle, key, keys, values, entries, key_word);
+    add_entries<Value>(c, *tracer, key, keys, values, entries, key_word);
 }
 
 // Adds the entries of one call to a live tracer of the kind. Nothing is read for a tracer in
@@ -79,8 +109,8 @@ template <typename Value>
                                              const void* values, const void* count,
                                              const char* key_word = "name") {
     if (!c) return;
-    const nesting_entry* here = c.started_here(handle, {kind});
-    if (here != nullptr && !recorded(here->context)) {
+    const nesting_entry* here = started_on_this_thread(c, handle, kind);
+    if (unrecorded(c, here, handle)) {
         // Only the count is checked.
         uint64_t entries = 0;
         c.count(count, &entries);

@@ -44,22 +44,18 @@ void add_service(call& c, object_record& tracer, const void* method, const void*
 }
 
 // Sets one attribute on a live tracer of the kind; the value is read before the tracer is.
-// here is the tracer's nesting entry when this thread started it: its kind is known then.
 template <typename Add>
 void set_attribute(call& c, const nesting_entry* here, quorin_handle_t handle, tracer_kind kind,
                    Add add) {
-    object_table::locked tracer;
-    if (here != nullptr) tracer = c.core().objects.find(handle);
-    // Warns as for any handle when the tracer ended meanwhile on another thread.
-    if (!tracer) tracer = c.tracer(handle, {kind});
+    object_table::locked tracer = live_tracer(c, here, handle, kind);
     if (tracer) c.kept(*tracer, add(*tracer));
 }
 
 void set_text(call& c, quorin_handle_t handle, tracer_kind kind, attribute_key key,
               const void* value, const char* role) {
     if (!c) return;
-    const nesting_entry* here = c.started_here(handle, {kind});
-    if (here != nullptr && !recorded(here->context)) return;
+    const nesting_entry* here = started_on_this_thread(c, handle, kind);
+    if (unrecorded(c, here, handle)) return;
     const std::string_view text = c.text(value, role);
     set_attribute(c, here, handle, kind,
                   [&](object_record& tracer) { return tracer.add_text(key, text); });
@@ -76,8 +72,8 @@ void set_text(call& c, quorin_handle_t handle, tracer_kind kind, attribute_key k
 [[gnu::always_inline]] inline void set_integer(call& c, quorin_handle_t handle, tracer_kind kind,
                                                attribute_key key, int64_t value) {
     if (!c) return;
-    const nesting_entry* here = c.started_here(handle, {kind});
-    if (here != nullptr && !recorded(here->context)) return;
+    const nesting_entry* here = started_on_this_thread(c, handle, kind);
+    if (unrecorded(c, here, handle)) return;
     set_checked_integer(c, here, handle, kind, key, value);
 }
 
@@ -93,7 +89,9 @@ void add_custom_attributes(call& c, const void* keys, const void* values, const 
         return;
     }
     if (!recorded(current->context)) return;
-    add_entries<Value>(c, current->handle, attribute_key::custom, keys, values, entries, "key");
+    object_table::locked tracer = c.core().objects.find(current->handle);
+    if (!tracer) return;  // ended meanwhile on another thread
+    add_entries<Value>(c, *tracer, attribute_key::custom, keys, values, entries, "key");
 }
 
 quorin_handle_t create_message_tracer(call& c, tracer_kind kind, uint64_t messaging) {
