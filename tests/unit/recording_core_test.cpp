@@ -205,6 +205,32 @@ TEST_F(RecordingCore, AnUnrecordedTracerKeepsWhatItWasCreatedWith) {
     EXPECT_NE(output().warnings[1].find("count 5000 is more than 1024"), std::string::npos);
 }
 
+// A tracer this thread started and another thread ended stays in this thread's nesting for a
+// while: calls on it find no tracer and say so, recorded or not.
+TEST_F(RecordingCore, CallsOnATracerEndedOnAnotherThreadFindNothing) {
+    namespace api = slots;
+    for (const uint8_t flags : {1, 0}) {
+        SCOPED_TRACE(static_cast<int>(flags));
+        output().root_flags = flags;
+        output().warnings.clear();
+        const quorin_handle_t request =
+            api::quorin_incomingwebrequesttracer_create_p(context, BY_VALUE(0), "/", "GET");
+        api::quorin_tracer_start(context, request);
+        std::thread([&] { api::quorin_tracer_end(context, request); }).join();
+        output().warnings.clear();
+        api::quorin_incomingwebrequesttracer_add_request_headers_p(context, request, host_name,
+                                                                   host_value, BY_VALUE(1));
+        api::quorin_incomingwebrequesttracer_set_status_code(context, request, 200);
+        api::quorin_incomingwebrequesttracer_set_remote_address_p(context, request, "10.0.0.1");
+        const std::string unknown = ": unknown tracer handle " + std::to_string(request);
+        EXPECT_EQ(output().warnings,
+                  (std::vector<std::string>{
+                      "quorin_incomingwebrequesttracer_add_request_headers_p" + unknown,
+                      "quorin_incomingwebrequesttracer_set_status_code" + unknown,
+                      "quorin_incomingwebrequesttracer_set_remote_address_p" + unknown}));
+    }
+}
+
 // Tracers may end in any order: the thread's innermost open tracer is the parent of the next
 // one started there, whichever of the others ended.
 TEST_F(RecordingCore, TracersEndedInAnyOrderLeaveTheInnermostOpenOneAsParent) {
