@@ -25,7 +25,13 @@ class id_generator {
     // Never 0.
     uint64_t next() {
         uint64_t value = 0;
-        while (value == 0) value = mix_bits(state_ += 0x9E3779B97F4A7C15ull);
+        while (value == 0) {
+            // One wide multiply mixes the counter's bits.
+            state_ += 0xA0761D6478BD642Full;
+            const unsigned __int128 product =
+                static_cast<unsigned __int128>(state_) * (state_ ^ 0xE7037ED1A0B428DBull);
+            value = static_cast<uint64_t>(product >> 64) ^ static_cast<uint64_t>(product);
+        }
         return value;
     }
     trace_id new_trace() {
