@@ -131,7 +131,7 @@ quorin_handle_t recorder::publish(call& c, record_ptr&& record) {
     return handle;
 }
 
-void recorder::start(call& c, object_table::locked tracer, uint64_t start_us) {
+void recorder::start(call& c, object_table::locked&& tracer, uint64_t start_us) {
     thread_state& thread = c.thread();
     const nesting_entry* outer = thread.current(objects);
     object_record& record = *tracer;
@@ -170,7 +170,7 @@ void recorder::start(call& c, object_table::locked tracer, uint64_t start_us) {
     }
 }
 
-void recorder::end(call& c, object_table::locked tracer, uint64_t end_us) {
+void recorder::end(call& c, object_table::locked&& tracer, uint64_t end_us) {
     thread_state& thread = c.thread();
     record_ptr record = tracer.take(&thread);
     if (record->started && record->thread_claim == thread.claim()) thread.remove(record->handle);
