@@ -20,12 +20,6 @@ const bool record_spares_set = [] {
 
 }  // namespace
 
-const nesting_entry* thread_state::current(const object_table& objects) {
-    while (depth_ > 0 && !objects.live(nesting_[depth_ - 1].handle)) --depth_;
-    if (depth_ < depth_limit) depth_reported = false;
-    return depth_ > 0 ? &nesting_[depth_ - 1] : nullptr;
-}
-
 bool thread_state::push_full(const nesting_entry& entry, const object_table& objects) {
     // Tracers that other threads ended may lie below open ones.
     uint32_t kept = 0;

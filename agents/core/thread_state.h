@@ -41,7 +41,11 @@ class alignas(64) thread_state {
 
     // The innermost open tracer of this thread, or null. Tracers that another thread ended
     // are dropped from the nesting here.
-    const nesting_entry* current(const object_table& objects);
+    const nesting_entry* current(const object_table& objects) {
+        while (depth_ > 0 && !objects.live(nesting_[depth_ - 1].handle)) --depth_;
+        if (depth_ < depth_limit) depth_reported = false;
+        return depth_ > 0 ? &nesting_[depth_ - 1] : nullptr;
+    }
     // False when depth_limit open tracers are held already.
     bool push(const nesting_entry& entry, const object_table& objects) {
         if (depth_ == depth_limit) return push_full(entry, objects);
