@@ -36,7 +36,8 @@ class recorder {
         return module;
     }
 
-    // Publishes a new object; 0 (with a warning) when too many are alive.
+    // Publishes a new object; 0 (with a warning) when too many are alive. Inline, with the
+    // slots (slots.h).
     quorin_handle_t publish(call& c, record_ptr&& record);
     // Starts the tracer: under its explicit parent, else under the thread's innermost open
     // tracer, else as the root of a new trace, at start_us (0: now, when it is recorded). The
@@ -68,6 +69,7 @@ class recorder {
 
   private:
     void finish();
+    void refuse_publish(call& c);
 
     void deliver(const std::string& text);
 
