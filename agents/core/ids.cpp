@@ -5,32 +5,6 @@
 
 namespace agent_core {
 
-uint64_t mix_bits(uint64_t value) {
-    value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9ull;
-    value = (value ^ (value >> 27)) * 0x94D049BB133111EBull;
-    return value ^ (value >> 31);
-}
-
-uint64_t id_generator::next() {
-    uint64_t value = 0;
-    while (value == 0) value = mix_bits(state_ += 0x9E3779B97F4A7C15ull);
-    return value;
-}
-
-trace_id id_generator::new_trace() {
-    trace_id id;
-    const uint64_t halves[2] = {next(), next()};
-    std::memcpy(id.bytes, halves, sizeof id.bytes);
-    return id;
-}
-
-span_id id_generator::new_span() {
-    span_id id;
-    const uint64_t value = next();
-    std::memcpy(id.bytes, &value, sizeof id.bytes);
-    return id;
-}
-
 uint64_t system_entropy() {
     std::random_device device;
     return (static_cast<uint64_t>(device()) << 32) ^ device();

@@ -109,8 +109,8 @@ void object_record::reset(object_kind new_kind) {
 
 namespace {
 constinit std::atomic<object_record* (*)()> take_spare{nullptr};
-constinit std::atomic<bool (*)(object_record*)> keep_spare{nullptr};
 }  // namespace
+constinit std::atomic<bool (*)(object_record*)> keep_thread_spare{nullptr};
 
 // Spare records, kept up to a number and a size so that the pool stays small after a burst.
 class record_pool {
@@ -127,13 +127,12 @@ class record_pool {
         return record;
     }
 
+    // A record the calling thread did not keep.
     void give(object_record* record) {
-        if (record->texts_.capacity() > kept_text_bytes) {
+        if (record->texts_.capacity() > spare_text_bytes) {
             delete record;
             return;
         }
-        const auto keep = keep_spare.load(std::memory_order_relaxed);
-        if (keep != nullptr && keep(record)) return;
         give_shared(record);
     }
 
@@ -161,7 +160,6 @@ class record_pool {
 
   private:
     static constexpr size_t kept_records = 4096;
-    static constexpr size_t kept_text_bytes = 16 * 1024;
     std::vector<object_record*> spares_;
 };
 
@@ -169,11 +167,11 @@ namespace {
 record_pool pool;
 }  // namespace
 
-void record_recycler::operator()(object_record* record) const { pool.give(record); }
+void give_record(object_record* record) { pool.give(record); }
 
 void set_thread_record_spares(thread_record_spares spares) {
     take_spare.store(spares.take, std::memory_order_relaxed);
-    keep_spare.store(spares.keep, std::memory_order_relaxed);
+    keep_thread_spare.store(spares.keep, std::memory_order_relaxed);
 }
 
 void pool_record(object_record* record) { pool.give_shared(record); }
@@ -183,9 +181,8 @@ record_ptr new_record(object_kind kind) {
     return new_record(kind, take != nullptr ? take() : nullptr);
 }
 
-record_ptr new_record(object_kind kind, object_record* spare) {
-    object_record* record = spare;
-    if (record == nullptr) record = pool.take();
+record_ptr new_pooled_record(object_kind kind) {
+    object_record* record = pool.take();
     if (record == nullptr) {
         record = new object_record;
         record->kind = kind;

@@ -3,6 +3,7 @@
 // output that receives a finished tracer owns it until it drops the pointer.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -109,6 +110,7 @@ struct object_record : record_fields {
     const attribute_view* find(attribute_key key, attribute_view* out) const;
     uint32_t dropped_attributes() const { return dropped_; }
     size_t text_bytes() const { return texts_.size(); }
+    size_t text_bytes_kept() const { return texts_.capacity(); }
 
     // Each returns false, and counts the attribute as dropped, when attribute_limit are held.
     bool add_text(attribute_key key, std::string_view text, std::string_view name = {});
@@ -175,21 +177,37 @@ struct object_record : record_fields {
     friend class record_pool;
 };
 
-struct record_recycler {
-    void operator()(object_record* record) const;
-};
-using record_ptr = std::unique_ptr<object_record, record_recycler>;
-
-// A cleared record of that kind, from the pool when it has one.
-record_ptr new_record(object_kind kind);
-// The same from the spare given (one of the calling thread's), else as above.
-record_ptr new_record(object_kind kind, object_record* spare);
 // Where the calling thread keeps spare records of its own, when the core keeps per-thread
 // states (set once, at load): take gives null when it has none, keep false when it is full.
 struct thread_record_spares {
     object_record* (*take)();
     bool (*keep)(object_record*);
 };
+// The calling thread's spares come first; the rest is out of line.
+extern constinit std::atomic<bool (*)(object_record*)> keep_thread_spare;
+void give_record(object_record* record);
+inline constexpr size_t spare_text_bytes = 16 * 1024;
+
+struct record_recycler {
+    void operator()(object_record* record) const {
+        const auto keep = keep_thread_spare.load(std::memory_order_relaxed);
+        if (record->text_bytes_kept() <= spare_text_bytes && keep != nullptr && keep(record)) {
+            return;
+        }
+        give_record(record);
+    }
+};
+using record_ptr = std::unique_ptr<object_record, record_recycler>;
+
+// A cleared record of that kind, from the pool when it has one.
+record_ptr new_record(object_kind kind);
+// The same from the spare given (one of the calling thread's), else from the pool.
+record_ptr new_pooled_record(object_kind kind);
+inline record_ptr new_record(object_kind kind, object_record* spare) {
+    if (spare == nullptr) return new_pooled_record(kind);
+    spare->reset(kind);
+    return record_ptr(spare);
+}
 void set_thread_record_spares(thread_record_spares spares);
 // Hands a record to the pool shared by every thread (or frees it).
 void pool_record(object_record* record);

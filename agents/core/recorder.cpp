@@ -122,16 +122,11 @@ void recorder::finish() {
     active_.store(false, std::memory_order_release);
 }
 
-quorin_handle_t recorder::publish(call& c, record_ptr&& record) {
-    const quorin_handle_t handle = objects.insert(std::move(record), &c.thread());
-    if (handle == 0) {
-        c.warn(
-            format("%u objects are alive already: no handle is given out", object_table::capacity));
-    }
-    return handle;
+void recorder::refuse_publish(call& c) {
+    c.warn(format("%u objects are alive already: no handle is given out", object_table::capacity));
 }
 
-void recorder::start(call& c, object_table::locked tracer, uint64_t start_us) {
+void recorder::start(call& c, object_table::locked&& tracer, uint64_t start_us) {
     thread_state& thread = c.thread();
     const nesting_entry* outer = thread.current(objects);
     object_record& record = *tracer;
@@ -170,7 +165,7 @@ void recorder::start(call& c, object_table::locked tracer, uint64_t start_us) {
     }
 }
 
-void recorder::end(call& c, object_table::locked tracer, uint64_t end_us) {
+void recorder::end(call& c, object_table::locked&& tracer, uint64_t end_us) {
     thread_state& thread = c.thread();
     record_ptr record = tracer.take(&thread);
     if (record->started && record->thread_claim == thread.claim()) thread.remove(record->handle);

@@ -36,14 +36,15 @@ class recorder {
         return module;
     }
 
-    // Publishes a new object; 0 (with a warning) when too many are alive.
+    // Publishes a new object; 0 (with a warning) when too many are alive. Inline, with the
+    // slots (slots.h).
     quorin_handle_t publish(call& c, record_ptr&& record);
     // Starts the tracer: under its explicit parent, else under the thread's innermost open
     // tracer, else as the root of a new trace, at start_us (0: now, when it is recorded). The
     // tracer is unlocked on return.
-    void start(call& c, object_table::locked tracer, uint64_t start_us);
+    void start(call& c, object_table::locked&& tracer, uint64_t start_us);
     // Removes the tracer and hands it to the output.
-    void end(call& c, object_table::locked tracer, uint64_t end_us);
+    void end(call& c, object_table::locked&& tracer, uint64_t end_us);
     // The calling thread's innermost open tracer, or null.
     const nesting_entry* current(call& c);
     // For outputs: whether a tracer has not ended yet.
@@ -68,6 +69,7 @@ class recorder {
 
   private:
     void finish();
+    void refuse_publish(call& c);
 
     void deliver(const std::string& text);
 

@@ -34,9 +34,19 @@ uint32_t reserved_slot(void* context, uint32_t first, uint32_t second, uint64_t 
 
 namespace agent_core {
 
+inline quorin_handle_t recorder::publish(call& c, record_ptr&& record) {
+    const quorin_handle_t handle = objects.insert(std::move(record), &c.thread());
+    if (handle == 0) refuse_publish(c);
+    return handle;
+}
+
 // Publishes a new tracer of the kind, built by the caller.
-quorin_handle_t publish_tracer(call& c, record_ptr tracer);
-record_ptr new_tracer(const call& c, tracer_kind kind);
+quorin_handle_t publish_tracer(call& c, record_ptr&& tracer);
+inline record_ptr new_tracer(const call& c, tracer_kind kind) {
+    record_ptr tracer = c.new_record(object_kind::tracer);
+    tracer->tracer = kind;
+    return tracer;
+}
 
 // The tracer, locked, when it may start; empty (with a warning) otherwise.
 object_table::locked startable_tracer(call& c, quorin_handle_t handle);

@@ -20,12 +20,6 @@ const bool record_spares_set = [] {
 
 }  // namespace
 
-const nesting_entry* thread_state::current(const object_table& objects) {
-    while (depth_ > 0 && !objects.live(nesting_[depth_ - 1].handle)) --depth_;
-    if (depth_ < depth_limit) depth_reported = false;
-    return depth_ > 0 ? &nesting_[depth_ - 1] : nullptr;
-}
-
 bool thread_state::push_full(const nesting_entry& entry, const object_table& objects) {
     // Tracers that other threads ended may lie below open ones.
     uint32_t kept = 0;
@@ -68,11 +62,13 @@ thread_state* thread_state::bound() {
     return binding.state;
 }
 
-const object_record* thread_state::info_copy(quorin_handle_t handle, object_kind kind,
-                                             const object_table& objects) const {
+const object_record* thread_state::other_info_copy(quorin_handle_t handle, object_kind kind,
+                                                   const object_table& objects) const {
     // Only this thread changes the copies, so it reads them without the lock.
-    for (const info_entry& entry : infos_) {
+    for (unsigned i = 0; i < info_copy_limit; ++i) {
+        const info_entry& entry = infos_[i];
         if (entry.handle == handle && handle != 0 && entry.copy->kind == kind) {
+            last_info_ = i;
             return objects.live(handle) ? entry.copy : nullptr;
         }
     }
@@ -81,7 +77,8 @@ const object_record* thread_state::info_copy(quorin_handle_t handle, object_kind
 
 void thread_state::keep_info_copy(const object_record& info) {
     if (info.text_bytes() > info_copy_text_limit) return;
-    info_entry& entry = infos_[next_info_++ % info_copy_limit];
+    last_info_ = next_info_++ % info_copy_limit;
+    info_entry& entry = infos_[last_info_];
     entry.handle = 0;
     if (entry.copy == nullptr) entry.copy = new object_record;
     entry.copy->reset(info.kind);

@@ -12,14 +12,12 @@
 #include <string>
 
 #include "ids.h"
+#include "object_table.h"
 #include "records.h"
 #include "spin_lock.h"
 #include "thread_binding.h"
 
 namespace agent_core {
-
-class object_table;
-struct object_record;
 
 struct nesting_entry {
     quorin_handle_t handle;
@@ -43,7 +41,11 @@ class alignas(64) thread_state {
 
     // The innermost open tracer of this thread, or null. Tracers that another thread ended
     // are dropped from the nesting here.
-    const nesting_entry* current(const object_table& objects);
+    const nesting_entry* current(const object_table& objects) {
+        while (depth_ > 0 && !objects.live(nesting_[depth_ - 1].handle)) --depth_;
+        if (depth_ < depth_limit) depth_reported = false;
+        return depth_ > 0 ? &nesting_[depth_ - 1] : nullptr;
+    }
     // False when depth_limit open tracers are held already.
     bool push(const nesting_entry& entry, const object_table& objects) {
         if (depth_ == depth_limit) return push_full(entry, objects);
@@ -114,7 +116,14 @@ class alignas(64) thread_state {
     // their attributes from here without locking the object that every thread shares. Null
     // when the handle names no such live object or no copy is kept.
     const object_record* info_copy(quorin_handle_t handle, object_kind kind,
-                                   const object_table& objects) const;
+                                   const object_table& objects) const {
+        // Usually the copy found last time.
+        const info_entry& last = infos_[last_info_];
+        if (last.handle == handle && handle != 0 && last.copy->kind == kind) {
+            return objects.live(handle) ? last.copy : nullptr;
+        }
+        return other_info_copy(handle, kind, objects);
+    }
     // Keeps a copy of the live info object, which the caller holds locked.
     void keep_info_copy(const object_record& info);
 
@@ -124,6 +133,8 @@ class alignas(64) thread_state {
   private:
     friend class thread_table;
     const nesting_entry* find_below(quorin_handle_t handle) const;
+    const object_record* other_info_copy(quorin_handle_t handle, object_kind kind,
+                                         const object_table& objects) const;
     void remove_below(quorin_handle_t handle);
     bool push_full(const nesting_entry& entry, const object_table& objects);
     // Hands the spares back to the shared pool and the table, and frees the info copies.
@@ -146,6 +157,7 @@ class alignas(64) thread_state {
     unsigned spare_records_ = 0;
     unsigned spare_indexes_ = 0;
     unsigned next_info_ = 0;
+    mutable unsigned last_info_ = 0;  // the info copy found last
     const object_table* spare_index_table_ = nullptr;
     object_record* spare_record_[spare_record_limit];
     uint32_t spare_index_[spare_index_limit];

@@ -8,13 +8,7 @@
 
 namespace agent_core {
 
-record_ptr new_tracer(const call& c, tracer_kind kind) {
-    record_ptr tracer = c.new_record(object_kind::tracer);
-    tracer->tracer = kind;
-    return tracer;
-}
-
-quorin_handle_t publish_tracer(call& c, record_ptr tracer) {
+quorin_handle_t publish_tracer(call& c, record_ptr&& tracer) {
     const quorin_handle_t handle = c.core().publish(c, std::move(tracer));
     c.detail(" -> tracer %llu", static_cast<unsigned long long>(handle));
     return handle;

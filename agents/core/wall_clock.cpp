@@ -192,12 +192,32 @@ uint64_t renew(const anchor& a, uint64_t seen) {
     return floor;
 }
 
-uint64_t counter_reading() {
-    const uint64_t now = counter();
+[[gnu::noinline]] uint64_t counter_reading_anew(uint64_t now) {
     uint64_t seen = 0;
     const anchor a = state.current(&seen);
     if (now < a.until) return a.at(now);
     return renew(a, seen);
+}
+
+// Within the anchor's time only the fields that scale the counter are read, and the rest of
+// the work stays out of line.
+uint64_t counter_reading() {
+    const uint64_t now = counter();
+    constexpr auto order = std::memory_order_acquire;
+    const uint64_t before = state.generation.load(order);
+    const anchor_slot& slot = state.slots[(before >> 1) & 1];
+    const uint64_t until = slot.until.load(order);
+    const anchor a{slot.ticks.load(order),
+                   slot.us.load(order),
+                   slot.floor.load(order),
+                   slot.rate.load(order),
+                   until,
+                   0,
+                   0};
+    if (now < until && state.generation.load(std::memory_order_relaxed) - before <= 1) {
+        return a.at(now);
+    }
+    return counter_reading_anew(now);
 }
 
 }  // namespace

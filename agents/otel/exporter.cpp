@@ -268,11 +268,9 @@ void exporter::forget_after_fork(void* self) {
     owner->restarting_.clear();
 }
 
-exporter::engine* exporter::current() {
-    engine* e = engine_.load(std::memory_order_acquire);
-    if (e != nullptr || shut_down_.load()) return e;
+exporter::engine* exporter::restart() {
     while (restarting_.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
-    e = engine_.load(std::memory_order_acquire);
+    engine* e = engine_.load(std::memory_order_acquire);
     if (e == nullptr) {
         try {
             e = new engine(options_, named_resource_);

@@ -83,7 +83,13 @@ class exporter {
 
   private:
     struct engine;
-    engine* current();
+    engine* current() {
+        engine* e = engine_.load(std::memory_order_acquire);
+        if (e != nullptr || shut_down_.load()) return e;
+        return restart();
+    }
+    // A new engine (after a fork child forgot the old one), out of the way of every call.
+    [[gnu::noinline]] engine* restart();
     static void forget_after_fork(void* self);
 
     exporter_options options_;

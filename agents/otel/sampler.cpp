@@ -2,34 +2,6 @@
 
 namespace otel {
 
-bool trace_id_ratio_sample(const trace_id& trace, double ratio) {
-    if (!(ratio > 0)) return false;  // also NaN
-    if (ratio >= 1) return true;
-    // The low 8 bytes as a big-endian number, halved, against ratio * 2^63.
-    uint64_t low = 0;
-    for (int i = 8; i < 16; ++i) low = low << 8 | trace.bytes[i];
-    const auto bound = static_cast<uint64_t>(ratio * 9223372036854775808.0);
-    return (low >> 1) < bound;
-}
-
-bool sampler::should_sample(const trace_id& trace, const span_context* parent) const {
-    switch (kind) {
-        case sampler_kind::always_on:
-            return true;
-        case sampler_kind::always_off:
-            return false;
-        case sampler_kind::trace_id_ratio:
-            return trace_id_ratio_sample(trace, ratio);
-        case sampler_kind::parent_based_always_on:
-            return parent != nullptr ? parent->sampled() : true;
-        case sampler_kind::parent_based_always_off:
-            return parent != nullptr ? parent->sampled() : false;
-        case sampler_kind::parent_based_trace_id_ratio:
-            return parent != nullptr ? parent->sampled() : trace_id_ratio_sample(trace, ratio);
-    }
-    return true;
-}
-
 std::optional<sampler_kind> sampler_kind_from_name(std::string_view name) {
     struct entry {
         std::string_view name;

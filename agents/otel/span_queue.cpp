@@ -37,6 +37,10 @@ span_record* span_queue::acquire() {
         record->kept_bytes = 0;
         return record;
     }
+    return allocate();
+}
+
+span_record* span_queue::allocate() {
     if (allocated_.fetch_add(1, std::memory_order_relaxed) >= pool_limit_) {
         allocated_.fetch_sub(1, std::memory_order_relaxed);
         dropped_.add(1);

@@ -46,6 +46,8 @@ class span_queue {
   private:
     struct pooled_span;
     bool owns(span_record* record) const;
+    // A new record while the pool may grow; out of line, as the pool grows only at first.
+    [[gnu::noinline]] span_record* allocate();
 
     const uint32_t max_spans_;
     const uint64_t max_bytes_;
