@@ -102,24 +102,6 @@ class call {
         }
         return not_of_kind(std::move(found), handle, *kinds.begin());
     }
-    // The nesting entry when the handle names an open tracer of one of the kinds that this
-    // thread started: no lock is needed to know that. Null (the call goes the usual way,
-    // warnings and all) in every other case.
-    const nesting_entry* started_here(quorin_handle_t handle,
-                                      std::initializer_list<tracer_kind> kinds) const {
-        const nesting_entry* entry = thread_->find(handle);
-        if (entry == nullptr || !core_.objects.live(handle)) return nullptr;
-        for (tracer_kind kind : kinds) {
-            if (entry->kind == kind) return entry;
-        }
-        return nullptr;
-    }
-    // Whether started_here, in a trace that is not recorded: what the call would add to the
-    // tracer can be left unread.
-    bool unrecorded(quorin_handle_t handle, std::initializer_list<tracer_kind> kinds) const {
-        const nesting_entry* entry = started_here(handle, kinds);
-        return entry != nullptr && !recorded(entry->context);
-    }
     // After an add to the record: warns once per object when its attributes are full, and
     // counts further entries of the same call that were not offered.
     void kept(object_record& record, bool added, uint64_t not_offered = 0) {
