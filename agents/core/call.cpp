@@ -8,30 +8,34 @@
 namespace agent_core {
 
 void call::refuse(void* context) {
-    if (context != &core_) {
+    if (context != &core()) {
         warn(format("called with an agent context that is not this agent's (%p)", context));
-        valid_ = false;
         refusal_ = QUORIN_STATUS_INVALID_ARGUMENT;
     } else {
         warn("called while the agent is not initialized");
-        valid_ = false;
         refusal_ = QUORIN_STATUS_NOT_INITIALIZED;
     }
 }
 
 void call::finish() {
+    hand_on();
+    if (noted_) notes_.~notes();
+    noted_ = false;
+}
+
+void call::hand_on() {
     write_warnings();
     // A call made from a callback raises none: the callback would run again, and again.
     if (thread_->in_callback || thread_->claim() != claim_) return;
-    const auto verbose = core_.verbose_callback.load();
-    const bool warned = notes_ && !notes_->warnings.empty();
+    const auto verbose = core().verbose_callback.load();
+    const bool warned = noted_ && !notes_.warnings.empty();
     if (verbose == nullptr && !warned) return;
     notes& noted = this->noted();
     thread_->in_callback = true;
     if (verbose != nullptr) verbose((function_ + noted.detail).c_str());
     for (const std::string& message : noted.warnings) {
-        if (auto warning = core_.warning_callback.load()) warning(message.c_str());
-        if (auto logging = core_.logging_callback.load()) logging(message.c_str());
+        if (auto warning = core().warning_callback.load()) warning(message.c_str());
+        if (auto logging = core().logging_callback.load()) logging(message.c_str());
     }
     // A callback that released the agent took the thread's state with it.
     if (thread_->claim() == claim_) thread_->in_callback = false;
@@ -40,9 +44,9 @@ void call::finish() {
 void call::warn(std::string message) { noted().warnings.push_back(function_ + (": " + message)); }
 
 void call::write_noted() {
-    notes& noted = *notes_;
+    notes& noted = notes_;
     for (; noted.written < noted.warnings.size(); ++noted.written) {
-        core_.output().warning(noted.warnings[noted.written]);
+        core().output().warning(noted.warnings[noted.written]);
     }
 }
 

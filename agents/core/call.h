@@ -7,7 +7,7 @@
 
 #include <cstdint>
 #include <initializer_list>
-#include <optional>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,38 +25,38 @@ class call {
     // The usual call (this agent's context, initialized) stays inline; the rest is refused
     // out of line.
     call(void* context, const char* function)
-        : core_(the_recorder()),
-          thread_(&core_.threads.current()),
+        : thread_(&the_recorder().threads.current()),
           claim_(thread_->claim()),
           function_(function) {
-        thread_->start_call();
-        if (context != &core_ || !core_.active()) refuse(context);
+        if (context != &the_recorder() || !the_recorder().active()) refuse(context);
     }
     // Without warnings and without a verbose callback there is nothing to hand on.
     ~call() {
-        if (notes_ || core_.verbose_callback.load(std::memory_order_relaxed) != nullptr) finish();
+        if (noted_ || the_recorder().verbose_callback.load(std::memory_order_relaxed) != nullptr) {
+            finish();
+        }
     }
     call(const call&) = delete;
     call& operator=(const call&) = delete;
 
     // False when the context is not this agent's or the agent is not initialized.
-    explicit operator bool() const { return valid_; }
+    explicit operator bool() const { return refusal_ == QUORIN_STATUS_OK; }
     // What a refused call that returns a status answers.
     quorin_status_t refusal() const { return refusal_; }
-    recorder& core() const { return core_; }
+    recorder& core() const { return the_recorder(); }
     thread_state& thread() const { return *thread_; }
 
     // "<function>: <message>" to the output and the warning and logging callbacks.
     void warn(std::string message);
     // Hands the warnings so far to the output.
     void write_warnings() {
-        if (notes_) write_noted();
+        if (noted_) write_noted();
     }
     // Whether a verbose callback will receive this call; detail() adds to its line then only,
     // so that the arguments are formatted only for a callback.
     bool verbose() const {
         return !thread_->in_callback &&
-               core_.verbose_callback.load(std::memory_order_relaxed) != nullptr;
+               the_recorder().verbose_callback.load(std::memory_order_relaxed) != nullptr;
     }
     template <typename... Arguments>
     void detail(const char* pattern, Arguments... arguments) {
@@ -88,7 +88,7 @@ class call {
 
     // The live object of that kind, locked; empty (with a warning) otherwise.
     object_table::locked find(quorin_handle_t handle, object_kind kind, const char* role) {
-        object_table::locked found = core_.objects.find(handle);
+        object_table::locked found = core().objects.find(handle);
         if (found && found->kind == kind) return found;
         return not_found(std::move(found), handle, role);
     }
@@ -119,27 +119,34 @@ class call {
     void not_kept(object_record& record, uint64_t not_offered);
     bool add_null_text(object_record& record, attribute_key key, const char* role, bool required);
     void refuse(void* context);
+    // Hands the notes on and destroys them.
     void finish();
+    void hand_on();
     void add_detail(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
 
-    recorder& core_;
     thread_state* thread_;
     uint64_t claim_;
     const char* function_;
-    bool valid_ = true;
     quorin_status_t refusal_ = QUORIN_STATUS_OK;
-    // Made at the first warning or detail: most calls have neither.
+    // Made at the first warning or detail, which most calls have neither of, and destroyed
+    // by finish(): the destructor of the usual call checks one flag.
     struct notes {
         std::string detail;
         std::vector<std::string> warnings;
         size_t written = 0;
     };
     notes& noted() {
-        if (!notes_) notes_.emplace();
-        return *notes_;
+        if (!noted_) {
+            new (&notes_) notes();
+            noted_ = true;
+        }
+        return notes_;
     }
     void write_noted();
-    std::optional<notes> notes_;
+    bool noted_ = false;
+    union {
+        notes notes_;
+    };
 };
 
 }  // namespace agent_core

@@ -69,9 +69,9 @@ class alignas(64) thread_state {
     }
 
     uint64_t claim() const { return claim_.load(std::memory_order_relaxed); }
-    // Buffers for one call's texts, handed out in turn and emptied at each call's start.
+    // Buffers for a call's texts, handed out in turn and emptied when handed out: a call
+    // keeps up to text_buffer_count of them at once.
     std::string& next_text_buffer();
-    void start_call() { next_text_ = 0; }
 
     id_generator ids;
     // Start order on this thread; a tracer's tree is always started on one thread.
