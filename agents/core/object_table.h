@@ -110,8 +110,11 @@ class object_table {
     slot* live_slot(quorin_handle_t handle) const {
         if ((handle & index_mask) == 0) return nullptr;
         const auto index = static_cast<uint32_t>(handle & index_mask) - 1;
-        if (index >= used_.load(std::memory_order_acquire)) return nullptr;
-        slot* found = at(index);
+        // A chunk is made before any of its slots is handed out and lives as long as the
+        // table: a handle whose chunk is missing names nothing.
+        slot* chunk = chunks_[index >> chunk_bits].load(std::memory_order_acquire);
+        if (chunk == nullptr) return nullptr;
+        slot* found = &chunk[index & (chunk_size - 1)];
         return found->handle.load(std::memory_order_acquire) == handle ? found : nullptr;
     }
     locked find_index(uint32_t index);
