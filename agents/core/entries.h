@@ -87,27 +87,28 @@ template <typename Value>
     }
 }
 
+// The word that names a key of the attributes in the warnings.
+constexpr const char* key_word(attribute_key key) {
+    return key == attribute_key::span_attribute ? "key" : "name";
+}
+
 // add_pairs past the usual case, out of line so that the slot stays small; here as
-// started_on_this_thread gives it.
-template <typename Value>
+// started_on_this_thread gives it. The kind and the key are the slot's, fixed for each.
+template <typename Value, tracer_kind kind, attribute_key key>
 [[gnu::noinline]] void add_checked_pairs(call& c, const nesting_entry* here, quorin_handle_t handle,
-                                         tracer_kind kind, attribute_key key, const void* keys,
-                                         const void* values, const void* count,
-                                         const char* key_word) {
+                                         const void* keys, const void* values, const void* count) {
     object_table::locked tracer = live_tracer(c, here, handle, kind);
     if (!tracer) return;
     uint64_t entries = 0;
     if (!c.count(count, &entries) || entries == 0) return;
-    add_entries<Value>(c, *tracer, key, keys, values, entries, key_word);
+    add_entries<Value>(c, *tracer, key, keys, values, entries, key_word(key));
 }
 
 // Adds the entries of one call to a live tracer of the kind. Nothing is read for a tracer in
 // a trace that is not recorded.
-template <typename Value>
-[[gnu::always_inline]] inline void add_pairs(call& c, quorin_handle_t handle, tracer_kind kind,
-                                             attribute_key key, const void* keys,
-                                             const void* values, const void* count,
-                                             const char* key_word = "name") {
+template <typename Value, tracer_kind kind, attribute_key key>
+[[gnu::always_inline]] inline void add_pairs(call& c, quorin_handle_t handle, const void* keys,
+                                             const void* values, const void* count) {
     if (!c) return;
     const nesting_entry* here = started_on_this_thread(c, handle, kind);
     if (unrecorded(c, here, handle)) {
@@ -116,7 +117,7 @@ template <typename Value>
         c.count(count, &entries);
         return;
     }
-    add_checked_pairs<Value>(c, here, handle, kind, key, keys, values, count, key_word);
+    add_checked_pairs<Value, kind, key>(c, here, handle, keys, values, count);
 }
 
 }  // namespace agent_core

@@ -14,8 +14,8 @@ template <typename Value>
 void set_span_values(void* context, const char* function, quorin_handle_t span, const void* keys,
                      const void* values, const void* count) {
     call c(context, function);
-    add_pairs<Value>(c, span, tracer_kind::span, attribute_key::span_attribute, keys, values, count,
-                     "key");
+    add_pairs<Value, tracer_kind::span, attribute_key::span_attribute>(c, span, keys, values,
+                                                                       count);
 }
 
 // Ids given before the start name the span: it continues the given trace under the given

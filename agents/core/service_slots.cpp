@@ -61,20 +61,20 @@ void set_text(call& c, quorin_handle_t handle, tracer_kind kind, attribute_key k
                   [&](object_record& tracer) { return tracer.add_text(key, text); });
 }
 
+template <tracer_kind kind, attribute_key key>
 [[gnu::noinline]] void set_checked_integer(call& c, const nesting_entry* here,
-                                           quorin_handle_t handle, tracer_kind kind,
-                                           attribute_key key, int64_t value) {
+                                           quorin_handle_t handle, int64_t value) {
     set_attribute(c, here, handle, kind,
                   [&](object_record& tracer) { return tracer.add_integer(key, value); });
 }
 
-// The check for an unrecorded trace stays in the slot.
-[[gnu::always_inline]] inline void set_integer(call& c, quorin_handle_t handle, tracer_kind kind,
-                                               attribute_key key, int64_t value) {
+// The check for an unrecorded trace stays in the slot; the kind and the key are the slot's.
+template <tracer_kind kind, attribute_key key>
+[[gnu::always_inline]] inline void set_integer(call& c, quorin_handle_t handle, int64_t value) {
     if (!c) return;
     const nesting_entry* here = started_on_this_thread(c, handle, kind);
     if (unrecorded(c, here, handle)) return;
-    set_checked_integer(c, here, handle, kind, key, value);
+    set_checked_integer<kind, key>(c, here, handle, value);
 }
 
 // Custom request attributes belong to the innermost tracer started on the calling thread.
@@ -171,14 +171,14 @@ void quorin_databaserequesttracer_set_returned_row_count(void* context, quorin_h
                                                          int32_t rows) {
     call c(context, "quorin_databaserequesttracer_set_returned_row_count");
     if (c && rows < 0) c.warn(format("negative row count %d", rows));
-    set_integer(c, handle, tracer_kind::database_request, attribute_key::returned_rows, rows);
+    set_integer<tracer_kind::database_request, attribute_key::returned_rows>(c, handle, rows);
 }
 
 void quorin_databaserequesttracer_set_round_trip_count(void* context, quorin_handle_t handle,
                                                        int32_t round_trips) {
     call c(context, "quorin_databaserequesttracer_set_round_trip_count");
     if (c && round_trips < 0) c.warn(format("negative round-trip count %d", round_trips));
-    set_integer(c, handle, tracer_kind::database_request, attribute_key::round_trips, round_trips);
+    set_integer<tracer_kind::database_request, attribute_key::round_trips>(c, handle, round_trips);
 }
 
 quorin_handle_t quorin_webapplicationinfo_create_p(void* context, const void* server,
@@ -221,30 +221,30 @@ void quorin_incomingwebrequesttracer_add_request_headers_p(void* context, quorin
                                                            const void* names, const void* values,
                                                            const void* count) {
     call c(context, "quorin_incomingwebrequesttracer_add_request_headers_p");
-    add_pairs<const char*>(c, handle, tracer_kind::incoming_web_request,
-                           attribute_key::request_header, names, values, count);
+    add_pairs<const char*, tracer_kind::incoming_web_request, attribute_key::request_header>(
+        c, handle, names, values, count);
 }
 
 void quorin_incomingwebrequesttracer_add_parameters_p(void* context, quorin_handle_t handle,
                                                       const void* names, const void* values,
                                                       const void* count) {
     call c(context, "quorin_incomingwebrequesttracer_add_parameters_p");
-    add_pairs<const char*>(c, handle, tracer_kind::incoming_web_request, attribute_key::parameter,
-                           names, values, count);
+    add_pairs<const char*, tracer_kind::incoming_web_request, attribute_key::parameter>(
+        c, handle, names, values, count);
 }
 
 void quorin_incomingwebrequesttracer_add_response_headers_p(void* context, quorin_handle_t handle,
                                                             const void* names, const void* values,
                                                             const void* count) {
     call c(context, "quorin_incomingwebrequesttracer_add_response_headers_p");
-    add_pairs<const char*>(c, handle, tracer_kind::incoming_web_request,
-                           attribute_key::response_header, names, values, count);
+    add_pairs<const char*, tracer_kind::incoming_web_request, attribute_key::response_header>(
+        c, handle, names, values, count);
 }
 
 void quorin_incomingwebrequesttracer_set_status_code(void* context, quorin_handle_t handle,
                                                      int32_t status) {
     call c(context, "quorin_incomingwebrequesttracer_set_status_code");
-    set_integer(c, handle, tracer_kind::incoming_web_request, attribute_key::status_code, status);
+    set_integer<tracer_kind::incoming_web_request, attribute_key::status_code>(c, handle, status);
 }
 
 void quorin_customrequestattribute_add_integers_p(void* context, const void* keys,
@@ -279,22 +279,22 @@ void quorin_outgoingwebrequesttracer_add_request_headers_p(void* context, quorin
                                                            const void* names, const void* values,
                                                            const void* count) {
     call c(context, "quorin_outgoingwebrequesttracer_add_request_headers_p");
-    add_pairs<const char*>(c, handle, tracer_kind::outgoing_web_request,
-                           attribute_key::request_header, names, values, count);
+    add_pairs<const char*, tracer_kind::outgoing_web_request, attribute_key::request_header>(
+        c, handle, names, values, count);
 }
 
 void quorin_outgoingwebrequesttracer_add_response_headers_p(void* context, quorin_handle_t handle,
                                                             const void* names, const void* values,
                                                             const void* count) {
     call c(context, "quorin_outgoingwebrequesttracer_add_response_headers_p");
-    add_pairs<const char*>(c, handle, tracer_kind::outgoing_web_request,
-                           attribute_key::response_header, names, values, count);
+    add_pairs<const char*, tracer_kind::outgoing_web_request, attribute_key::response_header>(
+        c, handle, names, values, count);
 }
 
 void quorin_outgoingwebrequesttracer_set_status_code(void* context, quorin_handle_t handle,
                                                      int32_t status) {
     call c(context, "quorin_outgoingwebrequesttracer_set_status_code");
-    set_integer(c, handle, tracer_kind::outgoing_web_request, attribute_key::status_code, status);
+    set_integer<tracer_kind::outgoing_web_request, attribute_key::status_code>(c, handle, status);
 }
 
 quorin_handle_t quorin_customservicetracer_create_p(void* context, const void* method,
