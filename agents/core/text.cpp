@@ -60,11 +60,12 @@ size_t plain_run_end(const unsigned char* text, size_t from, size_t size) {
 }
 
 #ifdef __SSE2__
-// A mask of the bytes that are not printable ASCII. One more than such a byte, compared as
-// signed, lies below 0x21: the bytes below the space, 0x7F and those from 0x80 up.
-int unprintable_lanes(__m128i bytes) {
+// Whether one of the bytes is not printable ASCII. One more than a printable byte, compared
+// as signed, lies above 0x20; one more than a byte below the space, 0x7F or a byte from 0x80
+// up does not.
+bool unprintable_block(__m128i bytes) {
     const __m128i next = _mm_add_epi8(bytes, _mm_set1_epi8(1));
-    return _mm_movemask_epi8(_mm_cmplt_epi8(next, _mm_set1_epi8(0x21)));
+    return _mm_movemask_epi8(_mm_cmpgt_epi8(next, _mm_set1_epi8(0x20))) != 0xFFFF;
 }
 
 __m128i load_block(const unsigned char* text) {
@@ -81,11 +82,11 @@ __m128i load_block(const unsigned char* text) {
     if (size >= block) {
         for (size_t at = 0; at + block < size; at += block) {
             const __m128i bytes = load_block(text + at);
-            if (unprintable_lanes(bytes) != 0) return false;
+            if (unprintable_block(bytes)) return false;
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), bytes);
         }
         const __m128i bytes = load_block(text + size - block);
-        if (unprintable_lanes(bytes) != 0) return false;
+        if (unprintable_block(bytes)) return false;
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + size - block), bytes);
         return true;
     }
@@ -94,7 +95,7 @@ __m128i load_block(const unsigned char* text) {
         const __m128i first = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(text));
         const __m128i last =
             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(text + size - sizeof(uint64_t)));
-        if (unprintable_lanes(_mm_unpacklo_epi64(first, last)) != 0) return false;
+        if (unprintable_block(_mm_unpacklo_epi64(first, last))) return false;
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out), first);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + size - sizeof(uint64_t)), last);
         return true;
