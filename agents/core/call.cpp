@@ -7,14 +7,13 @@
 
 namespace agent_core {
 
-void call::refuse(void* context) {
+quorin_status_t call::refuse(void* context) {
     if (context != &core()) {
         warn(format("called with an agent context that is not this agent's (%p)", context));
-        refusal_ = QUORIN_STATUS_INVALID_ARGUMENT;
-    } else {
-        warn("called while the agent is not initialized");
-        refusal_ = QUORIN_STATUS_NOT_INITIALIZED;
+        return QUORIN_STATUS_INVALID_ARGUMENT;
     }
+    warn("called while the agent is not initialized");
+    return QUORIN_STATUS_NOT_INITIALIZED;
 }
 
 void call::finish() {

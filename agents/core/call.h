@@ -28,7 +28,10 @@ class call {
         : thread_(&the_recorder().threads.current()),
           claim_(thread_->claim()),
           function_(function) {
-        if (context != &the_recorder() || !the_recorder().active()) refuse(context);
+        // Set once from both ways, so that the slot's check of it follows the usual one
+        // without reading it back.
+        refusal_ = context == &the_recorder() && the_recorder().active() ? QUORIN_STATUS_OK
+                                                                         : refuse(context);
     }
     // Without warnings and without a verbose callback there is nothing to hand on.
     ~call() {
@@ -118,7 +121,8 @@ class call {
                                      tracer_kind expected);
     void not_kept(object_record& record, uint64_t not_offered);
     bool add_null_text(object_record& record, attribute_key key, const char* role, bool required);
-    void refuse(void* context);
+    // Warns and gives the refusal.
+    quorin_status_t refuse(void* context);
     // Hands the notes on and destroys them.
     void finish();
     void hand_on();
@@ -127,7 +131,7 @@ class call {
     thread_state* thread_;
     uint64_t claim_;
     const char* function_;
-    quorin_status_t refusal_ = QUORIN_STATUS_OK;
+    quorin_status_t refusal_;
     // Made at the first warning or detail, which most calls have neither of, and destroyed
     // by finish(): the destructor of the usual call checks one flag.
     struct notes {
