@@ -143,7 +143,9 @@ void recorder::start(call& c, object_table::locked&& tracer, uint64_t start_us) 
         record.root = outer->root;
     } else {
         record.context.trace = thread.ids.new_trace();
-        record.context.flags = output().trace_flags(record.context.trace, nullptr);
+        const int flags = output().root_flags.load(std::memory_order_relaxed);
+        record.context.flags = flags >= 0 ? static_cast<uint8_t>(flags)
+                                          : output().trace_flags(record.context.trace, nullptr);
         record.depth = 0;
         record.root = record.handle;
     }
@@ -172,6 +174,13 @@ void recorder::end(call& c, object_table::locked&& tracer, uint64_t end_us) {
     record->state = record->started ? end_state::ended : end_state::never_started;
     record->end_us = end_us;
     c.write_warnings();
+    if (output().ignores_unrecorded && !(record->started && recorded(*record))) {
+        object_record* spare = record.release();
+        if (spare->text_bytes_kept() > spare_text_bytes || !thread.keep_record(spare)) {
+            give_record(spare);
+        }
+        return;
+    }
     output().tracer_ended(std::move(record));
 }
 
