@@ -169,7 +169,8 @@ void recorder::start(call& c, object_table::locked&& tracer, uint64_t start_us) 
 
 void recorder::end(call& c, object_table::locked&& tracer, uint64_t end_us) {
     thread_state& thread = c.thread();
-    record_ptr record = tracer.take(&thread);
+    record_ptr record = tracer.take(
+        [&thread](object_table& table, uint32_t index) { return thread.keep_index(table, index); });
     if (record->started && record->thread_claim == thread.claim()) thread.remove(record->handle);
     record->state = record->started ? end_state::ended : end_state::never_started;
     record->end_us = end_us;

@@ -35,7 +35,11 @@ uint32_t reserved_slot(void* context, uint32_t first, uint32_t second, uint64_t 
 namespace agent_core {
 
 inline quorin_handle_t recorder::publish(call& c, record_ptr&& record) {
-    const quorin_handle_t handle = objects.insert(std::move(record), &c.thread());
+    thread_state& thread = c.thread();
+    const quorin_handle_t handle =
+        objects.insert(std::move(record), [&thread](object_table& table, uint32_t* index) {
+            return thread.take_index(table, index);
+        });
     if (handle == 0) refuse_publish(c);
     return handle;
 }
