@@ -52,10 +52,34 @@ inline record_ptr new_tracer(const call& c, tracer_kind kind) {
     return tracer;
 }
 
+// Warns "tracer <handle> <what>".
+void warn_about_tracer(call& c, const char* what, quorin_handle_t handle);
+
 // The tracer, locked, when it may start; empty (with a warning) otherwise.
-object_table::locked startable_tracer(call& c, quorin_handle_t handle);
+inline object_table::locked startable_tracer(call& c, quorin_handle_t handle) {
+    object_table::locked tracer = c ? c.tracer(handle) : object_table::locked();
+    if (tracer && tracer->started) {
+        tracer.unlock();
+        warn_about_tracer(c, "was started already", handle);
+    }
+    return tracer;
+}
+
 // Ends the tracer at end_us (0: now); an end before the start is moved to it, and reported when
 // the application gave it.
-void end_tracer(call& c, quorin_handle_t handle, uint64_t end_us);
+inline void end_tracer(call& c, quorin_handle_t handle, uint64_t end_us) {
+    object_table::locked tracer = c ? c.tracer(handle) : object_table::locked();
+    if (!tracer) return;
+    if (!tracer->started) warn_about_tracer(c, "ended without a start", handle);
+    uint64_t end = end_us;
+    if (end == 0)
+        end = tracer->started && !recorded(*tracer) ? tracer->start_us : now_microseconds();
+    if (tracer->started && end < tracer->start_us) {
+        // A clock that was set back is not the application's doing: only a time it gave is.
+        if (end_us != 0) c.warn("the end time lies before the start time");
+        end = tracer->start_us;
+    }
+    c.core().end(c, std::move(tracer), end);
+}
 
 }  // namespace agent_core
