@@ -69,14 +69,18 @@ bool object_record::add(const attribute_view& value) {
 }
 
 void object_record::add_all(const object_record& other) {
-    if (attributes_.size() + other.attributes_.size() > attribute_limit) {
-        for (size_t i = 0; i < other.attribute_count(); ++i) add(other.attribute(i));
-        return;
+    // A tracer made from an info object, in a record that held attributes before, takes the
+    // first branch only.
+    const bool fresh = attributes_.empty() && texts_.empty();
+    if (!fresh || attributes_.capacity() < other.attributes_.size()) {
+        if (attributes_.size() + other.attributes_.size() > attribute_limit) {
+            for (size_t i = 0; i < other.attribute_count(); ++i) add(other.attribute(i));
+            return;
+        }
+        if (attributes_.capacity() == 0) attributes_.reserve(16);
     }
-    if (attributes_.capacity() == 0) attributes_.reserve(16);
-    if (attributes_.empty() && texts_.empty()) {
-        // A tracer made from an info object: both in one block each.
-        texts_.clear();
+    if (fresh) {
+        // Both in one block each.
         texts_.append(other.texts_.view());
         attributes_.assign(other.attributes_.begin(), other.attributes_.end());
         return;

@@ -98,7 +98,11 @@ inline void recorder::end(call& c, object_table::locked&& tracer, uint64_t end_u
 }
 
 // Publishes a new tracer of the kind, built by the caller.
-quorin_handle_t publish_tracer(call& c, record_ptr&& tracer);
+inline quorin_handle_t publish_tracer(call& c, record_ptr&& tracer) {
+    const quorin_handle_t handle = c.core().publish(c, std::move(tracer));
+    c.detail(" -> tracer %llu", static_cast<unsigned long long>(handle));
+    return handle;
+}
 inline record_ptr new_tracer(const call& c, tracer_kind kind) {
     record_ptr tracer = c.new_record(object_kind::tracer);
     tracer->tracer = kind;

@@ -8,12 +8,6 @@
 
 namespace agent_core {
 
-quorin_handle_t publish_tracer(call& c, record_ptr&& tracer) {
-    const quorin_handle_t handle = c.core().publish(c, std::move(tracer));
-    c.detail(" -> tracer %llu", static_cast<unsigned long long>(handle));
-    return handle;
-}
-
 void warn_about_tracer(call& c, const char* what, quorin_handle_t handle) {
     c.warn(format("tracer %llu %s", static_cast<unsigned long long>(handle), what));
 }
