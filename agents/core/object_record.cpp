@@ -101,16 +101,6 @@ void object_record::add_dropped(uint64_t count) {
     dropped_ = total > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(total);
 }
 
-void object_record::reset(object_kind new_kind) {
-    // Everything but the memory the texts and the attribute list grew.
-    static constexpr record_fields cleared{};
-    static_cast<record_fields&>(*this) = cleared;
-    kind = new_kind;
-    operation_name.clear(), error_type.clear(), error_message.clear();
-    attributes_.clear(), texts_.clear();
-    dropped_ = 0;
-}
-
 namespace {
 constinit std::atomic<object_record* (*)()> take_spare{nullptr};
 }  // namespace
