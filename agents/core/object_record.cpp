@@ -69,14 +69,18 @@ bool object_record::add(const attribute_view& value) {
 }
 
 void object_record::add_all(const object_record& other) {
-    if (attributes_.size() + other.attributes_.size() > attribute_limit) {
-        for (size_t i = 0; i < other.attribute_count(); ++i) add(other.attribute(i));
-        return;
+    // A tracer made from an info object, in a record that held attributes before, takes the
+    // first branch only.
+    const bool fresh = attributes_.empty() && texts_.empty();
+    if (!fresh || attributes_.capacity() < other.attributes_.size()) {
+        if (attributes_.size() + other.attributes_.size() > attribute_limit) {
+            for (size_t i = 0; i < other.attribute_count(); ++i) add(other.attribute(i));
+            return;
+        }
+        if (attributes_.capacity() == 0) attributes_.reserve(16);
     }
-    if (attributes_.capacity() == 0) attributes_.reserve(16);
-    if (attributes_.empty() && texts_.empty()) {
-        // A tracer made from an info object: both in one block each.
-        texts_.clear();
+    if (fresh) {
+        // Both in one block each.
         texts_.append(other.texts_.view());
         attributes_.assign(other.attributes_.begin(), other.attributes_.end());
         return;
@@ -95,16 +99,6 @@ void object_record::add_all(const object_record& other) {
 void object_record::add_dropped(uint64_t count) {
     const uint64_t total = dropped_ + count;
     dropped_ = total > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(total);
-}
-
-void object_record::reset(object_kind new_kind) {
-    // Everything but the memory the texts and the attribute list grew.
-    static constexpr record_fields cleared{};
-    static_cast<record_fields&>(*this) = cleared;
-    kind = new_kind;
-    operation_name.clear(), error_type.clear(), error_message.clear();
-    attributes_.clear(), texts_.clear();
-    dropped_ = 0;
 }
 
 namespace {

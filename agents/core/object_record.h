@@ -151,7 +151,16 @@ struct object_record : record_fields {
     void add_all(const object_record& other);
     void add_dropped(uint64_t count);
 
-    void reset(object_kind new_kind);
+    // Inline: every tracer's record is reset on the way in.
+    void reset(object_kind new_kind) {
+        // Everything but the memory the texts and the attribute list grew.
+        static constexpr record_fields cleared{};
+        static_cast<record_fields&>(*this) = cleared;
+        kind = new_kind;
+        operation_name.clear(), error_type.clear(), error_message.clear();
+        attributes_.clear(), texts_.clear();
+        dropped_ = 0;
+    }
 
   private:
     struct stored_attribute {

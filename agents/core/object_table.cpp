@@ -3,11 +3,6 @@
 #include "thread_state.h"
 
 namespace agent_core {
-namespace {
-
-constexpr uint64_t last_generation = (uint64_t{1} << (64 - object_table::index_bits)) - 1;
-
-}  // namespace
 
 object_table::~object_table() {
     for (std::atomic<slot*>& chunk : chunks_) {
@@ -28,19 +23,10 @@ object_table::locked& object_table::locked::operator=(locked&& other) noexcept {
 }
 
 record_ptr object_table::locked::take(thread_state* own) {
-    slot* held = slot_;
-    object_table* table = table_;
-    record_ptr record(held->record);
-    held->record = nullptr;
-    held->handle.store(0, std::memory_order_release);
-    // A slot whose generations are used up is retired, so that no handle repeats.
-    const bool retired = held->generation == last_generation;
-    unlock();
-    if (retired) return record;
-    const auto index = static_cast<uint32_t>(record->handle & index_mask) - 1;
     if (own == nullptr) own = thread_state::bound();
-    if (own == nullptr || !own->keep_index(*table, index)) table->free_index(index);
-    return record;
+    return take([own](object_table& table, uint32_t index) {
+        return own != nullptr && own->keep_index(table, index);
+    });
 }
 
 bool object_table::claim_shared_index(uint32_t* index) {
@@ -80,17 +66,9 @@ void object_table::free_index(uint32_t index) {
 }
 
 quorin_handle_t object_table::insert(record_ptr&& record, thread_state* own) {
-    uint32_t index = 0;
-    if ((own == nullptr || !own->take_index(*this, &index)) && !claim_shared_index(&index)) {
-        return 0;
-    }
-    slot* target = at(index);
-    std::lock_guard<spin_lock> hold(target->lock);
-    const quorin_handle_t handle = ++target->generation << index_bits | (index + 1);
-    record->handle = handle;
-    target->record = record.release();
-    target->handle.store(handle, std::memory_order_release);
-    return handle;
+    return insert(std::move(record), [own](object_table& table, uint32_t* index) {
+        return own != nullptr && own->take_index(table, index);
+    });
 }
 
 object_table::locked object_table::find_index(uint32_t index) {

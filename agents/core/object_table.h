@@ -48,6 +48,23 @@ class object_table {
         // to the spares of the state given, which must be the calling thread's, else to
         // those of the calling thread's state when it has one.
         record_ptr take(thread_state* own = nullptr);
+        // The same, with keep(table, index) keeping the index among the calling thread's
+        // spares (false: the table frees it).
+        template <typename Keep>
+        record_ptr take(Keep keep) {
+            slot* held = slot_;
+            object_table* table = table_;
+            record_ptr record(held->record);
+            held->record = nullptr;
+            held->handle.store(0, std::memory_order_release);
+            // A slot whose generations are used up is retired, so that no handle repeats.
+            const bool retired = held->generation == last_generation;
+            unlock();
+            if (retired) return record;
+            const auto index = static_cast<uint32_t>(record->handle & index_mask) - 1;
+            if (!keep(*table, index)) table->free_index(index);
+            return record;
+        }
 
       private:
         friend class object_table;
@@ -60,6 +77,20 @@ class object_table {
     // record left with the caller, when the table is full. The index comes from the spares of
     // the calling thread's state, when it has one.
     quorin_handle_t insert(record_ptr&& record, thread_state* own);
+    // The same, with take(table, &index) taking the index from the calling thread's spares
+    // (false: none is kept).
+    template <typename Take>
+    quorin_handle_t insert(record_ptr&& record, Take take) {
+        uint32_t index = 0;
+        if (!take(*this, &index) && !claim_shared_index(&index)) return 0;
+        slot* target = at(index);
+        std::lock_guard<spin_lock> hold(target->lock);
+        const quorin_handle_t handle = ++target->generation << index_bits | (index + 1);
+        record->handle = handle;
+        target->record = record.release();
+        target->handle.store(handle, std::memory_order_release);
+        return handle;
+    }
     // Empty when the handle names no live object.
     locked find(quorin_handle_t handle) {
         slot* found = live_slot(handle);
@@ -101,6 +132,7 @@ class object_table {
     static constexpr uint32_t chunk_count = (capacity + chunk_size) / chunk_size;
 
     static constexpr uint64_t index_mask = (uint64_t{1} << index_bits) - 1;
+    static constexpr uint64_t last_generation = (uint64_t{1} << (64 - index_bits)) - 1;
     slot* at(uint32_t index) const {
         // Every index below the high-water mark has its chunk.
         return &chunks_[index >> chunk_bits].load(

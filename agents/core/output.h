@@ -5,6 +5,7 @@
 // once guards its own state.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -31,6 +32,10 @@ struct session_info {
 class agent_output {
   public:
     virtual ~agent_output() = default;
+
+    // The output does nothing with a tracer that never started or whose trace is not
+    // recorded: the core keeps such a tracer's record for the thread instead of handing it on.
+    const bool ignores_unrecorded;
 
     // "console agent 1.0.0": the module's version text; "console agent": its name in messages.
     virtual const char16_t* version() const = 0;
@@ -65,6 +70,9 @@ class agent_output {
     virtual uint8_t trace_flags(const trace_id& /*trace*/, const trace_context* parent) const {
         return parent != nullptr ? parent->flags : 1;
     }
+    // The flags trace_flags gives every new trace (parent null) when they do not depend on the
+    // trace, else -1; the output sets it before the agent initializes.
+    std::atomic<int> root_flags{-1};
 
     // The form of the outgoing tags (binary: the byte tag) and of in-process links (the string
     // form); the default is the core's text "<trace id>-<span id>" for both. write_tag writes
@@ -79,6 +87,10 @@ class agent_output {
     virtual void before_fork() {}
     virtual void after_fork_in_parent() {}
     virtual void after_fork_in_child() {}
+
+  protected:
+    explicit agent_output(bool ignores_unrecorded_tracers = false)
+        : ignores_unrecorded(ignores_unrecorded_tracers) {}
 };
 
 // Defined by each agent module: the output the core records into.

@@ -126,53 +126,12 @@ void recorder::refuse_publish(call& c) {
     c.warn(format("%u objects are alive already: no handle is given out", object_table::capacity));
 }
 
-void recorder::start(call& c, object_table::locked&& tracer, uint64_t start_us) {
-    thread_state& thread = c.thread();
-    const nesting_entry* outer = thread.current(objects);
-    object_record& record = *tracer;
-    if (record.explicit_parent) {
-        record.context.flags = output().trace_flags(record.context.trace,
-                                                    record.has_parent ? &record.context : nullptr);
-        record.depth = 0;
-        record.root = record.handle;
-    } else if (outer != nullptr) {
-        record.context = outer->context;
-        record.parent = outer->context.span;
-        record.has_parent = true;
-        record.depth = outer->depth + 1;
-        record.root = outer->root;
-    } else {
-        record.context.trace = thread.ids.new_trace();
-        record.context.flags = output().trace_flags(record.context.trace, nullptr);
-        record.depth = 0;
-        record.root = record.handle;
-    }
-    if (!record.given_ids) record.context.span = thread.ids.new_span();
-    record.started = true;
-    // Only a recorded tracer's times are read: the clock is not free.
-    record.start_us = start_us != 0 || !recorded(record) ? start_us : now_microseconds();
-    record.sequence = ++thread.sequence;
-    record.thread_claim = thread.claim();
-    const nesting_entry entry{record.handle, record.root, record.context, record.depth,
-                              record.tracer};
-    tracer.unlock();
-    if (!thread.push(entry, objects) && !thread.depth_reported) {
-        thread.depth_reported = true;
-        c.warn(
-            format("tracers nest at most %u levels deep on one thread: tracer %llu and those "
-                   "started inside it are reported at that depth",
-                   thread_state::depth_limit, static_cast<unsigned long long>(entry.handle)));
-    }
-}
-
-void recorder::end(call& c, object_table::locked&& tracer, uint64_t end_us) {
-    thread_state& thread = c.thread();
-    record_ptr record = tracer.take(&thread);
-    if (record->started && record->thread_claim == thread.claim()) thread.remove(record->handle);
-    record->state = record->started ? end_state::ended : end_state::never_started;
-    record->end_us = end_us;
-    c.write_warnings();
-    output().tracer_ended(std::move(record));
+void recorder::report_depth(call& c, quorin_handle_t handle) {
+    c.thread().depth_reported = true;
+    c.warn(
+        format("tracers nest at most %u levels deep on one thread: tracer %llu and those "
+               "started inside it are reported at that depth",
+               thread_state::depth_limit, static_cast<unsigned long long>(handle)));
 }
 
 const nesting_entry* recorder::current(call& c) { return c.thread().current(objects); }

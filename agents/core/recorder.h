@@ -41,9 +41,9 @@ class recorder {
     quorin_handle_t publish(call& c, record_ptr&& record);
     // Starts the tracer: under its explicit parent, else under the thread's innermost open
     // tracer, else as the root of a new trace, at start_us (0: now, when it is recorded). The
-    // tracer is unlocked on return.
+    // tracer is unlocked on return. Inline, with the slots.
     void start(call& c, object_table::locked&& tracer, uint64_t start_us);
-    // Removes the tracer and hands it to the output.
+    // Removes the tracer and hands it to the output. Inline, with the slots.
     void end(call& c, object_table::locked&& tracer, uint64_t end_us);
     // The calling thread's innermost open tracer, or null.
     const nesting_entry* current(call& c);
@@ -70,6 +70,7 @@ class recorder {
   private:
     void finish();
     void refuse_publish(call& c);
+    void report_depth(call& c, quorin_handle_t handle);
 
     void deliver(const std::string& text);
 

@@ -11,9 +11,11 @@ quorin_handle_t handle_of(const void* by_value) {
     return static_cast<quorin_handle_t>(reinterpret_cast<uintptr_t>(by_value));
 }
 
-// A tracer made from an info object carries the info's attributes.
-record_ptr tracer_from_info(call& c, tracer_kind kind, quorin_handle_t info, object_kind info_kind,
-                            const char* role) {
+// A tracer made from an info object carries the info's attributes. Inline: a create slot
+// does little else.
+[[gnu::always_inline]] inline record_ptr tracer_from_info(call& c, tracer_kind kind,
+                                                          quorin_handle_t info,
+                                                          object_kind info_kind, const char* role) {
     record_ptr tracer = new_tracer(c, kind);
     // Every thread makes tracers from the same few info objects: the thread's copy spares
     // them the object's lock.

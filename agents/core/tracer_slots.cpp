@@ -8,37 +8,8 @@
 
 namespace agent_core {
 
-quorin_handle_t publish_tracer(call& c, record_ptr&& tracer) {
-    const quorin_handle_t handle = c.core().publish(c, std::move(tracer));
-    c.detail(" -> tracer %llu", static_cast<unsigned long long>(handle));
-    return handle;
-}
-
-object_table::locked startable_tracer(call& c, quorin_handle_t handle) {
-    object_table::locked tracer = c ? c.tracer(handle) : object_table::locked();
-    if (tracer && tracer->started) {
-        tracer.unlock();
-        c.warn(format("tracer %llu was started already", static_cast<unsigned long long>(handle)));
-    }
-    return tracer;
-}
-
-void end_tracer(call& c, quorin_handle_t handle, uint64_t end_us) {
-    object_table::locked tracer = c ? c.tracer(handle) : object_table::locked();
-    if (!tracer) return;
-    if (!tracer->started) {
-        c.warn(
-            format("tracer %llu ended without a start", static_cast<unsigned long long>(handle)));
-    }
-    uint64_t end = end_us;
-    if (end == 0)
-        end = tracer->started && !recorded(*tracer) ? tracer->start_us : now_microseconds();
-    if (tracer->started && end < tracer->start_us) {
-        // A clock that was set back is not the application's doing: only a time it gave is.
-        if (end_us != 0) c.warn("the end time lies before the start time");
-        end = tracer->start_us;
-    }
-    c.core().end(c, std::move(tracer), end);
+void warn_about_tracer(call& c, const char* what, quorin_handle_t handle) {
+    c.warn(format("tracer %llu %s", static_cast<unsigned long long>(handle), what));
 }
 
 namespace {

@@ -19,6 +19,7 @@ namespace otel_agent {
 
 class otel_output final : public agent_core::agent_output {
   public:
+    otel_output() : agent_output(true) {}
     ~otel_output() override;
 
     const char16_t* version() const override { return u"OpenTelemetry agent 1.0.0"; }

@@ -253,6 +253,22 @@ TEST_F(otel_agent_test, RatioSamplerDropsUnsampledTracesAndFollowsSampledCallers
     EXPECT_EQ(spans[0].parent, "b7ad6b7169203331");
 }
 
+TEST_F(otel_agent_test, RatioSamplerBetweenNoneAndAllDecidesEachTrace) {
+    set_option("otel_traces_sampler=traceidratio");
+    set_option("otel_traces_sampler_arg=0.5");
+    initialize();
+    int sampled = 0;
+    for (int i = 0; i < 64; ++i) {
+        const quorin_handle_t root = quorin_customservicetracer_create_p("tick", "Clock");
+        quorin_tracer_start(root);
+        if (outgoing_tag(root).substr(52) == "-01") ++sampled;
+        quorin_tracer_end(root);
+    }
+    EXPECT_GT(sampled, 0);
+    EXPECT_LT(sampled, 64);
+    EXPECT_EQ(shutdown_and_receive_spans().size(), static_cast<size_t>(sampled));
+}
+
 TEST_F(otel_agent_test, MetricsArriveWithTheirDimensionsWhenDataIsSent) {
     initialize();
     const quorin_handle_t orders = quorin_integercountermetric_create_p("shop", "orders", "count");
