@@ -14,6 +14,7 @@ enum class sampler_kind {
     always_on,
     always_off,
     trace_id_ratio,
+    // The parent-based kinds come last.
     parent_based_always_on,
     parent_based_always_off,
     parent_based_trace_id_ratio,
@@ -26,6 +27,9 @@ struct sampler {
     // parent: the context continued from the caller or the enclosing span, if any. Inline:
     // every root span asks.
     bool should_sample(const trace_id& trace, const span_context* parent) const;
+    // The answer for every new trace (no parent) when it does not depend on the trace id: 1
+    // or 0; -1 when it does.
+    int new_trace_answer() const;
 };
 
 // The OTEL_TRACES_SAMPLER names (always_on, traceidratio, parentbased_traceidratio, ...).
@@ -40,22 +44,26 @@ inline bool trace_id_ratio_sample(const trace_id& trace, double ratio) {
     return (low >> 1) < bound;
 }
 
-inline bool sampler::should_sample(const trace_id& trace, const span_context* parent) const {
+inline int sampler::new_trace_answer() const {
     switch (kind) {
         case sampler_kind::always_on:
-            return true;
-        case sampler_kind::always_off:
-            return false;
-        case sampler_kind::trace_id_ratio:
-            return trace_id_ratio_sample(trace, ratio);
         case sampler_kind::parent_based_always_on:
-            return parent != nullptr ? parent->sampled() : true;
+            return 1;
+        case sampler_kind::always_off:
         case sampler_kind::parent_based_always_off:
-            return parent != nullptr ? parent->sampled() : false;
+            return 0;
+        case sampler_kind::trace_id_ratio:
         case sampler_kind::parent_based_trace_id_ratio:
-            return parent != nullptr ? parent->sampled() : trace_id_ratio_sample(trace, ratio);
+            if (!(ratio > 0)) return 0;  // also NaN
+            return ratio >= 1 ? 1 : -1;
     }
-    return true;
+    return 1;
+}
+
+inline bool sampler::should_sample(const trace_id& trace, const span_context* parent) const {
+    if (parent != nullptr && kind >= sampler_kind::parent_based_always_on) return parent->sampled();
+    const int fixed = new_trace_answer();
+    return fixed >= 0 ? fixed != 0 : trace_id_ratio_sample(trace, ratio);
 }
 
 }  // namespace otel

@@ -114,6 +114,28 @@ TEST(Sampler, ParentBasedRatioFollowsTheParentAndTheTraceId) {
     EXPECT_FALSE(otel::trace_id_ratio_sample(low, 0.0));
     EXPECT_TRUE(otel::trace_id_ratio_sample(high, 1.0));
 
+    // The answer fixed for every new trace is what each new trace gets.
+    using otel::sampler_kind;
+    const otel::sampler fixed_or_not[] = {{sampler_kind::always_on, 0},
+                                          {sampler_kind::always_off, 1},
+                                          {sampler_kind::trace_id_ratio, 0},
+                                          {sampler_kind::trace_id_ratio, 1},
+                                          {sampler_kind::trace_id_ratio, 0.5},
+                                          {sampler_kind::parent_based_always_off, 1},
+                                          {sampler_kind::parent_based_trace_id_ratio, -1},
+                                          {sampler_kind::parent_based_trace_id_ratio, 0.5}};
+    for (const otel::sampler& each : fixed_or_not) {
+        const int fixed = each.new_trace_answer();
+        const bool on_low = each.should_sample(low, nullptr),
+                   on_high = each.should_sample(high, nullptr);
+        if (fixed >= 0) {
+            EXPECT_EQ(on_low, fixed == 1);
+            EXPECT_EQ(on_high, fixed == 1);
+        } else {
+            EXPECT_NE(on_low, on_high);
+        }
+    }
+
     // About the ratio of random trace ids are sampled, the same ids every time.
     otel::id_generator ids;
     int sampled = 0;

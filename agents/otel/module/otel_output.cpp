@@ -32,23 +32,6 @@ otel::span_context to_otel(const agent_core::trace_context& context) {
     return out;
 }
 
-// 1 or 0 when the sampler decides every new trace alike, else -1.
-int root_sampling(const otel::sampler& sampler) {
-    switch (sampler.kind) {
-        case otel::sampler_kind::always_on:
-        case otel::sampler_kind::parent_based_always_on:
-            return 1;
-        case otel::sampler_kind::always_off:
-        case otel::sampler_kind::parent_based_always_off:
-            return 0;
-        case otel::sampler_kind::trace_id_ratio:
-        case otel::sampler_kind::parent_based_trace_id_ratio:
-            if (!(sampler.ratio > 0)) return 0;
-            return sampler.ratio >= 1 ? 1 : -1;
-    }
-    return -1;
-}
-
 }  // namespace
 
 bool otel_output::configure(const std::vector<agent_core::agent_option>& options,
@@ -78,7 +61,7 @@ bool otel_output::configure(const std::vector<agent_core::agent_option>& options
     // Until the application sets a warning or logging callback these wait for it.
     for (const std::string& warning : resolved.warnings) notify("OpenTelemetry agent: " + warning);
     settings_ = std::move(resolved.values);
-    root_flags.store(root_sampling(settings_.sampler), std::memory_order_relaxed);
+    root_flags.store(settings_.sampler.new_trace_answer(), std::memory_order_relaxed);
     return true;
 }
 
