@@ -29,26 +29,35 @@ bool console_output::open(const char16_t* destination, std::string* error) {
     const std::string name = agent_core::utf16_to_utf8(destination);
     if (name.empty() || agent_core::equal_ignore_case(name, "stdout")) return true;
     if (agent_core::equal_ignore_case(name, "stderr")) {
-        file_ = stderr;
+        writer_ = std::make_unique<line_writer>(stderr, false);
         file_name_ = "standard error";
         return true;
     }
     std::string reason;
-    file_ = open_output_file(destination, &reason);
-    if (file_ == nullptr) {
+    FILE* file = open_output_file(destination, &reason);
+    if (file == nullptr) {
         *error = "cannot open the output '" + name + "': " + reason;
         return false;
     }
-    owns_file_ = true;
+    writer_ = std::make_unique<line_writer>(file, true);
     file_name_ = name;
     return true;
 }
 
 void console_output::close_file() {
-    if (owns_file_ && file_ != nullptr) std::fclose(file_);
-    file_ = nullptr;
-    owns_file_ = false;
+    // An output that does not take the lines in this time keeps them, and the writer.
+    constexpr auto stop_timeout = std::chrono::seconds(2);
+    if (writer_ != nullptr && !writer_->stop(stop_timeout)) (void)writer_.release();
+    writer_.reset();
     file_name_ = "standard output";
+}
+
+console_output::~console_output() {
+    // A process that exits without releasing the agent.
+    if (writer_ != nullptr) {
+        writer_->write_rest_at_exit();
+        (void)writer_.release();
+    }
 }
 
 bool console_output::configure(const std::vector<agent_core::agent_option>& options,
@@ -153,10 +162,29 @@ void console_output::write_indented(uint32_t depth, std::string_view text) {
 }
 
 void console_output::write_line(std::string_view line) {
-    FILE* out = file_ != nullptr ? file_ : stdout;
-    std::fwrite(line.data(), 1, line.size(), out);
-    std::fputc('\n', out);
-    std::fflush(out);
+    if (writer_ == nullptr) writer_ = std::make_unique<line_writer>(stdout, false);
+    writer_->write(line);
+}
+
+void console_output::send_requested() {
+    constexpr auto flush_timeout = std::chrono::seconds(2);
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (writer_ != nullptr) writer_->flush(flush_timeout);
+}
+
+void console_output::before_fork() {
+    mutex_.lock();
+    if (writer_ != nullptr) writer_->before_fork();
+}
+
+void console_output::after_fork_in_parent() {
+    if (writer_ != nullptr) writer_->after_fork_in_parent();
+    mutex_.unlock();
+}
+
+void console_output::after_fork_in_child() {
+    if (writer_ != nullptr) writer_->after_fork_in_child();
+    mutex_.unlock();
 }
 
 }  // namespace console

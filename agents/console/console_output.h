@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "held_trees.h"
+#include "line_writer.h"
 #include "output.h"
 
 namespace console {
@@ -17,6 +19,7 @@ class console_output final : public agent_core::agent_output {
   public:
     const char16_t* version() const override { return u"console agent 1.0.0"; }
     const char* name() const override { return "console agent"; }
+    ~console_output() override;
     bool configure(const std::vector<agent_core::agent_option>& options,
                    std::string* error) override;
     void close() override;
@@ -27,9 +30,11 @@ class console_output final : public agent_core::agent_output {
     void process_technology_added(int32_t type, std::string_view edition,
                                   std::string_view version) override;
     void warning(std::string_view text) override;
-    void before_fork() override { mutex_.lock(); }
-    void after_fork_in_parent() override { mutex_.unlock(); }
-    void after_fork_in_child() override { mutex_.unlock(); }
+    // Waits a while for the lines so far to be written.
+    void send_requested() override;
+    void before_fork() override;
+    void after_fork_in_parent() override;
+    void after_fork_in_child() override;
 
   private:
     // With the mutex held.
@@ -40,8 +45,8 @@ class console_output final : public agent_core::agent_output {
     void close_file();
 
     std::mutex mutex_;
-    FILE* file_ = nullptr;
-    bool owns_file_ = false;
+    // Made when the output is opened (standard output until then).
+    std::unique_ptr<line_writer> writer_;
     std::string file_name_ = "standard output";
     held_trees held_;
 };

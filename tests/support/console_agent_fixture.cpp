@@ -34,6 +34,8 @@ void console_agent_fixture::initialize() {
 }
 
 std::vector<std::string> console_agent_fixture::read_output() const {
+    // The agent's lines reach the file from a thread of its own.
+    quorin_ex_agent_force_send_data_now();
     std::ifstream file(output_);
     std::vector<std::string> lines;
     for (std::string line; std::getline(file, line);) lines.push_back(line);
