@@ -168,8 +168,14 @@ void console_output::write_line(std::string_view line) {
 
 void console_output::send_requested() {
     constexpr auto flush_timeout = std::chrono::seconds(2);
-    std::lock_guard<std::mutex> hold(mutex_);
-    if (writer_ != nullptr) writer_->flush(flush_timeout);
+    line_writer* writer = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        writer = writer_.get();
+    }
+    // Without the lock, so that the other threads' tracers end meanwhile. The writer lives
+    // until the agent is closed, which no call may overlap.
+    if (writer != nullptr) writer->flush(flush_timeout);
 }
 
 void console_output::before_fork() {
