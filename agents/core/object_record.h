@@ -111,6 +111,12 @@ struct object_record : record_fields {
     uint32_t dropped_attributes() const { return dropped_; }
     size_t text_bytes() const { return texts_.size(); }
     size_t text_bytes_kept() const { return texts_.capacity(); }
+    // Memory the record holds, its buffers' capacity included.
+    size_t memory_bytes() const {
+        return sizeof(object_record) + texts_.capacity() +
+               attributes_.capacity() * sizeof(stored_attribute) + operation_name.capacity() +
+               error_type.capacity() + error_message.capacity();
+    }
 
     // Each returns false, and counts the attribute as dropped, when attribute_limit are held.
     bool add_text(attribute_key key, std::string_view text, std::string_view name = {});

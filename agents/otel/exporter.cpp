@@ -50,7 +50,7 @@ struct exporter::engine {
     engine(const exporter_options& o, const std::atomic<const resource*>& named)
         : options(o),
           named_resource(named),
-          queue(o.max_queue_size, o.max_queue_bytes, o.max_export_batch_size) {}
+          queue(o.max_queue_size, o.max_queue_bytes, o.max_export_batch_size, o.deferred) {}
 
     const exporter_options& options;
     const std::atomic<const resource*>& named_resource;
@@ -291,23 +291,36 @@ void exporter::start() {
     e->thread = std::thread([e] { e->run(); });
 }
 
-span_record* exporter::acquire() {
+exporter::engine* exporter::open_engine() {
     engine* e = current();
-    if (e == nullptr) return nullptr;
-    if (e->closed.load(std::memory_order_relaxed)) {
+    if (e != nullptr && e->closed.load(std::memory_order_relaxed)) {
         e->left_behind.add(1);
         return nullptr;
     }
-    return e->queue.acquire();
+    return e;
+}
+
+void exporter::queued(engine* e, size_t count) {
+    // Wake the exporter when a batch is full: without the lock, so a wake-up can be missed,
+    // and then the schedule delay sends the batch.
+    if (count == options_.max_export_batch_size) e->wake.notify_one();
+}
+
+span_record* exporter::acquire() {
+    engine* e = open_engine();
+    return e != nullptr ? e->queue.acquire() : nullptr;
 }
 
 void exporter::submit(span_record* record) {
-    engine* e = current();
-    if (e == nullptr) return;
-    const size_t queued = e->queue.submit(record);
-    // Wake the exporter when a batch is full: without the lock, so a wake-up can be missed,
-    // and then the schedule delay sends the batch.
-    if (queued == options_.max_export_batch_size) e->wake.notify_one();
+    if (engine* e = current()) queued(e, e->queue.submit(record));
+}
+
+bool exporter::submit_deferred(void* source) {
+    engine* e = open_engine();
+    if (e == nullptr) return false;
+    const size_t count = e->queue.submit_deferred(source);
+    queued(e, count);
+    return count != 0;
 }
 
 void exporter::discard(span_record* record) {

@@ -14,6 +14,7 @@
 #include "otlp_model.h"
 #include "retry_policy.h"
 #include "settings.h"
+#include "span_queue.h"
 
 namespace otel {
 
@@ -36,6 +37,8 @@ struct exporter_options {
     // Called on the exporter thread at each metric interval and flush: appends the metrics
     // of the interval that ended.
     std::function<void(std::vector<metric_record>&)> collect_metrics;
+    // How the exporter thread makes the spans handed over with submit_deferred.
+    deferred_span_hooks deferred;
 
     static exporter_options from(const settings& resolved);
 };
@@ -65,6 +68,9 @@ class exporter {
     span_record* acquire();
     void submit(span_record* record);
     void discard(span_record* record);
+    // A span the exporter thread makes of the source with the options' hooks; false (the span
+    // is dropped and counted, the source stays with the caller) when the queue is full.
+    bool submit_deferred(void* source);
 
     // Sends everything queued now, and the metrics; true when that is done (delivered or
     // given up) within the export timeout. On the exporter thread (from a warning) it returns
@@ -88,6 +94,10 @@ class exporter {
         if (e != nullptr || shut_down_.load()) return e;
         return restart();
     }
+    // The engine while it takes spans; null (a span left behind is counted) after shutdown.
+    engine* open_engine();
+    // After a span was queued, count the spans in the queue then (0: it was dropped).
+    void queued(engine* e, size_t count);
     // A new engine (after a fork child forgot the old one), out of the way of every call.
     [[gnu::noinline]] engine* restart();
     static void forget_after_fork(void* self);

@@ -13,14 +13,19 @@ namespace {
 constexpr size_t producer_slack = 64;
 }  // namespace
 
-span_queue::span_queue(uint32_t max_spans, uint64_t max_bytes, uint32_t max_batch)
+span_queue::span_queue(uint32_t max_spans, uint64_t max_bytes, uint32_t max_batch,
+                       deferred_span_hooks deferred)
     : max_spans_(max_spans),
       max_bytes_(max_bytes),
       pool_limit_(size_t{max_spans} + max_batch + producer_slack),
       free_(pool_limit_),
-      queued_records_(max_spans) {}
+      queued_records_(max_spans),
+      deferred_(deferred),
+      queued_sources_(deferred.fill != nullptr ? max_spans : 1) {}
 
-span_queue::~span_queue() = default;
+span_queue::~span_queue() {
+    while (void* source = queued_sources_.pop()) deferred_.release(source);
+}
 
 bool span_queue::owns(span_record* record) const {
     return record != nullptr && static_cast<pooled_span*>(record)->home == this;
@@ -87,6 +92,46 @@ void span_queue::discard(span_record* record) {
     if (owns(record)) recycle(record);
 }
 
+size_t span_queue::submit_deferred(void* source) {
+    if (deferred_.fill == nullptr || queued_.load(std::memory_order_relaxed) >= max_spans_) {
+        dropped_.add(1);
+        return 0;
+    }
+    const uint64_t counted = deferred_.bytes(source);
+    const size_t count = queued_.fetch_add(1, std::memory_order_relaxed) + 1;
+    const uint64_t bytes = queued_bytes_.fetch_add(counted, std::memory_order_relaxed) + counted;
+    if (count > max_spans_ || bytes > max_bytes_ || !queued_sources_.push(source)) {
+        queued_.fetch_sub(1, std::memory_order_relaxed);
+        queued_bytes_.fetch_sub(counted, std::memory_order_relaxed);
+        dropped_.add(1);
+        return 0;
+    }
+    return count;
+}
+
+span_record* span_queue::make_deferred(void* source) {
+    span_record* span = nullptr;
+    if (pooled_span* record = free_.pop()) {
+        kept_bytes_.fetch_sub(record->kept_bytes, std::memory_order_relaxed);
+        record->kept_bytes = 0;
+        span = record;
+    } else {
+        span = allocate();
+    }
+    if (span != nullptr) {
+        try {
+            deferred_.fill(source, *span);
+        } catch (...) {
+            // Out of memory: the span is lost.
+            recycle(span);
+            dropped_.add(1);
+            span = nullptr;
+        }
+    }
+    deferred_.release(source);
+    return span;
+}
+
 size_t span_queue::take(std::vector<span_record*>& batch, size_t most) {
     size_t taken = 0;
     while (taken < most) {
@@ -96,6 +141,16 @@ size_t span_queue::take(std::vector<span_record*>& batch, size_t most) {
         queued_bytes_.fetch_sub(record->counted_bytes, std::memory_order_relaxed);
         batch.push_back(record);
         ++taken;
+    }
+    while (taken < most) {
+        void* source = queued_sources_.pop();
+        if (source == nullptr) break;
+        queued_.fetch_sub(1, std::memory_order_relaxed);
+        queued_bytes_.fetch_sub(deferred_.bytes(source), std::memory_order_relaxed);
+        if (span_record* span = make_deferred(source)) {
+            batch.push_back(span);
+            ++taken;
+        }
     }
     return taken;
 }

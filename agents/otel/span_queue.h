@@ -1,8 +1,9 @@
 // The spans between the application's threads and the exporter thread: a pool of records
-// that keep their memory, and a bounded queue of finished records, bounded both in spans and
-// in bytes. The records waiting for reuse keep their buffers only up to a quarter of the byte
-// bound, so what the pool holds stays near that bound however the spans' sizes vary.
-// Producers never wait: when the pool or the queue is full the span is dropped and counted.
+// that keep their memory, and a bounded queue of finished records or of what the exporter
+// thread makes them of, bounded both in spans and in bytes. The records waiting for reuse keep
+// their buffers only up to a quarter of the byte bound, so what the pool holds stays near that
+// bound however the spans' sizes vary. Producers never wait: when the pool or the queue is full the
+// span is dropped and counted.
 #pragma once
 
 #include <atomic>
@@ -17,9 +18,20 @@
 
 namespace otel {
 
+// How the consumer makes a span of what a producer handed over unmade (a deferred span), so
+// that the producer's thread does not pay for making it: the source's memory (for the byte
+// bound, the same every time it is asked), filling a span from it, and letting it go, filled
+// or not. Each is called once the producer handed the source over, on any thread.
+struct deferred_span_hooks {
+    size_t (*bytes)(const void* source) = nullptr;
+    void (*fill)(const void* source, span_record& span) = nullptr;
+    void (*release)(void* source) = nullptr;
+};
+
 class span_queue {
   public:
-    span_queue(uint32_t max_spans, uint64_t max_bytes, uint32_t max_batch);
+    span_queue(uint32_t max_spans, uint64_t max_bytes, uint32_t max_batch,
+               deferred_span_hooks deferred = {});
     ~span_queue();
     span_queue(const span_queue&) = delete;
     span_queue& operator=(const span_queue&) = delete;
@@ -32,9 +44,11 @@ class span_queue {
     // by spans or by bytes), or a record that is not this queue's.
     size_t submit(span_record* record);
     void discard(span_record* record);
+    // A deferred span; as submit, and a dropped span's source stays with the caller.
+    size_t submit_deferred(void* source);
 
     // The consumer: up to `most` spans in submission order (per producer), handed back with
-    // recycle once encoded.
+    // recycle once encoded. Deferred spans are made here, after the records submitted.
     size_t take(std::vector<span_record*>& batch, size_t most);
     void recycle(span_record* record);
 
@@ -48,6 +62,8 @@ class span_queue {
     bool owns(span_record* record) const;
     // A new record while the pool may grow; out of line, as the pool grows only at first.
     [[gnu::noinline]] span_record* allocate();
+    // The consumer's span made of a deferred one, null (counted as dropped) when none is had.
+    span_record* make_deferred(void* source);
 
     const uint32_t max_spans_;
     const uint64_t max_bytes_;
@@ -55,6 +71,8 @@ class span_queue {
     std::atomic<uint64_t> kept_bytes_{0};  // held by the records in free_
     bounded_ring<pooled_span> free_;
     bounded_ring<pooled_span> queued_records_;
+    const deferred_span_hooks deferred_;
+    bounded_ring<void> queued_sources_;
     std::atomic<size_t> allocated_{0};
     std::atomic<size_t> queued_{0};
     std::atomic<uint64_t> queued_bytes_{0};

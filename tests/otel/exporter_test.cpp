@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -184,6 +185,66 @@ TEST(OtelExporter, AFullQueueDropsTheNewestSpansAndCountsThem) {
     small.submit(big);
     EXPECT_EQ(small.stats().spans_dropped, 1u);
     EXPECT_TRUE(queue_span(small, "small"));
+}
+
+// What a producer hands over unmade: a name, and the memory it claims to hold.
+struct unmade_span {
+    std::string name;
+    size_t bytes;
+};
+std::atomic<int> unmade_released{0}, made_on_producer{0};
+std::thread::id producer;
+
+const otel::deferred_span_hooks unmade_hooks{
+    [](const void* source) { return static_cast<const unmade_span*>(source)->bytes; },
+    [](const void* source, otel::span_record& span) {
+        if (std::this_thread::get_id() == producer) made_on_producer.fetch_add(1);
+        span.set_name(static_cast<const unmade_span*>(source)->name);
+    },
+    [](void* source) {
+        unmade_released.fetch_add(1);
+        delete static_cast<unmade_span*>(source);
+    },
+};
+
+// Submits a deferred span; a dropped one stays with the caller, which frees it.
+bool queue_unmade(otel::exporter& exporter, const std::string& name, size_t bytes = 100) {
+    auto* source = new unmade_span{name, bytes};
+    if (exporter.submit_deferred(source)) return true;
+    delete source;
+    return false;
+}
+
+TEST(OtelExporter, DeferredSpansAreMadeOnTheExporterThreadAndEachSourceIsLetGoOnce) {
+    REQUIRE_RECEIVER(rx);
+    producer = std::this_thread::get_id();
+    unmade_released = 0, made_on_producer = 0;
+    auto options = otel_test::options_for(rx);
+    options.max_queue_size = 4;
+    options.max_export_batch_size = 4;
+    options.max_queue_bytes = 1000;
+    options.deferred = unmade_hooks;
+    {
+        otel::exporter exporter(options);
+        // Not started: nothing leaves the queue. Past the bound in spans or in bytes the
+        // source stays with the producer.
+        for (int i = 0; i < 3; ++i) ASSERT_TRUE(queue_unmade(exporter, "kept" + std::to_string(i)));
+        EXPECT_FALSE(queue_unmade(exporter, "too large", 901));
+        ASSERT_TRUE(queue_unmade(exporter, "kept3"));
+        EXPECT_FALSE(queue_unmade(exporter, "dropped"));
+        EXPECT_EQ(exporter.stats().spans_dropped, 2u);
+        EXPECT_EQ(unmade_released.load(), 0);
+        exporter.start();
+        EXPECT_TRUE(exporter.flush());
+        const auto names = otel_test::delivered_span_names(rx.requests());
+        EXPECT_EQ(names, (std::map<std::string, int>{
+                             {"kept0", 1}, {"kept1", 1}, {"kept2", 1}, {"kept3", 1}}));
+        EXPECT_EQ(made_on_producer.load(), 0);
+        EXPECT_EQ(unmade_released.load(), 4);
+        // Queued at the shutdown: let go as well.
+        ASSERT_TRUE(queue_unmade(exporter, "at shutdown"));
+    }
+    EXPECT_EQ(unmade_released.load(), 5);
 }
 
 TEST(OtelExporter, MetricsAreCollectedAndSentOnFlush) {

@@ -24,6 +24,17 @@ uint64_t unix_nano_now() {
 
 void notify(const std::string& text) { agent_core::the_recorder().notify(text); }
 
+// A finished tracer's record goes to the exporter as it is: its thread makes the span of it,
+// and the application's thread does not pay for that.
+const agent_core::object_record& record_of(const void* source) {
+    return *static_cast<const agent_core::object_record*>(source);
+}
+const otel::deferred_span_hooks record_hooks{
+    [](const void* source) { return record_of(source).memory_bytes(); },
+    [](const void* source, otel::span_record& span) { fill_span(record_of(source), span); },
+    [](void* source) { agent_core::record_ptr(static_cast<agent_core::object_record*>(source)); },
+};
+
 otel::span_context to_otel(const agent_core::trace_context& context) {
     otel::span_context out;
     std::memcpy(out.trace.bytes, context.trace.bytes, sizeof out.trace.bytes);
@@ -85,6 +96,7 @@ void otel_output::session_started(const agent_core::session_info&) {
     try {
         otel::exporter_options options = otel::exporter_options::from(settings_);
         options.scope = {"quorin", "1.0.0"};
+        options.deferred = record_hooks;
         options.warn = [](const std::string& text) { notify(text); };
         options.collect_metrics = [metrics =
                                        metrics_.get()](std::vector<otel::metric_record>& out) {
@@ -128,25 +140,20 @@ void otel_output::tracer_ended(agent_core::record_ptr tracer) {
     if (!tracer->started || (tracer->context.flags & otel::trace_flag_sampled) == 0) return;
     otel::exporter* exporter = exporter_.load(std::memory_order_acquire);
     if (exporter == nullptr) return;
+    if (!service_named_.load(std::memory_order_relaxed)) name_service(*exporter, *tracer);
+    agent_core::object_record* record = tracer.release();
+    // Once queued the record is the exporter's; a span that was dropped leaves it here.
+    if (!exporter->submit_deferred(record)) tracer.reset(record);
+}
+
+void otel_output::name_service(otel::exporter& exporter, const agent_core::object_record& tracer) {
+    const std::string_view application = application_name(tracer);
+    if (application.empty()) return;
     try {
-        if (!service_named_.load(std::memory_order_relaxed)) {
-            const std::string_view application = application_name(*tracer);
-            if (!application.empty()) {
-                exporter->name_service(application);
-                service_named_.store(true, std::memory_order_relaxed);
-            }
-        }
-        otel::span_record* span = exporter->acquire();
-        if (span == nullptr) return;  // counted by the exporter
-        try {
-            fill_span(*tracer, *span);
-        } catch (...) {
-            exporter->discard(span);
-            throw;
-        }
-        exporter->submit(span);
+        exporter.name_service(application);
+        service_named_.store(true, std::memory_order_relaxed);
     } catch (const std::exception&) {
-        // Out of memory: the span is lost, the application goes on.
+        // Out of memory: a later span names it.
     }
 }
 

@@ -53,6 +53,8 @@ class otel_output final : public agent_core::agent_output {
 
   private:
     void stop_exporter();
+    // The service is named after the first tracer that carries an application's name.
+    void name_service(otel::exporter& exporter, const agent_core::object_record& tracer);
     void stop(otel::exporter* stopping);
 
     otel::settings settings_;
