@@ -26,7 +26,7 @@ void print_summary_table(const median_collector& results, std::FILE* out) {
     }
     t.add_bounded("OTLP encoding, per span (batches of 512)", "encode_spans/512", 1000);
     t.add("Span queue round trip, per span", "queue_round_trip");
-    t.add("Mapping a request's tracer to a span (each span queued)", "map_span");
+    t.add("Mapping a request's tracer to a span (exporter thread)", "map_span");
     t.add("Reading the system clock", "clock_system_clock");
     t.add("Reading the recording core's wall clock (twice a tracer)", "clock_wall_clock",
           "system clock", "clock_system_clock", 1);
