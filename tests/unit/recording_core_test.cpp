@@ -318,6 +318,54 @@ TEST_F(RecordingCore, TracersGetTheAttributesOfLiveInfoObjectsOnly) {
         << output().warnings[1];
 }
 
+// A tracer shares its info's attributes with the thread's copy of the info: they stay whole
+// after the info is deleted, the copy is replaced and the thread that made it exits, count
+// towards the attribute limit, and do not follow the record into its next tracer.
+TEST_F(RecordingCore, TracersKeepTheAttributesTheyShareWithAnInfoObject) {
+    namespace api = slots;
+    quorin_handle_t kept = 0;
+    std::thread([&] {
+        const quorin_handle_t application =
+            api::quorin_webapplicationinfo_create_p(context, "srv", "shop", "/");
+        kept = api::quorin_incomingwebrequesttracer_create_p(context, BY_VALUE(application),
+                                                            "/orders", "GET");
+        api::quorin_tracer_start(context, kept);
+        api::quorin_webapplicationinfo_delete(context, application);
+        // More infos than a thread keeps copies of.
+        for (int i = 0; i < 6; ++i) {
+            const quorin_handle_t other =
+                api::quorin_webapplicationinfo_create_p(context, "other", "app", "/x");
+            api::quorin_tracer_end(context, api::quorin_incomingwebrequesttracer_create_p(
+                                                context, BY_VALUE(other), "/", "GET"));
+            api::quorin_webapplicationinfo_delete(context, other);
+        }
+    }).join();
+    api::quorin_tracer_end(context, kept);
+    const object_record& request = *output().tracers.back();
+    ASSERT_EQ(request.attribute_count(), 5u);
+    EXPECT_EQ(attribute_of(request, attribute_key::web_server_name).text, "srv");
+    EXPECT_EQ(attribute_of(request, attribute_key::application_id).text, "shop");
+    EXPECT_EQ(attribute_of(request, attribute_key::context_root).text, "/");
+    EXPECT_EQ(request.attribute(3).text, "GET");
+    EXPECT_EQ(request.attribute(4).text, "/orders");
+
+    const quorin_handle_t application =
+        api::quorin_webapplicationinfo_create_p(context, "srv", "shop", "/");
+    const quorin_handle_t full = api::quorin_incomingwebrequesttracer_create_p(
+        context, BY_VALUE(application), "/orders", "GET");
+    std::vector<const char*> names(200, "X-Many");
+    api::quorin_incomingwebrequesttracer_add_request_headers_p(
+        context, full, names.data(), names.data(), BY_VALUE(names.size()));
+    api::quorin_tracer_end(context, full);
+    EXPECT_EQ(output().tracers.back()->attribute_count(), object_record::attribute_limit);
+    EXPECT_EQ(output().tracers.back()->dropped_attributes(), 205u - object_record::attribute_limit);
+
+    output().tracers.clear();  // the records go back to this thread's spares
+    api::quorin_tracer_end(context, api::quorin_customservicetracer_create_p(context, "m", "S"));
+    EXPECT_EQ(output().tracers.back()->attribute_count(), 2u);
+    api::quorin_webapplicationinfo_delete(context, application);
+}
+
 // An end before the start is moved to the start; only an end time the application gave is
 // reported (the clock may have been set back under a running tracer).
 TEST_F(RecordingCore, AnEndBeforeTheStartMovesToItAndIsReportedWhenGiven) {
