@@ -18,10 +18,15 @@ void text_buffer::grow(size_t count) {
 }
 
 const attribute_view* object_record::find(attribute_key key, attribute_view* out) const {
-    for (size_t i = 0; i < attribute_count(); ++i) {
-        const attribute_view entry = attribute(i);
-        if (entry.key == key) {
-            *out = entry;
+    for (size_t i = 0; i < shared_count_; ++i) {
+        if (shared_->attributes_[i].key == key) {
+            *out = attribute(i);
+            return out;
+        }
+    }
+    for (size_t i = 0; i < attributes_.size(); ++i) {
+        if (attributes_[i].key == key) {
+            *out = attribute(shared_count_ + i);
             return out;
         }
     }

@@ -102,9 +102,10 @@ struct object_record : record_fields {
 
     size_t attribute_count() const { return shared_count_ + attributes_.size(); }
     attribute_view attribute(size_t index) const {
-        if (index < shared_count_) return shared_->attribute(index);
-        const stored_attribute& entry = attributes_[index - shared_count_];
-        const char* texts = texts_.data();
+        const bool shared = index < shared_count_;
+        const object_record& owner = shared ? *shared_ : *this;
+        const stored_attribute& entry = owner.attributes_[shared ? index : index - shared_count_];
+        const char* texts = owner.texts_.data();
         return {entry.key,
                 entry.type,
                 {texts + entry.name_offset, entry.name_size},
