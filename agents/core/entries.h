@@ -38,8 +38,8 @@ inline const nesting_entry* started_on_this_thread(const call& c, quorin_handle_
 
 // Whether here is a live tracer in a trace that is not recorded: what the call would add to it
 // can be left unread.
-inline bool unrecorded(const call& c, const nesting_entry* here, quorin_handle_t handle) {
-    return here != nullptr && !recorded(here->context) && c.core().objects.live(handle);
+inline bool unrecorded(const nesting_entry* here, quorin_handle_t handle) {
+    return here != nullptr && !recorded(here->context) && object_table::live(here->mark, handle);
 }
 
 // The tracer of the kind, locked, with the warnings of any handle when there is none.
@@ -111,7 +111,7 @@ template <typename Value, tracer_kind kind, attribute_key key>
                                              const void* values, const void* count) {
     if (!c) return;
     const nesting_entry* here = started_on_this_thread(c, handle, kind);
-    if (unrecorded(c, here, handle)) {
+    if (unrecorded(here, handle)) {
         // Only the count is checked.
         uint64_t entries = 0;
         c.count(count, &entries);

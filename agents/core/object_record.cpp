@@ -18,9 +18,15 @@ void text_buffer::grow(size_t count) {
 }
 
 const attribute_view* object_record::find(attribute_key key, attribute_view* out) const {
+    for (size_t i = 0; i < shared_count_; ++i) {
+        if (shared_->attributes_[i].key == key) {
+            *out = attribute(i);
+            return out;
+        }
+    }
     for (size_t i = 0; i < attributes_.size(); ++i) {
         if (attributes_[i].key == key) {
-            *out = attribute(i);
+            *out = attribute(shared_count_ + i);
             return out;
         }
     }
@@ -28,12 +34,18 @@ const attribute_view* object_record::find(attribute_key key, attribute_view* out
 }
 
 bool object_record::grow_or_drop() {
-    if (attributes_.size() >= attribute_limit) {
+    if (attribute_count() >= attribute_limit) {
         add_dropped(1);
         return false;
     }
     if (attributes_.capacity() == 0) attributes_.reserve(16);
     return true;
+}
+
+void object_record::refer_to(const object_record& other) {
+    other.references_.fetch_add(1, std::memory_order_relaxed);
+    release_shared(shared_);
+    shared_ = &other;
 }
 
 bool object_record::store(attribute_key key, value_type type, std::string_view name,
@@ -71,9 +83,10 @@ bool object_record::add(const attribute_view& value) {
 void object_record::add_all(const object_record& other) {
     // A tracer made from an info object, in a record that held attributes before, takes the
     // first branch only.
-    const bool fresh = attributes_.empty() && texts_.empty();
-    if (!fresh || attributes_.capacity() < other.attributes_.size()) {
-        if (attributes_.size() + other.attributes_.size() > attribute_limit) {
+    const bool fresh = attribute_count() == 0 && texts_.empty();
+    if (!fresh || other.shared_count_ != 0 || attributes_.capacity() < other.attributes_.size()) {
+        if (other.shared_count_ != 0 ||
+            attribute_count() + other.attributes_.size() > attribute_limit) {
             for (size_t i = 0; i < other.attribute_count(); ++i) add(other.attribute(i));
             return;
         }

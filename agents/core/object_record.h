@@ -95,10 +95,17 @@ struct object_record : record_fields {
     std::string error_type;
     std::string error_message;
 
-    size_t attribute_count() const { return attributes_.size(); }
+    object_record() = default;
+    ~object_record() { release_shared(shared_); }
+    object_record(const object_record&) = delete;
+    object_record& operator=(const object_record&) = delete;
+
+    size_t attribute_count() const { return shared_count_ + attributes_.size(); }
     attribute_view attribute(size_t index) const {
-        const stored_attribute& entry = attributes_[index];
-        const char* texts = texts_.data();
+        const bool shared = index < shared_count_;
+        const object_record& owner = shared ? *shared_ : *this;
+        const stored_attribute& entry = owner.attributes_[shared ? index : index - shared_count_];
+        const char* texts = owner.texts_.data();
         return {entry.key,
                 entry.type,
                 {texts + entry.name_offset, entry.name_size},
@@ -155,6 +162,25 @@ struct object_record : record_fields {
     bool add(const attribute_view& value);
     // Every attribute of the other object (an info object's, for a tracer made from it).
     void add_all(const object_record& other);
+    // The attributes of the other record, ahead of this one's own, without copying them: the
+    // other holds a reference for this one until this one shares another's or is freed.
+    // Only for a record without attributes yet, from one that holds its own only and no
+    // longer changes while it is shared (see shared_elsewhere).
+    [[gnu::always_inline]] void share_attributes(const object_record& other) {
+        // A reused record usually shares them already.
+        if (shared_ != &other) refer_to(other);
+        shared_count_ = static_cast<uint32_t>(other.attributes_.size());
+    }
+    // Whether another record refers to this one's attributes, so that this one must not
+    // change. Only its owner asks, and only its owner lets others refer to it.
+    bool shared_elsewhere() const { return references_.load(std::memory_order_acquire) > 1; }
+    // Gives up the owner's reference to a record made with new: the record is freed with the
+    // last reference.
+    static void release_shared(const object_record* record) {
+        if (record != nullptr && record->references_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            delete record;
+        }
+    }
     void add_dropped(uint64_t count);
 
     // Inline: every tracer's record is reset on the way in.
@@ -166,6 +192,8 @@ struct object_record : record_fields {
         operation_name.clear(), error_type.clear(), error_message.clear();
         attributes_.clear(), texts_.clear();
         dropped_ = 0;
+        // The reference is kept: the next tracer is most likely made from the same record.
+        shared_count_ = 0;
     }
 
   private:
@@ -178,16 +206,23 @@ struct object_record : record_fields {
     };
     // False (counted as dropped) when attribute_limit are held.
     bool make_room() {
-        if (attributes_.size() < attribute_limit && attributes_.capacity() != 0) return true;
+        if (attribute_count() < attribute_limit && attributes_.capacity() != 0) return true;
         return grow_or_drop();
     }
     bool grow_or_drop();
+    // Takes a reference to the other record's attributes in place of the one held.
+    void refer_to(const object_record& other);
     bool store(attribute_key key, value_type type, std::string_view name, std::string_view text,
                int64_t integer, double floating);
 
     std::vector<stored_attribute> attributes_;
     text_buffer texts_;  // the names and texts of the attributes, one after the other
     uint32_t dropped_ = 0;
+    // Whose attributes come first, and how many of them; the reference outlives a reset.
+    const object_record* shared_ = nullptr;
+    uint32_t shared_count_ = 0;
+    // The owner's and those of the records that share this one's attributes.
+    mutable std::atomic<uint32_t> references_{1};
 
     friend class record_pool;
 };

@@ -23,6 +23,13 @@ class object_table {
     // Most objects alive at once; a create beyond it yields the handle 0.
     static constexpr uint32_t capacity = (1u << index_bits) - 1;
 
+    // The word that tells whether a handle's object is still live, to be checked again later
+    // without looking the handle up: a slot lives as long as the table.
+    using live_mark = const std::atomic<uint64_t>*;
+    static bool live(live_mark mark, quorin_handle_t handle) {
+        return mark->load(std::memory_order_acquire) == handle;
+    }
+
     object_table() = default;
     ~object_table();
     object_table(const object_table&) = delete;
@@ -40,6 +47,7 @@ class object_table {
         explicit operator bool() const { return slot_ != nullptr; }
         object_record* operator->() const { return slot_->record; }
         object_record& operator*() const { return *slot_->record; }
+        live_mark mark() const { return &slot_->handle; }
         void unlock() {
             if (slot_ != nullptr) slot_->lock.unlock();
             slot_ = nullptr;

@@ -134,7 +134,7 @@ void recorder::report_depth(call& c, quorin_handle_t handle) {
                thread_state::depth_limit, static_cast<unsigned long long>(handle)));
 }
 
-const nesting_entry* recorder::current(call& c) { return c.thread().current(objects); }
+const nesting_entry* recorder::current(call& c) { return c.thread().current(); }
 
 void recorder::prepare_fork() {
     lifecycle_.lock();

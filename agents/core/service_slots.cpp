@@ -18,13 +18,16 @@ quorin_handle_t handle_of(const void* by_value) {
                                                           object_kind info_kind, const char* role) {
     record_ptr tracer = new_tracer(c, kind);
     // Every thread makes tracers from the same few info objects: the thread's copy spares
-    // them the object's lock.
+    // them the object's lock, and the tracers share its attributes instead of copying them.
     thread_state& thread = c.thread();
-    if (const object_record* copy = thread.info_copy(info, info_kind, c.core().objects)) {
-        tracer->add_all(*copy);
+    if (const object_record* copy = thread.info_copy(info, info_kind)) {
+        tracer->share_attributes(*copy);
     } else if (object_table::locked found = c.find(info, info_kind, role)) {
-        tracer->add_all(*found);
-        thread.keep_info_copy(*found);
+        if (const object_record* kept = thread.keep_info_copy(found)) {
+            tracer->share_attributes(*kept);
+        } else {
+            tracer->add_all(*found);
+        }
     }
     return tracer;
 }
@@ -57,7 +60,7 @@ void set_text(call& c, quorin_handle_t handle, tracer_kind kind, attribute_key k
               const void* value, const char* role) {
     if (!c) return;
     const nesting_entry* here = started_on_this_thread(c, handle, kind);
-    if (unrecorded(c, here, handle)) return;
+    if (unrecorded(here, handle)) return;
     const std::string_view text = c.text(value, role);
     set_attribute(c, here, handle, kind,
                   [&](object_record& tracer) { return tracer.add_text(key, text); });
@@ -75,7 +78,7 @@ template <tracer_kind kind, attribute_key key>
 [[gnu::always_inline]] inline void set_integer(call& c, quorin_handle_t handle, int64_t value) {
     if (!c) return;
     const nesting_entry* here = started_on_this_thread(c, handle, kind);
-    if (unrecorded(c, here, handle)) return;
+    if (unrecorded(here, handle)) return;
     set_checked_integer<kind, key>(c, here, handle, value);
 }
 

@@ -46,7 +46,7 @@ inline quorin_handle_t recorder::publish(call& c, record_ptr&& record) {
 
 inline void recorder::start(call& c, object_table::locked&& tracer, uint64_t start_us) {
     thread_state& thread = c.thread();
-    const nesting_entry* outer = thread.current(objects);
+    const nesting_entry* outer = thread.current();
     object_record& record = *tracer;
     if (record.explicit_parent) {
         record.context.flags = output().trace_flags(record.context.trace,
@@ -73,10 +73,10 @@ inline void recorder::start(call& c, object_table::locked&& tracer, uint64_t sta
     record.start_us = start_us != 0 || !recorded(record) ? start_us : now_microseconds();
     record.sequence = ++thread.sequence;
     record.thread_claim = thread.claim();
-    const nesting_entry entry{record.handle, record.root, record.context, record.depth,
-                              record.tracer};
+    const nesting_entry entry{record.handle,  tracer.mark(), record.root,
+                              record.context, record.depth,  record.tracer};
     tracer.unlock();
-    if (!thread.push(entry, objects) && !thread.depth_reported) report_depth(c, entry.handle);
+    if (!thread.push(entry) && !thread.depth_reported) report_depth(c, entry.handle);
 }
 
 inline void recorder::end(call& c, object_table::locked&& tracer, uint64_t end_us) {

@@ -20,11 +20,11 @@ const bool record_spares_set = [] {
 
 }  // namespace
 
-bool thread_state::push_full(const nesting_entry& entry, const object_table& objects) {
+bool thread_state::push_full(const nesting_entry& entry) {
     // Tracers that other threads ended may lie below open ones.
     uint32_t kept = 0;
     for (uint32_t i = 0; i < depth_; ++i) {
-        if (objects.live(nesting_[i].handle)) nesting_[kept++] = nesting_[i];
+        if (live(nesting_[i])) nesting_[kept++] = nesting_[i];
     }
     depth_ = kept;
     if (depth_ == depth_limit) return false;
@@ -50,7 +50,7 @@ const nesting_entry* thread_state::find_below(quorin_handle_t handle) const {
 
 thread_state::~thread_state() {
     for (unsigned i = 0; i < spare_records_; ++i) delete spare_record_[i];
-    for (info_entry& entry : infos_) delete entry.copy;
+    for (info_entry& entry : infos_) object_record::release_shared(entry.copy);
 }
 
 thread_state* thread_state::bound() {
@@ -62,29 +62,36 @@ thread_state* thread_state::bound() {
     return binding.state;
 }
 
-const object_record* thread_state::other_info_copy(quorin_handle_t handle, object_kind kind,
-                                                   const object_table& objects) const {
+const object_record* thread_state::other_info_copy(quorin_handle_t handle, object_kind kind) const {
     // Only this thread changes the copies, so it reads them without the lock.
     for (unsigned i = 0; i < info_copy_limit; ++i) {
         const info_entry& entry = infos_[i];
         if (entry.handle == handle && handle != 0 && entry.copy->kind == kind) {
             last_info_ = i;
-            return objects.live(handle) ? entry.copy : nullptr;
+            return object_table::live(entry.mark, handle) ? entry.copy : nullptr;
         }
     }
     return nullptr;
 }
 
-void thread_state::keep_info_copy(const object_record& info) {
-    if (info.text_bytes() > info_copy_text_limit) return;
+const object_record* thread_state::keep_info_copy(const object_table::locked& found) {
+    const object_record& info = *found;
+    if (info.text_bytes() > info_copy_text_limit) return nullptr;
     last_info_ = next_info_++ % info_copy_limit;
     info_entry& entry = infos_[last_info_];
     entry.handle = 0;
+    // Tracers that share the old copy's attributes keep it.
+    if (entry.copy != nullptr && entry.copy->shared_elsewhere()) {
+        object_record::release_shared(entry.copy);
+        entry.copy = nullptr;
+    }
     if (entry.copy == nullptr) entry.copy = new object_record;
     entry.copy->reset(info.kind);
     entry.copy->handle = info.handle;
     entry.copy->add_all(info);
+    entry.mark = found.mark();
     entry.handle = info.handle;
+    return entry.copy;
 }
 
 void thread_state::give_back(object_table& objects) {
@@ -96,7 +103,7 @@ void thread_state::give_back(object_table& objects) {
     }
     spare_records_ = spare_indexes_ = 0;
     for (info_entry& entry : infos_) {
-        delete entry.copy;
+        object_record::release_shared(entry.copy);
         entry = info_entry{};
     }
 }

@@ -21,6 +21,7 @@ namespace agent_core {
 
 struct nesting_entry {
     quorin_handle_t handle;
+    object_table::live_mark mark;  // of the handle
     quorin_handle_t root;
     trace_context context;
     uint32_t depth;
@@ -41,14 +42,14 @@ class alignas(64) thread_state {
 
     // The innermost open tracer of this thread, or null. Tracers that another thread ended
     // are dropped from the nesting here.
-    const nesting_entry* current(const object_table& objects) {
-        while (depth_ > 0 && !objects.live(nesting_[depth_ - 1].handle)) --depth_;
+    const nesting_entry* current() {
+        while (depth_ > 0 && !live(nesting_[depth_ - 1])) --depth_;
         if (depth_ < depth_limit) depth_reported = false;
         return depth_ > 0 ? &nesting_[depth_ - 1] : nullptr;
     }
     // False when depth_limit open tracers are held already.
-    bool push(const nesting_entry& entry, const object_table& objects) {
-        if (depth_ == depth_limit) return push_full(entry, objects);
+    bool push(const nesting_entry& entry) {
+        if (depth_ == depth_limit) return push_full(entry);
         nesting_[depth_++] = entry;
         return true;
     }
@@ -115,17 +116,17 @@ class alignas(64) thread_state {
     // tracers from: info objects do not change while their handle lives, so a tracer copies
     // their attributes from here without locking the object that every thread shares. Null
     // when the handle names no such live object or no copy is kept.
-    const object_record* info_copy(quorin_handle_t handle, object_kind kind,
-                                   const object_table& objects) const {
+    const object_record* info_copy(quorin_handle_t handle, object_kind kind) const {
         // Usually the copy found last time.
         const info_entry& last = infos_[last_info_];
         if (last.handle == handle && handle != 0 && last.copy->kind == kind) {
-            return objects.live(handle) ? last.copy : nullptr;
+            return object_table::live(last.mark, handle) ? last.copy : nullptr;
         }
-        return other_info_copy(handle, kind, objects);
+        return other_info_copy(handle, kind);
     }
-    // Keeps a copy of the live info object, which the caller holds locked.
-    void keep_info_copy(const object_record& info);
+    // Keeps a copy of the live info object, which the caller holds locked, and gives it; null
+    // when the object is too large to be copied.
+    const object_record* keep_info_copy(const object_table::locked& info);
 
     // The thread state of the calling thread, or null when it has none.
     static thread_state* bound();
@@ -133,10 +134,12 @@ class alignas(64) thread_state {
   private:
     friend class thread_table;
     const nesting_entry* find_below(quorin_handle_t handle) const;
-    const object_record* other_info_copy(quorin_handle_t handle, object_kind kind,
-                                         const object_table& objects) const;
+    const object_record* other_info_copy(quorin_handle_t handle, object_kind kind) const;
+    static bool live(const nesting_entry& entry) {
+        return object_table::live(entry.mark, entry.handle);
+    }
     void remove_below(quorin_handle_t handle);
-    bool push_full(const nesting_entry& entry, const object_table& objects);
+    bool push_full(const nesting_entry& entry);
     // Hands the spares back to the shared pool and the table, and frees the info copies.
     void give_back(object_table& objects);
     // In a fork child, for a state whose thread the child does not have: drops the spares
@@ -150,6 +153,7 @@ class alignas(64) thread_state {
     static constexpr size_t info_copy_text_limit = 4096;
     struct info_entry {
         quorin_handle_t handle = 0;
+        object_table::live_mark mark = nullptr;  // of the handle
         object_record* copy = nullptr;
     };
 

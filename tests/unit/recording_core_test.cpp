@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -316,6 +317,108 @@ TEST_F(RecordingCore, TracersGetTheAttributesOfLiveInfoObjectsOnly) {
         << output().warnings[0];
     EXPECT_NE(output().warnings[1].find("unknown web application info handle"), std::string::npos)
         << output().warnings[1];
+}
+
+// A tracer shares its info's attributes with the thread's copy of the info: they stay whole
+// after the info is deleted, the copy is replaced and the thread that made it exits, count
+// towards the attribute limit, and do not follow the record into its next tracer.
+TEST_F(RecordingCore, TracersKeepTheAttributesTheyShareWithAnInfoObject) {
+    namespace api = slots;
+    quorin_handle_t kept = 0;
+    std::thread([&] {
+        const quorin_handle_t application =
+            api::quorin_webapplicationinfo_create_p(context, "srv", "shop", "/");
+        kept = api::quorin_incomingwebrequesttracer_create_p(context, BY_VALUE(application),
+                                                             "/orders", "GET");
+        api::quorin_tracer_start(context, kept);
+        api::quorin_webapplicationinfo_delete(context, application);
+        // More infos than a thread keeps copies of.
+        for (int i = 0; i < 6; ++i) {
+            const quorin_handle_t other =
+                api::quorin_webapplicationinfo_create_p(context, "other", "app", "/x");
+            api::quorin_tracer_end(context, api::quorin_incomingwebrequesttracer_create_p(
+                                                context, BY_VALUE(other), "/", "GET"));
+            api::quorin_webapplicationinfo_delete(context, other);
+        }
+    }).join();
+    api::quorin_tracer_end(context, kept);
+    const object_record& request = *output().tracers.back();
+    ASSERT_EQ(request.attribute_count(), 5u);
+    EXPECT_EQ(attribute_of(request, attribute_key::web_server_name).text, "srv");
+    EXPECT_EQ(attribute_of(request, attribute_key::application_id).text, "shop");
+    EXPECT_EQ(attribute_of(request, attribute_key::context_root).text, "/");
+    EXPECT_EQ(request.attribute(3).text, "GET");
+    EXPECT_EQ(request.attribute(4).text, "/orders");
+
+    const quorin_handle_t application =
+        api::quorin_webapplicationinfo_create_p(context, "srv", "shop", "/");
+    const quorin_handle_t full = api::quorin_incomingwebrequesttracer_create_p(
+        context, BY_VALUE(application), "/orders", "GET");
+    std::vector<const char*> names(200, "X-Many");
+    api::quorin_incomingwebrequesttracer_add_request_headers_p(
+        context, full, names.data(), names.data(), BY_VALUE(names.size()));
+    api::quorin_tracer_end(context, full);
+    EXPECT_EQ(output().tracers.back()->attribute_count(), object_record::attribute_limit);
+    EXPECT_EQ(output().tracers.back()->dropped_attributes(), 205u - object_record::attribute_limit);
+
+    output().tracers.clear();  // the records go back to this thread's spares
+    api::quorin_tracer_end(context, api::quorin_customservicetracer_create_p(context, "m", "S"));
+    EXPECT_EQ(output().tracers.back()->attribute_count(), 2u);
+    api::quorin_webapplicationinfo_delete(context, application);
+}
+
+// One thread makes tracers from more infos than it keeps copies of, so that it replaces copies
+// that tracers still share; another ends them and frees their records. Each keeps its info's
+// attributes.
+TEST_F(RecordingCore, ConcurrencyTracersEndedElsewhereKeepTheInfoAttributesTheyShare) {
+    namespace api = slots;
+    constexpr int infos = 6, requests = 3000;
+    quorin_handle_t applications[infos];
+    for (int i = 0; i < infos; ++i) {
+        applications[i] = api::quorin_webapplicationinfo_create_p(
+            context, "srv", ("app" + std::to_string(i)).c_str(), "/");
+    }
+    std::mutex mutex;
+    std::vector<quorin_handle_t> made;
+    std::atomic<bool> done{false};
+    std::thread maker([&] {
+        for (int i = 0; i < requests; ++i) {
+            const quorin_handle_t request = api::quorin_incomingwebrequesttracer_create_p(
+                context, BY_VALUE(applications[i % infos]), std::to_string(i % infos).c_str(),
+                "GET");
+            api::quorin_tracer_start(context, request);
+            std::lock_guard<std::mutex> hold(mutex);
+            made.push_back(request);
+        }
+        done = true;
+    });
+    int checked = 0, wrong = 0;
+    for (bool last = false; !last;) {
+        last = done.load();
+        std::vector<quorin_handle_t> ending;
+        {
+            std::lock_guard<std::mutex> hold(mutex);
+            ending.swap(made);
+        }
+        for (const quorin_handle_t request : ending) {
+            api::quorin_tracer_end(context, request);
+            record_ptr ended;
+            {
+                std::lock_guard<std::mutex> hold(output().mutex);
+                ended = std::move(output().tracers.back());
+                output().tracers.pop_back();
+            }
+            const std::string expected = "app" + std::string(ended->attribute(4).text);
+            if (attribute_of(*ended, attribute_key::application_id).text != expected) ++wrong;
+            ++checked;
+        }
+    }
+    maker.join();
+    EXPECT_EQ(checked, requests);
+    EXPECT_EQ(wrong, 0);
+    for (const quorin_handle_t application : applications) {
+        api::quorin_webapplicationinfo_delete(context, application);
+    }
 }
 
 // An end before the start is moved to the start; only an end time the application gave is
