@@ -131,6 +131,7 @@ class record_pool {
         if (spares_.empty()) return nullptr;
         object_record* record = spares_.back();
         spares_.pop_back();
+        kept_bytes_ -= record->memory_bytes();
         return record;
     }
 
@@ -144,10 +145,14 @@ class record_pool {
     }
 
     void give_shared(object_record* record) {
+        // Records come back from every thread, and from an output's own thread in bursts: the
+        // pool keeps them within a number and a size.
+        const size_t bytes = record->memory_bytes();
         {
             std::lock_guard<spin_lock> hold(lock);
-            if (spares_.size() < kept_records) {
+            if (spares_.size() < kept_records && kept_bytes_ + bytes <= pooled_record_bytes) {
                 spares_.push_back(record);
+                kept_bytes_ += bytes;
                 return;
             }
         }
@@ -159,6 +164,7 @@ class record_pool {
         {
             std::lock_guard<spin_lock> hold(lock);
             spares.swap(spares_);
+            kept_bytes_ = 0;
         }
         for (object_record* record : spares) delete record;
     }
@@ -168,6 +174,7 @@ class record_pool {
   private:
     static constexpr size_t kept_records = 4096;
     std::vector<object_record*> spares_;
+    size_t kept_bytes_ = 0;  // the memory the spares hold
 };
 
 namespace {

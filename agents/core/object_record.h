@@ -237,6 +237,8 @@ struct thread_record_spares {
 extern constinit std::atomic<bool (*)(object_record*)> keep_thread_spare;
 void give_record(object_record* record);
 inline constexpr size_t spare_text_bytes = 16 * 1024;
+// Most memory the records in the shared pool hold together (object_record::memory_bytes).
+inline constexpr size_t pooled_record_bytes = 8u << 20;
 
 struct record_recycler {
     void operator()(object_record* record) const {

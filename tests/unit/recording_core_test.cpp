@@ -506,4 +506,33 @@ TEST_F(RecordingCoreConcurrency, ObjectsOfThreadsThatComeAndGoStayApart) {
     }
 }
 
+// The pool that every thread gives records back to keeps them within a size, however many
+// large ones come back at once.
+TEST(RecordPool, KeepsSpareRecordsWithinItsSize) {
+    trim_record_pool();
+    const std::string large(12000, 'x');
+    std::vector<object_record*> given;
+    for (int i = 0; i < 1024; ++i) {
+        auto* record = new object_record;
+        record->add_text(attribute_key::custom, large);
+        given.push_back(record);
+    }
+    const size_t each = given.front()->memory_bytes();
+    for (object_record* record : given) pool_record(record);
+    // Taken back until the pool has none and makes a new one.
+    std::vector<object_record*> kept;
+    for (;;) {
+        object_record* record = new_pooled_record(object_kind::tracer).release();
+        if (record->text_bytes_kept() == 0) {
+            delete record;
+            break;
+        }
+        kept.push_back(record);
+    }
+    EXPECT_EQ(kept.size(), pooled_record_bytes / each);
+    EXPECT_LT(kept.size(), given.size());
+    for (object_record* record : kept) delete record;
+    trim_record_pool();
+}
+
 }  // namespace
