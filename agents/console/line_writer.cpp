@@ -79,14 +79,12 @@ void line_writer::run() {
         batch.swap(spare_);
         batch.swap(queued_);
         const uint64_t upto = queued_lines_;
-        writing_ = true;
         in_flight_ = batch.size();
         lock.unlock();
         write_out(batch);
         batch.clear();
         lock.lock();
         spare_.swap(batch);
-        writing_ = false;
         in_flight_ = 0;
         written_lines_ = upto;
         note_dropped();
@@ -110,7 +108,7 @@ bool line_writer::stop(std::chrono::milliseconds timeout) {
     stopping_ = true;
     if (thread_ == nullptr && (queued_.empty() || !start())) return true;
     wake_.notify_one();
-    if (!written_.wait_for(lock, timeout, [this] { return queued_.empty() && !writing_; })) {
+    if (!written_.wait_for(lock, timeout, [this] { return queued_.empty() && !writing(); })) {
         // The output blocks: the thread goes on alone and frees the writer when it is done.
         abandoned_ = true;
         thread_->detach();
@@ -132,8 +130,8 @@ void line_writer::write_rest_at_exit() {
     if (!lock || broken_in_child_) return;  // a thread that is gone held the lock
     // Where the thread is still there it writes the rest itself; one that is gone (or still
     // writes after the wait) leaves it to this thread, unless it went in the middle of a write.
-    if (written_.wait_for(lock, exit_wait, [this] { return queued_.empty() && !writing_; }) ||
-        writing_) {
+    if (written_.wait_for(lock, exit_wait, [this] { return queued_.empty() && !writing(); }) ||
+        writing()) {
         return;
     }
     note_dropped();
@@ -144,7 +142,7 @@ void line_writer::write_rest_at_exit() {
 
 void line_writer::before_fork() {
     std::unique_lock<std::mutex> lock(mutex_);
-    written_.wait_for(lock, fork_wait, [this] { return !writing_; });
+    written_.wait_for(lock, fork_wait, [this] { return !writing(); });
     lock.release();  // held until after the fork
 }
 
@@ -153,9 +151,8 @@ void line_writer::after_fork_in_parent() { mutex_.unlock(); }
 void line_writer::after_fork_in_child() {
     // The parent's thread is not here: its lock, its waits and its batch are forgotten, not
     // undone. A write it had under way may have left the file locked for good.
-    broken_in_child_ = writing_;
+    broken_in_child_ = writing();
     thread_ = nullptr;
-    writing_ = false;
     in_flight_ = 0;
     queued_.clear();
     written_lines_ = queued_lines_;

@@ -55,6 +55,8 @@ class line_writer {
     // and it fits.
     void note_dropped();
     void write_out(const std::string& lines);
+    // With the lock held: whether the thread is writing a batch.
+    bool writing() const { return in_flight_ != 0; }
     // With the lock held: false when no thread could be started.
     bool start();
 
@@ -66,11 +68,10 @@ class line_writer {
     std::condition_variable written_;  // flush and stop wait on it
     std::string queued_;               // lines, each with its newline
     std::string spare_;                // the buffer of the batch written last, for reuse
-    size_t in_flight_ = 0;             // bytes of the batch being written: within the bound
+    size_t in_flight_ = 0;             // bytes of the batch being written (a batch is never empty)
     uint64_t queued_lines_ = 0;        // ever queued
     uint64_t written_lines_ = 0;       // of those, written
     uint64_t dropped_ = 0;             // since the last note
-    bool writing_ = false;             // the thread is writing a batch
     bool stopping_ = false;
     bool abandoned_ = false;        // stop gave up waiting: the thread frees the writer
     bool broken_in_child_ = false;  // forked in the middle of a write: the file is not usable

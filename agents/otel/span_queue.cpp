@@ -37,6 +37,10 @@ span_record* span_queue::acquire() {
         dropped_.add(1);
         return nullptr;
     }
+    return reuse_or_allocate();
+}
+
+span_record* span_queue::reuse_or_allocate() {
     if (pooled_span* record = free_.pop()) {
         kept_bytes_.fetch_sub(record->kept_bytes, std::memory_order_relaxed);
         record->kept_bytes = 0;
@@ -110,14 +114,7 @@ size_t span_queue::submit_deferred(void* source) {
 }
 
 span_record* span_queue::make_deferred(void* source) {
-    span_record* span = nullptr;
-    if (pooled_span* record = free_.pop()) {
-        kept_bytes_.fetch_sub(record->kept_bytes, std::memory_order_relaxed);
-        record->kept_bytes = 0;
-        span = record;
-    } else {
-        span = allocate();
-    }
+    span_record* span = reuse_or_allocate();
     if (span != nullptr) {
         try {
             deferred_.fill(source, *span);

@@ -62,6 +62,8 @@ class span_queue {
     bool owns(span_record* record) const;
     // A new record while the pool may grow; out of line, as the pool grows only at first.
     [[gnu::noinline]] span_record* allocate();
+    // A record from the free ring, else a new one; null (counted) when the pool is full.
+    span_record* reuse_or_allocate();
     // The consumer's span made of a deferred one, null (counted as dropped) when none is had.
     span_record* make_deferred(void* source);
 
