@@ -53,7 +53,7 @@ inline bool unrecorded(const nesting_entry* here, quorin_handle_t handle) {
 inline object_table::locked live_tracer(call& c, const nesting_entry* here, quorin_handle_t handle,
                                         tracer_kind kind) {
     if (here != nullptr) {
-        if (object_table::locked found = c.core().objects.find(handle)) return found;
+        if (object_table::locked found = c.core().objects.find(here->mark, handle)) return found;
     }
     return tracer_of_kind(c, handle, kind);
 }
@@ -92,32 +92,21 @@ constexpr const char* key_word(attribute_key key) {
     return key == attribute_key::span_attribute ? "key" : "name";
 }
 
-// add_pairs past the usual case, out of line so that the slot stays small; here as
-// started_on_this_thread gives it. The kind and the key are the slot's, fixed for each.
-template <typename Value, tracer_kind kind, attribute_key key>
-[[gnu::noinline]] void add_checked_pairs(call& c, const nesting_entry* here, quorin_handle_t handle,
-                                         const void* keys, const void* values, const void* count) {
-    object_table::locked tracer = live_tracer(c, here, handle, kind);
-    if (!tracer) return;
-    uint64_t entries = 0;
-    if (!c.count(count, &entries) || entries == 0) return;
-    add_entries<Value>(c, *tracer, key, keys, values, entries, key_word(key));
-}
-
-// Adds the entries of one call to a live tracer of the kind. Nothing is read for a tracer in
-// a trace that is not recorded.
+// Adds the entries of one call to a live tracer of the kind; the kind and the key are the
+// slot's, fixed for each. Nothing is read for a tracer in a trace that is not recorded.
 template <typename Value, tracer_kind kind, attribute_key key>
 [[gnu::always_inline]] inline void add_pairs(call& c, quorin_handle_t handle, const void* keys,
                                              const void* values, const void* count) {
     if (!c) return;
     const nesting_entry* here = started_on_this_thread(c, handle, kind);
+    uint64_t entries = 0;
     if (unrecorded(here, handle)) {
-        // Only the count is checked.
-        uint64_t entries = 0;
-        c.count(count, &entries);
+        c.count(count, &entries);  // only the count is checked
         return;
     }
-    add_checked_pairs<Value, kind, key>(c, here, handle, keys, values, count);
+    object_table::locked tracer = live_tracer(c, here, handle, kind);
+    if (!tracer || !c.count(count, &entries) || entries == 0) return;
+    add_entries<Value>(c, *tracer, key, keys, values, entries, key_word(key));
 }
 
 }  // namespace agent_core

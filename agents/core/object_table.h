@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <type_traits>
 
 #include "object_record.h"
 #include "spin_lock.h"
@@ -110,6 +111,17 @@ class object_table {
         }
         return locked(found, this);
     }
+    // The same for a handle whose live mark the caller kept, without looking the handle up.
+    locked find(live_mark mark, quorin_handle_t handle) {
+        // The mark is the first member of its slot.
+        slot* found = reinterpret_cast<slot*>(const_cast<std::atomic<uint64_t>*>(mark));
+        found->lock.lock();
+        if (found->handle.load(std::memory_order_relaxed) != handle) {
+            found->lock.unlock();
+            return {};
+        }
+        return locked(found, this);
+    }
     // Whether the handle names a live object, without taking its lock.
     bool live(quorin_handle_t handle) const { return live_slot(handle) != nullptr; }
     // Calls the function with every live object, locked (the agent's release).
@@ -135,6 +147,7 @@ class object_table {
         uint64_t generation = 0;  // of the last handle it held
         std::atomic<uint32_t> next_free{0};
     };
+    static_assert(std::is_standard_layout_v<slot>, "a live mark leads back to its slot");
     static constexpr unsigned chunk_bits = 10;
     static constexpr uint32_t chunk_size = 1u << chunk_bits;
     static constexpr uint32_t chunk_count = (capacity + chunk_size) / chunk_size;

@@ -14,8 +14,6 @@ void thread_exited(thread_binding binding) {
     recorder_instance.threads.exited(binding, recorder_instance.objects);
 }
 
-uint64_t now_microseconds() { return wall_clock_microseconds(); }
-
 bool recorder::configure(const std::vector<agent_option>& options, std::string* error) {
     std::lock_guard<std::mutex> hold(lifecycle_);
     return output().configure(options, error);

@@ -13,6 +13,7 @@
 #include "object_table.h"
 #include "output.h"
 #include "thread_state.h"
+#include "wall_clock.h"
 
 namespace agent_core {
 
@@ -90,7 +91,7 @@ inline recorder& the_recorder() { return recorder_instance; }
 // Registers the fork handlers once per loaded module (POSIX; nothing elsewhere).
 void register_fork_handlers();
 
-// Microseconds since 1970-01-01 UTC, from the core's wall clock (wall_clock.h).
-uint64_t now_microseconds();
+// Microseconds since 1970-01-01 UTC, from the core's wall clock.
+inline uint64_t now_microseconds() { return wall_clock_microseconds(); }
 
 }  // namespace agent_core

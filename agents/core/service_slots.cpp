@@ -66,20 +66,14 @@ void set_text(call& c, quorin_handle_t handle, tracer_kind kind, attribute_key k
                   [&](object_record& tracer) { return tracer.add_text(key, text); });
 }
 
-template <tracer_kind kind, attribute_key key>
-[[gnu::noinline]] void set_checked_integer(call& c, const nesting_entry* here,
-                                           quorin_handle_t handle, int64_t value) {
-    set_attribute(c, here, handle, kind,
-                  [&](object_record& tracer) { return tracer.add_integer(key, value); });
-}
-
-// The check for an unrecorded trace stays in the slot; the kind and the key are the slot's.
+// The kind and the key are the slot's.
 template <tracer_kind kind, attribute_key key>
 [[gnu::always_inline]] inline void set_integer(call& c, quorin_handle_t handle, int64_t value) {
     if (!c) return;
     const nesting_entry* here = started_on_this_thread(c, handle, kind);
     if (unrecorded(here, handle)) return;
-    set_checked_integer<kind, key>(c, here, handle, value);
+    set_attribute(c, here, handle, kind,
+                  [&](object_record& tracer) { return tracer.add_integer(key, value); });
 }
 
 // Custom request attributes belong to the innermost tracer started on the calling thread.

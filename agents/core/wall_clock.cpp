@@ -201,7 +201,7 @@ uint64_t renew(const anchor& a, uint64_t seen) {
 
 // Within the anchor's time only the fields that scale the counter are read, and the rest of
 // the work stays out of line.
-uint64_t counter_reading() {
+[[gnu::always_inline]] inline uint64_t counter_reading() {
     const uint64_t now = counter();
     constexpr auto order = std::memory_order_acquire;
     const uint64_t before = state.generation.load(order);

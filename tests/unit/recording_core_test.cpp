@@ -207,7 +207,8 @@ TEST_F(RecordingCore, AnUnrecordedTracerKeepsWhatItWasCreatedWith) {
 }
 
 // A tracer this thread started and another thread ended stays in this thread's nesting for a
-// while: calls on it find no tracer and say so, recorded or not.
+// while: calls on it find no tracer and say so, recorded or not, and the tracer that took
+// its slot over meanwhile gets nothing of them.
 TEST_F(RecordingCore, CallsOnATracerEndedOnAnotherThreadFindNothing) {
     namespace api = slots;
     for (const uint8_t flags : {1, 0}) {
@@ -217,7 +218,15 @@ TEST_F(RecordingCore, CallsOnATracerEndedOnAnotherThreadFindNothing) {
         const quorin_handle_t request =
             api::quorin_incomingwebrequesttracer_create_p(context, BY_VALUE(0), "/", "GET");
         api::quorin_tracer_start(context, request);
-        std::thread([&] { api::quorin_tracer_end(context, request); }).join();
+        quorin_handle_t successor = 0;
+        std::thread([&] {
+            api::quorin_tracer_end(context, request);
+            successor =
+                api::quorin_incomingwebrequesttracer_create_p(context, BY_VALUE(0), "/", "GET");
+        }).join();
+        // The ending thread keeps the freed slot and hands it out again.
+        const uint64_t index_mask = (uint64_t{1} << object_table::index_bits) - 1;
+        ASSERT_EQ(successor & index_mask, request & index_mask);
         output().warnings.clear();
         api::quorin_incomingwebrequesttracer_add_request_headers_p(context, request, host_name,
                                                                    host_value, BY_VALUE(1));
@@ -229,6 +238,16 @@ TEST_F(RecordingCore, CallsOnATracerEndedOnAnotherThreadFindNothing) {
                       "quorin_incomingwebrequesttracer_add_request_headers_p" + unknown,
                       "quorin_incomingwebrequesttracer_set_status_code" + unknown,
                       "quorin_incomingwebrequesttracer_set_remote_address_p" + unknown}));
+        api::quorin_tracer_start(context, successor);
+        api::quorin_tracer_end(context, successor);
+        if (flags != 0) {
+            ASSERT_FALSE(output().tracers.empty());
+            const object_record& ended = *output().tracers.back();
+            ASSERT_EQ(ended.handle, successor);
+            attribute_view found{};
+            EXPECT_EQ(ended.find(attribute_key::request_header, &found), nullptr);
+            EXPECT_EQ(ended.find(attribute_key::status_code, &found), nullptr);
+        }
     }
 }
 
