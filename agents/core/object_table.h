@@ -103,24 +103,13 @@ class object_table {
     // Empty when the handle names no live object.
     locked find(quorin_handle_t handle) {
         slot* found = live_slot(handle);
-        if (found == nullptr) return {};
-        found->lock.lock();
-        if (found->handle.load(std::memory_order_relaxed) != handle) {
-            found->lock.unlock();
-            return {};
-        }
-        return locked(found, this);
+        return found != nullptr ? lock_holding(found, handle) : locked();
     }
     // The same for a handle whose live mark the caller kept, without looking the handle up.
     locked find(live_mark mark, quorin_handle_t handle) {
         // The mark is the first member of its slot.
-        slot* found = reinterpret_cast<slot*>(const_cast<std::atomic<uint64_t>*>(mark));
-        found->lock.lock();
-        if (found->handle.load(std::memory_order_relaxed) != handle) {
-            found->lock.unlock();
-            return {};
-        }
-        return locked(found, this);
+        return lock_holding(reinterpret_cast<slot*>(const_cast<std::atomic<uint64_t>*>(mark)),
+                            handle);
     }
     // Whether the handle names a live object, without taking its lock.
     bool live(quorin_handle_t handle) const { return live_slot(handle) != nullptr; }
@@ -169,6 +158,15 @@ class object_table {
         if (chunk == nullptr) return nullptr;
         slot* found = &chunk[index & (chunk_size - 1)];
         return found->handle.load(std::memory_order_acquire) == handle ? found : nullptr;
+    }
+    // The slot, locked, while it holds the handle's object; empty otherwise.
+    locked lock_holding(slot* held, quorin_handle_t handle) {
+        held->lock.lock();
+        if (held->handle.load(std::memory_order_relaxed) != handle) {
+            held->lock.unlock();
+            return {};
+        }
+        return locked(held, this);
     }
     locked find_index(uint32_t index);
     // An index from the shared free list, else a fresh one; false when the table is full.
