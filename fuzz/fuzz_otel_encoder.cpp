@@ -143,7 +143,7 @@ struct expected_event {
 
 // What a span should hold after the limits: the input's values, kept or counted as dropped.
 struct expected_span {
-    otel::span_record* record;
+    otel::otlp_span* record;
     std::string name;
     otel::status_code status = otel::status_code::unset;
     std::string status_message;
@@ -190,7 +190,7 @@ struct expected_span {
 };
 
 // The span's plain fields are the input's values as they are; the rest goes through the API.
-void start_span(record_input& in, otel::span_record& record, expected_span& expected) {
+void start_span(record_input& in, otel::otlp_span& record, expected_span& expected) {
     expected.record = &record;
     const uint64_t ids[] = {in.number(), in.number(), in.number(), in.number()};
     std::memcpy(record.trace.bytes, ids, 16);
@@ -204,7 +204,7 @@ void start_span(record_input& in, otel::span_record& record, expected_span& expe
 
 // Builds the spans into the pool's records, reusing those it has, in order.
 std::vector<expected_span> build_spans(record_input& in,
-                                       std::vector<std::unique_ptr<otel::span_record>>& pool) {
+                                       std::vector<std::unique_ptr<otel::otlp_span>>& pool) {
     std::vector<expected_span> spans;
     while (!in.empty()) {
         const char operation = in.operation(span_operations);
@@ -214,7 +214,7 @@ std::vector<expected_span> build_spans(record_input& in,
         }
         if (operation == 'S') {
             const size_t index = spans.size();
-            if (pool.size() == index) pool.push_back(std::make_unique<otel::span_record>());
+            if (pool.size() == index) pool.push_back(std::make_unique<otel::otlp_span>());
             start_span(in, *pool[index], spans.emplace_back());
             continue;
         }
@@ -265,7 +265,7 @@ void check_span(std::string_view bytes, const expected_span& expected) {
     const auto id = [](const auto& bytes) {
         return std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes);
     };
-    const otel::span_record& record = *expected.record;
+    const otel::otlp_span& record = *expected.record;
     FUZZ_CHECK(span.text(1) == id(record.trace.bytes) && span.text(2) == id(record.span.bytes));
     FUZZ_CHECK(span.text(4) == (record.parent.valid() ? id(record.parent.bytes) : ""));
     FUZZ_CHECK(span.text(5) == expected.name);
@@ -293,7 +293,7 @@ void check_span(std::string_view bytes, const expected_span& expected) {
 
 // ---- metrics ----
 
-void add_histogram_point(record_input& in, otel::metric_record& metric) {
+void add_histogram_point(record_input& in, otel::otlp_metric& metric) {
     otel::histogram_point& point = metric.histograms.emplace_back();
     point.count = in.number();
     point.sum = in.floating();
@@ -308,14 +308,14 @@ void add_histogram_point(record_input& in, otel::metric_record& metric) {
     point.attributes = in.attributes();
 }
 
-std::vector<otel::metric_record> build_metrics(record_input& in) {
-    std::vector<otel::metric_record> metrics;
+std::vector<otel::otlp_metric> build_metrics(record_input& in) {
+    std::vector<otel::otlp_metric> metrics;
     while (!in.empty()) {
         const char operation = in.operation(metric_operations);
         if (operation == 'r') {
             in.set_repeat();
         } else if (operation == 'M') {
-            otel::metric_record& metric = metrics.emplace_back();
+            otel::otlp_metric& metric = metrics.emplace_back();
             metric.type = static_cast<otel::metric_type>(in.byte() % 3);
             metric.aggregation = static_cast<otel::temporality>(in.byte() % 3);
             metric.monotonic = (in.byte() & 1) != 0;
@@ -393,7 +393,7 @@ void check_histogram_point(std::string_view bytes, const otel::histogram_point& 
     }
 }
 
-void check_metric(std::string_view bytes, const otel::metric_record& expected) {
+void check_metric(std::string_view bytes, const otel::otlp_metric& expected) {
     const wire_message metric(bytes, {{1, length_wire},
                                       {2, length_wire},
                                       {3, length_wire},
@@ -432,7 +432,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const bool spans = data[0] % 2 == 't' % 2;
     // Kept from input to input, as the exporter keeps its records and its body buffer.
-    static std::vector<std::unique_ptr<otel::span_record>> pool;
+    static std::vector<std::unique_ptr<otel::otlp_span>> pool;
     static std::string out;
     std::string first_body;
     for (int pass = 0; pass < 2; ++pass) {
@@ -445,7 +445,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (spans) {
             for (size_t i = 0; i < pool.size(); ++i) pool[i]->clear(i % 2 == 0 ? 0 : 16 * 1024);
             const auto expected = build_spans(in, pool);
-            std::vector<const otel::span_record*> records;
+            std::vector<const otel::otlp_span*> records;
             for (const expected_span& span : expected) records.push_back(span.record);
             otel::encode_trace_request(origin, scope, records, out);
             if (pass == 1) break;

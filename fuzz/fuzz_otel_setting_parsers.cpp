@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "platform/utf.h"
 #include "setting_parsers.h"
 #include "settings.h"
+#include "utf.h"
 
 namespace {
 

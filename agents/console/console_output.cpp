@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "console_platform.h"
 #include "ids.h"
 #include "recorder.h"
 #include "text.h"
@@ -27,8 +28,8 @@ std::string hex(const uint8_t* bytes, size_t size) {
 bool console_output::open(const char16_t* destination, std::string* error) {
     close_file();
     const std::string name = agent_core::utf16_to_utf8(destination);
-    if (name.empty() || agent_core::equal_ignore_case(name, "stdout")) return true;
-    if (agent_core::equal_ignore_case(name, "stderr")) {
+    if (name.empty() || equal_ignore_ascii_case(name, "stdout")) return true;
+    if (equal_ignore_ascii_case(name, "stderr")) {
         writer_ = std::make_unique<line_writer>(stderr, false);
         file_name_ = "standard error";
         return true;
@@ -65,10 +66,10 @@ bool console_output::configure(const std::vector<agent_core::agent_option>& opti
     const char16_t* destination = u"";
     std::vector<std::string> unknown;
     for (const agent_core::agent_option& option : options) {
-        if (agent_core::equal_ignore_case(option.name, output_option)) {
+        if (equal_ignore_ascii_case(option.name, output_option)) {
             if (option.received_value != nullptr) destination = option.received_value;
         } else if (option.name.size() > 8 &&
-                   agent_core::equal_ignore_case(option.name.substr(0, 8), option_prefix)) {
+                   equal_ignore_ascii_case(option.name.substr(0, 8), option_prefix)) {
             unknown.push_back(option.name);
         }
     }

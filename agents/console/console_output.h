@@ -51,7 +51,4 @@ class console_output final : public agent_core::agent_output {
     held_trees held_;
 };
 
-// Opens a file for appending; null with a reason when it cannot. One per platform.
-FILE* open_output_file(const char16_t* path, std::string* error);
-
 }  // namespace console

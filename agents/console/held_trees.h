@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "records.h"
+#include "trace_model.h"
 
 namespace console {
 

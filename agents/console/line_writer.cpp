@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "console_platform.h"
 #include "text.h"
 
 namespace console {

@@ -78,7 +78,4 @@ class line_writer {
     std::thread* thread_ = nullptr;
 };
 
-// Keeps this module loaded for good: a thread of it is left running (per platform).
-void keep_module_loaded();
-
 }  // namespace console

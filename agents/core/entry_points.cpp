@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "agent/contract.h"
+#include "agent_contract.h"
 #include "slots.h"
 #include "text.h"
 
@@ -37,11 +37,11 @@ struct interface_tables {
         core[2] = reinterpret_cast<void*>(&slots::reserved_slot);
 #define QUORIN_CORE(slot, result_type, name, params, args, unbound) \
     core[slot] = reinterpret_cast<void*>(&slots::name);
-#include "api/core_api.inc"
+#include "core_api.inc"
 #undef QUORIN_CORE
 #define QUORIN_EXTENSION(interface, slot, result_type, name, params, args, unbound) \
     interface[slot] = reinterpret_cast<void*>(&slots::name);
-#include "api/extension_api.inc"
+#include "extension_api.inc"
 #undef QUORIN_EXTENSION
     }
 };

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "records.h"
+#include "trace_model.h"
 
 namespace agent_core {
 

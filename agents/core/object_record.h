@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "records.h"
+#include "trace_model.h"
 
 namespace agent_core {
 

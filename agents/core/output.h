@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "object_record.h"
-#include "records.h"
+#include "trace_model.h"
 
 namespace agent_core {
 

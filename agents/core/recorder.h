@@ -88,9 +88,6 @@ inline bool recorded(const record_fields& tracer) { return recorded(tracer.conte
 extern recorder recorder_instance;
 inline recorder& the_recorder() { return recorder_instance; }
 
-// Registers the fork handlers once per loaded module (POSIX; nothing elsewhere).
-void register_fork_handlers();
-
 // Microseconds since 1970-01-01 UTC, from the core's wall clock.
 inline uint64_t now_microseconds() { return wall_clock_microseconds(); }
 

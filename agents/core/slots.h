@@ -16,12 +16,12 @@ namespace agent_core::slots {
 
 #define QUORIN_CORE(slot, result_type, name, params, args, unbound) \
     result_type name AGENT_SLOT_PARAMS params;
-#include "api/core_api.inc"
+#include "core_api.inc"
 #undef QUORIN_CORE
 
 #define QUORIN_EXTENSION(interface, slot, result_type, name, params, args, unbound) \
     result_type name AGENT_SLOT_PARAMS params;
-#include "api/extension_api.inc"
+#include "extension_api.inc"
 #undef QUORIN_EXTENSION
 
 // Slot 0 is never called by the library; slot 1 releases the agent; slot 2 has no export.

@@ -10,7 +10,7 @@
 #endif
 
 #include "object_record.h"
-#include "platform/utf.h"
+#include "utf.h"
 
 namespace agent_core {
 namespace {
@@ -267,17 +267,6 @@ void write_utf16(const std::string& text, char16_t* buffer, uint64_t capacity) {
         }
     }
     buffer[used] = 0;
-}
-
-bool equal_ignore_case(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i] != 0; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return i == a.size() && b[i] == 0;
 }
 
 }  // namespace agent_core

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "ascii_case.h"
+
 namespace agent_core {
 
 // Longest application text taken over; a longer one is cut and marked with "...".
@@ -27,7 +29,5 @@ std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)
 std::string utf16_to_utf8(const char16_t* text);
 // Writes text into a UTF-16 buffer of capacity units, cut and terminated; nothing for capacity 0.
 void write_utf16(const std::string& text, char16_t* buffer, uint64_t capacity);
-// ASCII case-insensitive equality.
-bool equal_ignore_case(const std::string& a, const char* b);
 
 }  // namespace agent_core

@@ -11,11 +11,11 @@
 #include <mutex>
 #include <string>
 
+#include "core_platform.h"
 #include "ids.h"
 #include "object_table.h"
-#include "records.h"
 #include "spin_lock.h"
-#include "thread_binding.h"
+#include "trace_model.h"
 
 namespace agent_core {
 

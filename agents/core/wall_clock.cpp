@@ -3,6 +3,8 @@
 #include <atomic>
 #include <chrono>
 
+#include "core_platform.h"
+
 #if defined(__x86_64__)
 #include <cpuid.h>
 #include <x86intrin.h>

@@ -21,9 +21,6 @@ uint64_t wall_clock_microseconds();
 // that anchor (the thread that wrote it does not exist in the child).
 void wall_clock_after_fork_in_child();
 
-// Whether the system keeps its own time by the time-stamp counter (per platform).
-bool system_time_follows_counter();
-
 // For tests.
 namespace wall_clock_testing {
 // Forgets the anchor and the counter's rate, as at the first reading. Only while no other

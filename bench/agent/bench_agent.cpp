@@ -3,7 +3,7 @@
 // the library's own cost.
 #include <cstdint>
 
-#include "agent/contract.h"
+#include "agent_contract.h"
 #include "quorin.h"
 
 using namespace agent_contract;

@@ -59,11 +59,11 @@ std::vector<forwarder> all_forwarders() {
     std::vector<forwarder> list = {
 #define QUORIN_CORE(slot, result, name, params, args, unbound) \
     {#name, "", count_arguments(#args), is_call(#unbound)},
-#include "api/core_api.inc"
+#include "core_api.inc"
 #undef QUORIN_CORE
 #define QUORIN_EXTENSION(interface, slot, result, name, params, args, unbound) \
     {#name, #interface, count_arguments(#args), is_call(#unbound)},
-#include "api/extension_api.inc"
+#include "extension_api.inc"
 #undef QUORIN_EXTENSION
         // Slot 2, which no export reaches, has an internal forwarder of the same frame.
         {"agent_slot_2", "", 4, false},

@@ -16,7 +16,7 @@
 namespace {
 
 // A traced incoming web request as the agent records it.
-void fill_web_request(otel::span_record& span, uint64_t n) {
+void fill_web_request(otel::otlp_span& span, uint64_t n) {
     span.trace.bytes[15] = static_cast<uint8_t>(n | 1);
     span.span.bytes[7] = static_cast<uint8_t>(n | 1);
     span.parent.bytes[0] = 1;
@@ -34,8 +34,8 @@ void fill_web_request(otel::span_record& span, uint64_t n) {
 
 void encode_spans(benchmark::State& state) {
     const size_t batch = static_cast<size_t>(state.range(0));
-    std::vector<otel::span_record> spans(batch);
-    std::vector<const otel::span_record*> pointers;
+    std::vector<otel::otlp_span> spans(batch);
+    std::vector<const otel::otlp_span*> pointers;
     for (size_t i = 0; i < batch; ++i) {
         fill_web_request(spans[i], i);
         pointers.push_back(&spans[i]);
@@ -54,16 +54,16 @@ BENCHMARK(encode_spans)->Arg(512);
 // acquire, fill, submit on the application's side; take and recycle as the exporter does.
 void queue_round_trip(benchmark::State& state) {
     otel::span_queue queue(2048, 16u << 20, 512);
-    std::vector<otel::span_record*> batch;
+    std::vector<otel::otlp_span*> batch;
     uint64_t n = 0;
     for (auto _ : state) {
-        otel::span_record* span = queue.acquire();
+        otel::otlp_span* span = queue.acquire();
         fill_web_request(*span, ++n);
         queue.submit(span);
         if (queue.size() >= 512) {
             batch.clear();
             queue.take(batch, 512);
-            for (otel::span_record* record : batch) queue.recycle(record);
+            for (otel::otlp_span* record : batch) queue.recycle(record);
         }
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
@@ -92,7 +92,7 @@ void map_span(benchmark::State& state) {
     tracer->add_integer(attribute_key::status_code, 200);
     otel::span_queue queue(2048, 16u << 20, 512);
     for (auto _ : state) {
-        otel::span_record* span = queue.acquire();
+        otel::otlp_span* span = queue.acquire();
         otel_agent::fill_span(*tracer, *span);
         queue.discard(span);
     }

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "agent/contract.h"
+#include "agent_contract.h"
 #include "config/options.h"
 
 inline constexpr size_t agent_version_capacity = 64;

@@ -1,7 +1,7 @@
 // The buffer every failure text of the agent module is written into.
 #pragma once
 
-#include "agent/contract.h"
+#include "agent_contract.h"
 
 struct error_buffer {
     char16_t text[agent_contract::error_capacity];

@@ -7,12 +7,12 @@
 #define QUORIN_CORE(slot, result_type, name, params, args, unbound)                              \
     extern "C" QUORIN_API result_type name params QUORIN_CORE_FORWARD(slot, result_type, params, \
                                                                       args, unbound)
-#include "api/core_api.inc"
+#include "core_api.inc"
 #undef QUORIN_CORE
 
 #define QUORIN_CORE(slot, result_type, name, params, args, unbound) +1
 static_assert(0
-#include "api/core_api.inc"
+#include "core_api.inc"
                   == 49,
               "the core API has 49 exports");
 #undef QUORIN_CORE

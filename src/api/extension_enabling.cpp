@@ -1,5 +1,5 @@
 #include "agent/binding.h"
-#include "agent/contract.h"
+#include "agent_contract.h"
 #include "api/agent_binding.h"
 #include "quorin.h"
 

@@ -4,12 +4,12 @@
 #define QUORIN_EXTENSION(interface, slot, result_type, name, params, args, unbound) \
     extern "C" QUORIN_API result_type name params QUORIN_EXTENSION_FORWARD(         \
         interface, slot, result_type, params, args, unbound)
-#include "api/extension_api.inc"
+#include "extension_api.inc"
 #undef QUORIN_EXTENSION
 
 #define QUORIN_EXTENSION(interface, slot, result_type, name, params, args, unbound) +1
 static_assert(0
-#include "api/extension_api.inc"
+#include "extension_api.inc"
                   == 25,
               "the extension APIs have 25 exports");
 #undef QUORIN_EXTENSION

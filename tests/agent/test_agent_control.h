@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/contract.h"
+#include "agent_contract.h"
 
 inline constexpr char test_agent_control_symbol[] = "test_agent_control";
 inline constexpr char test_agent_reset_symbol[] = "test_agent_reset";

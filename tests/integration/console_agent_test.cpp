@@ -146,8 +146,8 @@ struct export_call {
 #define QUORIN_EXTENSION(interface, slot, result_type, name, params, args, unbound) \
     {#name, [](uint64_t number) { call_with(&name, number); }},
 const export_call every_export[] = {
-#include "api/core_api.inc"
-#include "api/extension_api.inc"
+#include "core_api.inc"
+#include "extension_api.inc"
 };
 #undef QUORIN_CORE
 #undef QUORIN_EXTENSION

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "agent/contract.h"
 #include "agent/test_agent_module.h"
+#include "agent_contract.h"
 #include "support/console_agent_fixture.h"
 #include "support/run_together.h"
 
@@ -23,7 +23,7 @@ class RecordingCoreConcurrency : public console_agent_fixture {};
 
 #define QUORIN_CORE(slot, result_type, name, params, args, unbound) \
     constexpr size_t slot_of_##name = slot;
-#include "api/core_api.inc"
+#include "core_api.inc"
 #undef QUORIN_CORE
 
 std::atomic<int> log_calls{0};

@@ -16,7 +16,7 @@ otel::exporter_options options_for(const receiver& rx, std::chrono::milliseconds
 }
 
 bool queue_span(otel::exporter& exporter, const std::string& name) {
-    otel::span_record* record = exporter.acquire();
+    otel::otlp_span* record = exporter.acquire();
     if (record == nullptr) return false;
     record->trace.bytes[15] = 1;
     record->span.bytes[7] = 1;

@@ -179,7 +179,7 @@ TEST(OtelExporter, AFullQueueDropsTheNewestSpansAndCountsThem) {
     // The byte bound: one span larger than all the queue may hold is dropped too.
     options.max_queue_bytes = 4096;
     otel::exporter small(options);
-    otel::span_record* big = small.acquire();
+    otel::otlp_span* big = small.acquire();
     ASSERT_NE(big, nullptr);
     big->add_attribute("payload", std::string(8192, 'x'));
     small.submit(big);
@@ -197,7 +197,7 @@ std::thread::id producer;
 
 const otel::deferred_span_hooks unmade_hooks{
     [](const void* source) { return static_cast<const unmade_span*>(source)->bytes; },
-    [](const void* source, otel::span_record& span) {
+    [](const void* source, otel::otlp_span& span) {
         if (std::this_thread::get_id() == producer) made_on_producer.fetch_add(1);
         span.set_name(static_cast<const unmade_span*>(source)->name);
     },
@@ -251,8 +251,8 @@ TEST(OtelExporter, MetricsAreCollectedAndSentOnFlush) {
     REQUIRE_RECEIVER(rx);
     auto options = otel_test::options_for(rx);
     std::atomic<int> collections{0};
-    options.collect_metrics = [&](std::vector<otel::metric_record>& out) {
-        otel::metric_record metric;
+    options.collect_metrics = [&](std::vector<otel::otlp_metric>& out) {
+        otel::otlp_metric metric;
         metric.name = "requests";
         metric.numbers.push_back({{}, 1, 2, false, ++collections, 0});
         out.push_back(metric);

@@ -28,7 +28,7 @@ TEST(MetricAggregator, SumsGaugesAndHistogramsPerDimensionValues) {
     for (double v : {5.0, 7.0, 20000.0}) EXPECT_TRUE(metrics.record(latency, values{"/a"}, v, 50));
     EXPECT_FALSE(metrics.record(999, {}, 1, 1));
 
-    std::vector<otel::metric_record> out;
+    std::vector<otel::otlp_metric> out;
     metrics.collect(1000, out);
     ASSERT_EQ(out.size(), 3u);
     EXPECT_EQ(out[0].type, otel::metric_type::sum);
@@ -71,7 +71,7 @@ TEST(MetricAggregator, SeriesBeyondTheLimitGoToOneOverflowSeries) {
     for (std::string_view user : {"a", "b", "c", "d", "a"}) {
         metrics.record(hits, values{user}, 1, 1);
     }
-    std::vector<otel::metric_record> out;
+    std::vector<otel::otlp_metric> out;
     metrics.collect(2, out);
     ASSERT_EQ(out.at(0).numbers.size(), 3u);
     const otel::number_point& overflow = out[0].numbers[0];  // its key sorts first

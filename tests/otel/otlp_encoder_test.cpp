@@ -53,7 +53,7 @@ const fields resource_fields = {
 
 TEST(OtlpEncoder, SpansRoundTripThroughTheOfficialDecoder) {
     REQUIRE_RECEIVER(rx);
-    otel::span_record server;
+    otel::otlp_span server;
     for (uint8_t i = 0; i < 16; ++i) server.trace.bytes[i] = static_cast<uint8_t>(0xA0 + i);
     for (uint8_t i = 0; i < 8; ++i) server.span.bytes[i] = static_cast<uint8_t>(i + 1);
     server.kind = otel::span_kind::server;
@@ -74,7 +74,7 @@ TEST(OtlpEncoder, SpansRoundTripThroughTheOfficialDecoder) {
     server.set_status(otel::status_code::error, "backend timed out");
 
     // A child with texts long enough for multi-byte lengths at every level.
-    otel::span_record child;
+    otel::otlp_span child;
     child.trace = server.trace;
     child.parent = server.span;
     child.span.bytes[7] = 0xFF;
@@ -84,7 +84,7 @@ TEST(OtlpEncoder, SpansRoundTripThroughTheOfficialDecoder) {
     child.set_status(otel::status_code::ok);
 
     std::string body;
-    const otel::span_record* spans[] = {&server, &child};
+    const otel::otlp_span* spans[] = {&server, &child};
     otel::encode_trace_request(test_resource(), {"quorin", "1.7.1"}, spans, body);
     const auto request = post(rx, "/v1/traces", body);
 
@@ -130,7 +130,7 @@ TEST(OtlpEncoder, SpansRoundTripThroughTheOfficialDecoder) {
 
 TEST(OtlpEncoder, LimitsDropAttributesAndEventsAndCountThem) {
     REQUIRE_RECEIVER(rx);
-    otel::span_record span;
+    otel::otlp_span span;
     span.limits = {2, 1};
     span.trace.bytes[0] = span.span.bytes[0] = 1;
     for (int64_t i = 0; i < 5; ++i) span.add_attribute("a", i);
@@ -140,7 +140,7 @@ TEST(OtlpEncoder, LimitsDropAttributesAndEventsAndCountThem) {
     span.add_attribute("lost with the event", int64_t{0});
     span.end_event();
     std::string body;
-    const otel::span_record* spans[] = {&span};
+    const otel::otlp_span* spans[] = {&span};
     otel::encode_trace_request({}, {}, spans, body);
     const auto request = post(rx, "/v1/traces", body);
     const std::string prefix = "resourceSpans.0.scopeSpans.0.spans.0.";
@@ -154,7 +154,7 @@ TEST(OtlpEncoder, LimitsDropAttributesAndEventsAndCountThem) {
 
 TEST(OtlpEncoder, MetricsRoundTripThroughTheOfficialDecoder) {
     REQUIRE_RECEIVER(rx);
-    otel::metric_record counter;
+    otel::otlp_metric counter;
     counter.name = "orders";
     counter.description = "orders placed";
     counter.unit = "{order}";
@@ -166,7 +166,7 @@ TEST(OtlpEncoder, MetricsRoundTripThroughTheOfficialDecoder) {
     point.integer = 42;
     counter.numbers = {point};
 
-    otel::metric_record gauge;
+    otel::otlp_metric gauge;
     gauge.name = "queue.depth";
     gauge.type = otel::metric_type::gauge;
     point.floating = true;
@@ -174,7 +174,7 @@ TEST(OtlpEncoder, MetricsRoundTripThroughTheOfficialDecoder) {
     point.start_unix_nano = 0;
     gauge.numbers = {point};
 
-    otel::metric_record histogram;
+    otel::otlp_metric histogram;
     histogram.name = "latency";
     histogram.unit = "ms";
     histogram.type = otel::metric_type::histogram;
@@ -192,7 +192,7 @@ TEST(OtlpEncoder, MetricsRoundTripThroughTheOfficialDecoder) {
     histogram.histograms = {h};
 
     std::string body;
-    const otel::metric_record metrics[] = {counter, gauge, histogram};
+    const otel::otlp_metric metrics[] = {counter, gauge, histogram};
     otel::encode_metrics_request(test_resource(), {"quorin", ""}, metrics, body);
     const auto request = post(rx, "/v1/metrics", body);
     expect_fields(request, "resourceMetrics.0.", resource_fields);

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "http_transport.h"
+#include "otel_platform.h"
 #include "settings.h"
 
 namespace otel_test {

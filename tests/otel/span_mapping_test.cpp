@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "module/span_mapping.h"
+#include "span_mapping.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ using agent_core::attribute_key;
 using agent_core::object_record;
 using agent_core::tracer_kind;
 
-std::map<std::string, std::string> text_attributes(const otel::span_record& span) {
+std::map<std::string, std::string> text_attributes(const otel::otlp_span& span) {
     std::map<std::string, std::string> out;
     for (const otel::attribute& a : span.attributes()) {
         if (a.type == otel::value_type::string)
@@ -42,7 +42,7 @@ TEST(SpanMapping, HeaderAndParameterKeysOfAnyLength) {
     tracer->tracer = agent_core::tracer_kind::incoming_web_request;
     tracer->started = true;
     for (const row& r : rows) tracer->add_text(r.key, "value of " + r.name, r.name);
-    otel::span_record span;
+    otel::otlp_span span;
     otel_agent::fill_span(*tracer, span);
     const auto attributes = text_attributes(span);
     for (const row& r : rows) {
@@ -54,7 +54,7 @@ TEST(SpanMapping, HeaderAndParameterKeysOfAnyLength) {
 
 // Everything of the span that its encoding says, one line each: "name kind status message",
 // the span's attributes, then each event with its attributes.
-std::string described(const otel::span_record& span) {
+std::string described(const otel::otlp_span& span) {
     std::string out = std::string(span.name()) + " " + std::to_string(static_cast<int>(span.kind)) +
                       " " + std::to_string(static_cast<int>(span.status)) + " " +
                       std::string(span.status_message()) + "\n";
@@ -199,7 +199,7 @@ TEST(SpanMapping, TracersOfEachKindBecomeTheSpansOfTheConventions) {
          128, "incoming web request 2 0 \ndropped 0\n"},
     };
     // One record for every row, cleared in between as the exporter's pool does.
-    otel::span_record span;
+    otel::otlp_span span;
     for (const row& r : rows) {
         const agent_core::record_ptr tracer =
             agent_core::new_record(agent_core::object_kind::tracer);

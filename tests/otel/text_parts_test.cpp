@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "module/text_parts.h"
+#include "text_parts.h"
 
 namespace {
 

@@ -43,7 +43,7 @@ const std::vector<api_row>& core_rows() {
     static const std::vector<api_row> rows = {
 #define QUORIN_CORE(slot, result_type, name, params, args, unbound) \
     make_row(test_agent_functions, slot, #name, &name),
-#include "api/core_api.inc"
+#include "core_api.inc"
 #undef QUORIN_CORE
     };
     return rows;
@@ -53,7 +53,7 @@ const std::vector<api_row>& extension_rows() {
     static const std::vector<api_row> rows = {
 #define QUORIN_EXTENSION(table, slot, result_type, name, params, args, unbound) \
     make_row(table, slot, #name, &name),
-#include "api/extension_api.inc"
+#include "extension_api.inc"
 #undef QUORIN_EXTENSION
     };
     return rows;

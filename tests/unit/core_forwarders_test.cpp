@@ -120,7 +120,7 @@ forwarder_row make_row(const char* name, R (*forwarder)(P...)) {
 const std::vector<forwarder_row>& forwarder_rows() {
     static const std::vector<forwarder_row> rows = {
 #define QUORIN_CORE(slot, result_type, name, params, args, unbound) make_row<slot>(#name, &name),
-#include "api/core_api.inc"
+#include "core_api.inc"
 #undef QUORIN_CORE
         make_row<2>("agent_slot_2", &agent_slot_2),
     };

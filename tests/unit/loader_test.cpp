@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "agent/contract.h"
 #include "agent/loader.h"
 #include "agent/test_agent_module.h"
+#include "agent_contract.h"
 #include "foundation/wide_text.h"
 #include "quorin.h"
 #include "support/scoped_state.h"

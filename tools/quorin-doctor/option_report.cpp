@@ -3,13 +3,13 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "agent/contract.h"
+#include "agent_contract.h"
 #include "config/options.h"
 #include "config/variable_store.h"
 #include "foundation/wstr.h"
 #include "logging/logging.h"
 #include "platform/platform.h"
-#include "platform/utf.h"
+#include "utf.h"
 
 std::string utf8(const char16_t* text) {
     if (text == nullptr) return "(null)";

@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "platform/utf.h"
+#include "utf.h"
 
 size_t platform_system_error_text(uint32_t code, char16_t* buffer, size_t capacity) {
     char narrow[512];

@@ -2,7 +2,7 @@
 // runs out.
 #pragma once
 
-#include "platform/utf.h"
+#include "utf.h"
 
 // mark_invalid: see utf8_to_utf16_marking_invalid.
 char16_t* utf8_to_utf16_owned(const char* text, bool mark_invalid = false);

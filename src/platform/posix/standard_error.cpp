@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
-#include "platform/utf.h"
+#include "utf.h"
 
 namespace {
 constexpr size_t line_bytes = 8192;

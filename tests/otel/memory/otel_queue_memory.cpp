@@ -86,7 +86,7 @@ const char* const keys[] = {"a.key", "b.key", "c.key", "d.key", "e.key", "f.key"
 
 // What the exporter counts for the largest span, the memory its record holds.
 uint64_t largest_span_bytes() {
-    otel::span_record record;
+    otel::otlp_span record;
     record.set_name("probe");
     const span_shape large = shape_of(0);
     for (int i = 0; i < large.texts; ++i) record.add_attribute(keys[i], *large.value);

@@ -1,8 +1,0 @@
-#include "recorder.h"
-
-namespace agent_core {
-
-// There is no fork on this system.
-void register_fork_handlers() {}
-
-}  // namespace agent_core

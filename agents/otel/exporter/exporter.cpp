@@ -1,0 +1,402 @@
+#include "exporter.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "http_transport.h"
+#include "id_generator.h"
+#include "otel_platform.h"
+#include "otlp_encoder.h"
+#include "span_queue.h"
+
+namespace otel {
+
+using clock = std::chrono::steady_clock;
+
+exporter_options exporter_options::from(const settings& resolved) {
+    exporter_options options;
+    options.traces_endpoint = resolved.traces_endpoint;
+    options.metrics_endpoint = resolved.metrics_endpoint;
+    options.headers = resolved.headers;
+    options.resource = resolved.resource;
+    options.timeout = resolved.timeout;
+    options.schedule_delay = resolved.schedule_delay;
+    options.metric_interval = resolved.metric_interval;
+    options.max_queue_size = resolved.max_queue_size;
+    options.max_export_batch_size = resolved.max_export_batch_size;
+    options.max_queue_bytes = resolved.max_queue_bytes;
+    return options;
+}
+
+namespace {
+
+int64_t unix_seconds_now() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+struct counter {
+    std::atomic<uint64_t> value{0};
+    void add(uint64_t n) { value.fetch_add(n, std::memory_order_relaxed); }
+    uint64_t get() const { return value.load(std::memory_order_relaxed); }
+};
+
+}  // namespace
+
+struct exporter::engine {
+    engine(const exporter_options& o, const std::atomic<const resource*>& named)
+        : options(o),
+          named_resource(named),
+          queue(o.max_queue_size, o.max_queue_bytes, o.max_export_batch_size, o.deferred) {}
+
+    const exporter_options& options;
+    const std::atomic<const resource*>& named_resource;
+    span_queue queue;
+    http_transport transport;
+    id_generator jitter;
+    std::thread thread;
+
+    std::mutex mutex;
+    std::condition_variable wake;  // the exporter thread waits on it
+    std::condition_variable done;  // flush waits on it
+    uint64_t flush_wanted = 0;     // guarded by mutex, as are the next two
+    uint64_t flush_served = 0;
+    bool stopping = false;
+    std::atomic<bool> closed{false};        // no more spans accepted
+    std::atomic<bool> aborting{false};      // give up what is under way
+    std::atomic<int64_t> stop_deadline{0};  // clock ticks; 0: none
+
+    counter exported, rejected, failed, left_behind, metrics_exported, metrics_failed, attempts;
+    uint64_t reported_dropped = 0, reported_rejected = 0, reported_failed = 0;
+    clock::time_point last_warning{};
+    std::string last_error;
+
+    void run();
+    void export_spans(size_t budget, std::vector<otlp_span*>& batch, std::string& body);
+    void export_metrics(std::vector<otlp_metric>& metrics, std::string& body);
+    // Sends one body with the retry policy; true when delivered.
+    bool deliver(const url& target, const std::string& body, counter& rejected_count,
+                 counter& failed_count, uint64_t items);
+    void warn_if_due(bool now);
+
+    const resource& origin() const {
+        const resource* named = named_resource.load(std::memory_order_acquire);
+        return named != nullptr ? *named : options.resource;
+    }
+
+    clock::time_point attempt_deadline() const {
+        clock::time_point deadline = clock::now() + options.timeout;
+        if (const int64_t stop = stop_deadline.load()) {
+            deadline = std::min(deadline, clock::time_point(clock::duration(stop)));
+        }
+        return deadline;
+    }
+};
+
+void exporter::engine::run() {
+    std::vector<otlp_span*> batch;
+    std::vector<otlp_metric> metrics;
+    std::string body;
+    batch.reserve(options.max_export_batch_size);
+    auto next_traces = clock::now() + options.schedule_delay;
+    auto next_metrics = clock::now() + options.metric_interval;
+    const size_t full_batch = options.max_export_batch_size;
+
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        const auto wake_at =
+            options.collect_metrics ? std::min(next_traces, next_metrics) : next_traces;
+        wake.wait_until(lock, wake_at, [&] {
+            return stopping || flush_wanted != flush_served || queue.size() >= full_batch;
+        });
+        const uint64_t target = flush_wanted;
+        const bool flushing = stopping || target != flush_served;
+        const bool stop = stopping;
+        lock.unlock();
+
+        const auto now = clock::now();
+        if (flushing || now >= next_traces || queue.size() >= full_batch) {
+            // What is queued now; spans arriving meanwhile wait for the next round, so a busy
+            // application cannot keep a flush going for ever.
+            export_spans(queue.size(), batch, body);
+            next_traces = clock::now() + options.schedule_delay;
+        }
+        if (options.collect_metrics && (flushing || now >= next_metrics)) {
+            export_metrics(metrics, body);
+            next_metrics = clock::now() + options.metric_interval;
+        }
+        warn_if_due(false);
+
+        lock.lock();
+        flush_served = target;
+        done.notify_all();
+        if (stop) return;
+    }
+}
+
+void exporter::engine::export_spans(size_t budget, std::vector<otlp_span*>& batch,
+                                    std::string& body) {
+    while (budget > 0 && !aborting.load()) {
+        batch.clear();
+        const size_t taken =
+            queue.take(batch, std::min<size_t>(budget, options.max_export_batch_size));
+        if (taken == 0) return;
+        budget -= taken;
+        encode_trace_request(origin(), options.scope, batch, body);
+        for (otlp_span* record : batch) queue.recycle(record);
+        if (deliver(options.traces_endpoint, body, rejected, failed, taken)) exported.add(taken);
+    }
+}
+
+void exporter::engine::export_metrics(std::vector<otlp_metric>& metrics, std::string& body) {
+    metrics.clear();
+    try {
+        options.collect_metrics(metrics);
+    } catch (...) {
+        metrics.clear();
+    }
+    if (metrics.empty() || aborting.load()) return;
+    encode_metrics_request(origin(), options.scope, metrics, body);
+    if (deliver(options.metrics_endpoint, body, metrics_failed, metrics_failed, 1)) {
+        metrics_exported.add(1);
+    }
+}
+
+bool exporter::engine::deliver(const url& target, const std::string& body, counter& rejected_count,
+                               counter& failed_count, uint64_t items) {
+    const clock::time_point deadline = attempt_deadline();
+    for (int attempt = 1;; ++attempt) {
+        http_request request;
+        request.target = &target;
+        request.headers = options.headers;
+        request.body = body;
+        request.deadline = deadline;
+        const http_response response = transport.post(request);
+        attempts.add(1);
+        const attempt_outcome outcome = classify_status(response.status);
+        if (outcome == attempt_outcome::delivered) return true;
+        last_error = response.status != 0
+                         ? "HTTP " + std::to_string(response.status) + " from " + target.text()
+                         : response.error + " (" + target.text() + ")";
+        if (outcome == attempt_outcome::permanent) {
+            if (!response.body.empty()) last_error += ": " + response.body.substr(0, 200);
+            rejected_count.add(items);
+            return false;
+        }
+        const auto delay =
+            retry_delay(options.retry, attempt,
+                        parse_retry_after(response.retry_after, unix_seconds_now()), jitter.next());
+        if (aborting.load() || clock::now() + delay >= deadline) {
+            failed_count.add(items);
+            return false;
+        }
+        std::unique_lock<std::mutex> lock(mutex);
+        wake.wait_for(lock, delay, [&] { return aborting.load(); });
+    }
+}
+
+void exporter::engine::warn_if_due(bool now) {
+    if (!options.warn) return;
+    const uint64_t dropped = queue.dropped(), rejected_now = rejected.get(),
+                   failed_now = failed.get();
+    if (dropped == reported_dropped && rejected_now == reported_rejected &&
+        failed_now == reported_failed) {
+        return;
+    }
+    if (!now && clock::now() - last_warning < options.warning_interval) return;
+    std::string text = "OpenTelemetry export: since the last report";
+    if (dropped != reported_dropped) {
+        text += ", " + std::to_string(dropped - reported_dropped) + " spans dropped (queue full)";
+    }
+    if (rejected_now != reported_rejected) {
+        text += ", " + std::to_string(rejected_now - reported_rejected) +
+                " spans refused by the collector";
+    }
+    if (failed_now != reported_failed) {
+        text += ", " + std::to_string(failed_now - reported_failed) +
+                " spans not delivered within the export timeout";
+    }
+    if (!last_error.empty()) text += "; last error: " + last_error;
+    reported_dropped = dropped;
+    reported_rejected = rejected_now;
+    reported_failed = failed_now;
+    last_warning = clock::now();
+    try {
+        options.warn(text);
+    } catch (...) {
+    }
+}
+
+exporter::exporter(exporter_options options) : options_(std::move(options)) {
+    engine_.store(new engine(options_, named_resource_));
+    fork_hook_ = fork_child_hook_add(&exporter::forget_after_fork, this);
+}
+
+exporter::~exporter() {
+    shutdown();
+    fork_child_hook_remove(fork_hook_);
+    delete engine_.load();
+    delete named_resource_.load();
+}
+
+void exporter::name_service(std::string_view name) {
+    if (named_resource_.load(std::memory_order_acquire) != nullptr) return;
+    auto* named = new resource(options_.resource);
+    auto service = std::find_if(named->attributes.begin(), named->attributes.end(),
+                                [](const key_value& kv) { return kv.key == "service.name"; });
+    if (service != named->attributes.end()) {
+        service->text.assign(name);
+    } else {
+        named->attributes.insert(named->attributes.begin(),
+                                 key_value::of("service.name", std::string(name)));
+    }
+    const resource* none = nullptr;
+    if (!named_resource_.compare_exchange_strong(none, named, std::memory_order_acq_rel)) {
+        delete named;
+    }
+}
+
+void exporter::forget_after_fork(void* self) {
+    // The child has the parent's memory but not its exporter thread: it neither waits for
+    // that thread nor sends the parent's spans. The old engine is left alone (its locks may
+    // be held by threads that do not exist here); the child builds a new one when it needs it.
+    auto* owner = static_cast<exporter*>(self);
+    owner->engine_.store(nullptr);
+    owner->restarting_.clear();
+}
+
+exporter::engine* exporter::restart() {
+    while (restarting_.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+    engine* e = engine_.load(std::memory_order_acquire);
+    if (e == nullptr) {
+        try {
+            e = new engine(options_, named_resource_);
+            if (started_.load()) e->thread = std::thread([e] { e->run(); });
+            engine_.store(e, std::memory_order_release);
+        } catch (...) {
+            delete e;
+            e = nullptr;
+        }
+    }
+    restarting_.clear(std::memory_order_release);
+    return e;
+}
+
+void exporter::start() {
+    engine* e = current();
+    if (e == nullptr || started_.exchange(true)) return;
+    e->thread = std::thread([e] { e->run(); });
+}
+
+exporter::engine* exporter::open_engine() {
+    engine* e = current();
+    if (e != nullptr && e->closed.load(std::memory_order_relaxed)) {
+        e->left_behind.add(1);
+        return nullptr;
+    }
+    return e;
+}
+
+void exporter::queued(engine* e, size_t count) {
+    // Wake the exporter when a batch is full: without the lock, so a wake-up can be missed,
+    // and then the schedule delay sends the batch.
+    if (count == options_.max_export_batch_size) e->wake.notify_one();
+}
+
+otlp_span* exporter::acquire() {
+    engine* e = open_engine();
+    return e != nullptr ? e->queue.acquire() : nullptr;
+}
+
+void exporter::submit(otlp_span* record) {
+    if (engine* e = current()) queued(e, e->queue.submit(record));
+}
+
+bool exporter::submit_deferred(void* source) {
+    engine* e = open_engine();
+    if (e == nullptr) return false;
+    const size_t count = e->queue.submit_deferred(source);
+    queued(e, count);
+    return count != 0;
+}
+
+void exporter::discard(otlp_span* record) {
+    if (engine* e = current()) e->queue.discard(record);
+}
+
+bool exporter::flush() {
+    engine* e = current();
+    if (e == nullptr) return true;
+    if (!e->thread.joinable()) return e->queue.size() == 0;
+    // Asked for on the exporter thread itself, by a warning callback that sends, say: that
+    // thread cannot wait for itself, and sends what is queued at its next round.
+    if (std::this_thread::get_id() == e->thread.get_id()) return false;
+    const auto deadline = clock::now() + options_.timeout;
+    std::unique_lock<std::mutex> lock(e->mutex);
+    if (e->stopping) return e->queue.size() == 0;
+    const uint64_t target = ++e->flush_wanted;
+    e->wake.notify_one();
+    return e->done.wait_until(lock, deadline, [&] { return e->flush_served >= target; });
+}
+
+void exporter::shutdown() {
+    engine* e = engine_.load();
+    if (e == nullptr || shut_down_.exchange(true)) return;
+    const auto deadline = clock::now() + options_.timeout;
+    e->stop_deadline.store(deadline.time_since_epoch().count());
+    e->closed.store(true);
+    if (e->thread.joinable()) {
+        bool finished;
+        {
+            std::unique_lock<std::mutex> lock(e->mutex);
+            e->stopping = true;
+            const uint64_t target = ++e->flush_wanted;
+            e->wake.notify_one();
+            finished =
+                e->done.wait_until(lock, deadline, [&] { return e->flush_served >= target; });
+        }
+        if (!finished) {
+            e->aborting.store(true);
+            e->transport.abort();
+            std::lock_guard<std::mutex> lock(e->mutex);
+            e->wake.notify_all();
+        }
+        e->thread.join();
+    }
+    std::vector<otlp_span*> rest;
+    e->queue.take(rest, e->queue.size() + e->queue.max_spans());
+    for (otlp_span* record : rest) e->queue.recycle(record);
+    e->left_behind.add(rest.size());
+    e->warn_if_due(true);
+    // One line at the end for everything lost over the whole run.
+    const exporter_stats totals = stats();
+    if (options_.warn && (totals.spans_dropped | totals.spans_rejected | totals.spans_failed)) {
+        try {
+            options_.warn(
+                "OpenTelemetry export at shutdown: " + std::to_string(totals.spans_exported) +
+                " spans sent, " + std::to_string(totals.spans_dropped) + " dropped, " +
+                std::to_string(totals.spans_rejected) + " refused, " +
+                std::to_string(totals.spans_failed) + " not delivered");
+        } catch (...) {
+        }
+    }
+}
+
+exporter_stats exporter::stats() const {
+    exporter_stats s;
+    const engine* e = engine_.load();
+    if (e == nullptr) return s;
+    s.spans_exported = e->exported.get();
+    s.spans_dropped = e->queue.dropped() + e->left_behind.get();
+    s.spans_rejected = e->rejected.get();
+    s.spans_failed = e->failed.get();
+    s.metric_requests_exported = e->metrics_exported.get();
+    s.metric_requests_failed = e->metrics_failed.get();
+    s.attempts = e->attempts.get();
+    return s;
+}
+
+}  // namespace otel

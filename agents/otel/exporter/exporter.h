@@ -1,0 +1,114 @@
+// The exporter: application threads hand finished span records to a bounded queue and never
+// wait; one exporter thread sends them in batches as OTLP/HTTP, collects metrics at their
+// interval, retries what may succeed later, and reports what it had to give up through a
+// rate-limited warning. flush and shutdown wait at most the export timeout.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "otlp_model.h"
+#include "retry_policy.h"
+#include "settings.h"
+#include "span_queue.h"
+
+namespace otel {
+
+struct exporter_options {
+    url traces_endpoint;
+    url metrics_endpoint;
+    std::vector<key_value_text> headers;
+    otel::resource resource;
+    instrumentation_scope scope;
+    milliseconds timeout{10000};
+    milliseconds schedule_delay{5000};
+    milliseconds metric_interval{60000};
+    uint32_t max_queue_size = 2048;
+    uint32_t max_export_batch_size = 512;
+    uint64_t max_queue_bytes = 16u << 20;
+    retry_options retry;
+    milliseconds warning_interval{10000};
+    // Called on the exporter thread (and in shutdown) with a warning for the application.
+    std::function<void(const std::string&)> warn;
+    // Called on the exporter thread at each metric interval and flush: appends the metrics
+    // of the interval that ended.
+    std::function<void(std::vector<otlp_metric>&)> collect_metrics;
+    // How the exporter thread makes the spans handed over with submit_deferred.
+    deferred_span_hooks deferred;
+
+    static exporter_options from(const settings& resolved);
+};
+
+struct exporter_stats {
+    uint64_t spans_exported = 0;
+    uint64_t spans_dropped = 0;   // queue full, or left in the queue at shutdown
+    uint64_t spans_rejected = 0;  // a permanent error (400, ...): not retried
+    uint64_t spans_failed = 0;    // still failing when the export timeout ran out
+    uint64_t metric_requests_exported = 0;
+    uint64_t metric_requests_failed = 0;
+    uint64_t attempts = 0;  // HTTP requests made
+};
+
+class exporter {
+  public:
+    explicit exporter(exporter_options options);
+    ~exporter();  // shuts down
+    exporter(const exporter&) = delete;
+    exporter& operator=(const exporter&) = delete;
+
+    // Starts the exporter thread; until then spans only queue.
+    void start();
+
+    // Application threads. A null record: the span is dropped (counted). After acquire the
+    // record must go back through submit (queued to be sent) or discard.
+    otlp_span* acquire();
+    void submit(otlp_span* record);
+    void discard(otlp_span* record);
+    // A span the exporter thread makes of the source with the options' hooks; false (the span
+    // is dropped and counted, the source stays with the caller) when the queue is full.
+    bool submit_deferred(void* source);
+
+    // Sends everything queued now, and the metrics; true when that is done (delivered or
+    // given up) within the export timeout. On the exporter thread (from a warning) it returns
+    // false at once.
+    bool flush();
+    // Flushes, stops the thread and drops what could not be sent within the export timeout.
+    // Later spans are dropped.
+    void shutdown();
+
+    // Names the service once (the first call wins): the service.name of every request sent
+    // afterwards, for an agent whose settings left it to the application.
+    void name_service(std::string_view name);
+
+    exporter_stats stats() const;
+    const exporter_options& options() const { return options_; }
+
+  private:
+    struct engine;
+    engine* current() {
+        engine* e = engine_.load(std::memory_order_acquire);
+        if (e != nullptr || shut_down_.load()) return e;
+        return restart();
+    }
+    // The engine while it takes spans; null (a span left behind is counted) after shutdown.
+    engine* open_engine();
+    // After a span was queued, count the spans in the queue then (0: it was dropped).
+    void queued(engine* e, size_t count);
+    // A new engine (after a fork child forgot the old one), out of the way of every call.
+    [[gnu::noinline]] engine* restart();
+    static void forget_after_fork(void* self);
+
+    exporter_options options_;
+    std::atomic<const otel::resource*> named_resource_{nullptr};
+    std::atomic<engine*> engine_{nullptr};
+    std::atomic<bool> started_{false};
+    std::atomic<bool> shut_down_{false};
+    std::atomic_flag restarting_ = ATOMIC_FLAG_INIT;
+    int fork_hook_ = -1;
+};
+
+}  // namespace otel

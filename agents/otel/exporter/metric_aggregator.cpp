@@ -1,0 +1,149 @@
+#include "metric_aggregator.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace otel {
+
+namespace {
+// A series key that no real dimension values produce.
+const std::vector<std::string> overflow_key = {std::string("\0overflow", 9)};
+}  // namespace
+
+const std::vector<double>& metric_aggregator::default_bounds() {
+    // OpenTelemetry's default explicit bucket bounds.
+    static const std::vector<double> bounds = {0,   5,   10,   25,   50,   75,   100,  250,
+                                               500, 750, 1000, 2500, 5000, 7500, 10000};
+    return bounds;
+}
+
+uint64_t metric_aggregator::define(std::string name, std::string unit, instrument kind,
+                                   bool floating, std::vector<std::string> dimension_names) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const uint64_t id = next_id_++;
+    metrics_.emplace(id, metric{std::move(name),
+                                std::move(unit),
+                                kind,
+                                floating,
+                                std::move(dimension_names),
+                                false,
+                                {}});
+    return id;
+}
+
+void metric_aggregator::remove(uint64_t id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = metrics_.find(id);
+    if (found != metrics_.end()) found->second.removed = true;
+}
+
+bool metric_aggregator::record(uint64_t id, std::span<const std::string_view> dimension_values,
+                               double value, uint64_t time_unix_nano) {
+    // Beyond the int64 range a conversion would be undefined.
+    if (!std::isfinite(value) || std::fabs(value) >= 9.2e18) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = metrics_.find(id);
+    if (found == metrics_.end() || found->second.removed) return false;
+    metric& m = found->second;
+    if (m.kind == instrument::counter && value < 0) return false;
+
+    std::vector<std::string> key(m.dimension_names.size());
+    for (size_t i = 0; i < key.size() && i < dimension_values.size(); ++i) {
+        key[i] = dimension_values[i];
+    }
+    auto place = m.series_by_values.find(key);
+    if (place == m.series_by_values.end()) {
+        if (m.series_by_values.size() >= series_limit_) {
+            place = m.series_by_values.try_emplace(overflow_key).first;
+        } else {
+            place = m.series_by_values.try_emplace(std::move(key)).first;
+        }
+    }
+    series& s = place->second;
+    if (s.start_unix_nano == 0) s.start_unix_nano = time_unix_nano;
+    s.updated = true;
+    switch (m.kind) {
+        case instrument::counter:
+            s.value += value;
+            s.integer += static_cast<int64_t>(value);
+            break;
+        case instrument::gauge:
+            s.value = value;
+            s.integer = static_cast<int64_t>(value);
+            break;
+        case instrument::statistics: {
+            const auto& bounds = default_bounds();
+            if (s.buckets.empty()) s.buckets.assign(bounds.size() + 1, 0);
+            // Buckets are (previous bound, bound]; the last one is unbounded.
+            const size_t bucket = static_cast<size_t>(
+                std::lower_bound(bounds.begin(), bounds.end(), value) - bounds.begin());
+            ++s.buckets[bucket];
+            s.min = s.count == 0 ? value : std::min(s.min, value);
+            s.max = s.count == 0 ? value : std::max(s.max, value);
+            ++s.count;
+            s.sum += value;
+            break;
+        }
+    }
+    return true;
+}
+
+void metric_aggregator::add_point(const metric& m, const std::vector<std::string>& values,
+                                  const series& s, uint64_t now, otlp_metric& out) const {
+    std::vector<key_value> attributes;
+    if (&values == &overflow_key || values == overflow_key) {
+        attributes.push_back(key_value::of("otel.metric.overflow", true));
+    } else {
+        for (size_t i = 0; i < values.size(); ++i) {
+            // A dimension the update left empty is no attribute of the point.
+            if (!values[i].empty()) {
+                attributes.push_back(key_value::of(m.dimension_names[i], values[i]));
+            }
+        }
+    }
+    if (m.kind == instrument::statistics) {
+        histogram_point point;
+        point.attributes = std::move(attributes);
+        point.start_unix_nano = s.start_unix_nano;
+        point.time_unix_nano = now;
+        point.count = s.count;
+        point.sum = s.sum;
+        point.min = s.min;
+        point.max = s.max;
+        point.bounds = default_bounds();
+        point.bucket_counts = s.buckets;
+        out.histograms.push_back(std::move(point));
+        return;
+    }
+    number_point point;
+    point.attributes = std::move(attributes);
+    // A gauge's value is of its moment: it has no start.
+    point.start_unix_nano = m.kind == instrument::counter ? s.start_unix_nano : 0;
+    point.time_unix_nano = now;
+    point.floating = m.floating;
+    point.value = s.value;
+    point.integer = s.integer;
+    out.numbers.push_back(std::move(point));
+}
+
+void metric_aggregator::collect(uint64_t now_unix_nano, std::vector<otlp_metric>& out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = metrics_.begin(); it != metrics_.end();) {
+        metric& m = it->second;
+        otlp_metric record;
+        record.name = m.name;
+        record.unit = m.unit;
+        record.type = m.kind == instrument::counter ? metric_type::sum
+                      : m.kind == instrument::gauge ? metric_type::gauge
+                                                    : metric_type::histogram;
+        for (auto& [values, s] : m.series_by_values) {
+            if (m.kind == instrument::gauge && !s.updated) continue;
+            add_point(m, values, s, now_unix_nano, record);
+            s.updated = false;
+        }
+        if (!record.numbers.empty() || !record.histograms.empty()) out.push_back(std::move(record));
+        it = m.removed ? metrics_.erase(it) : std::next(it);
+    }
+}
+
+}  // namespace otel

@@ -1,0 +1,23 @@
+// What the exporter needs of the system besides HTTP (http_transport.h): the process
+// environment, the process id, and functions to run in the child right after fork() for state
+// that must not carry over (the exporter's thread, its queue, the id sequence). Each system
+// has its file: otel_platform_posix.cpp, otel_platform_win32.cpp.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace otel {
+
+// A variable of the process environment, as UTF-8; nullopt when it is not set.
+std::optional<std::string> read_process_environment(const char* name);
+
+uint64_t current_process_id();
+
+using fork_child_function = void (*)(void* context);
+// Returns a token for removal, or -1 when all places are taken (or the system has no fork).
+int fork_child_hook_add(fork_child_function function, void* context);
+void fork_child_hook_remove(int token);
+
+}  // namespace otel

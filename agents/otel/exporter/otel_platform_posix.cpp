@@ -1,0 +1,58 @@
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+
+#include "otel_platform.h"
+
+namespace otel {
+
+std::optional<std::string> read_process_environment(const char* name) {
+    // Like the library's own variables: a set-user-id process does not follow them.
+    const char* value = secure_getenv(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+}
+
+namespace {
+
+struct hook {
+    std::atomic<fork_child_function> function{nullptr};
+    std::atomic<void*> context{nullptr};
+};
+constexpr int hook_places = 8;
+hook hooks[hook_places];
+std::mutex hooks_mutex;  // between adding and removing; the child handler takes no lock
+
+// Runs in the child with only the forking thread alive: it reads the table, no locks.
+void run_child_hooks() {
+    for (hook& h : hooks) {
+        if (fork_child_function f = h.function.load()) f(h.context.load());
+    }
+}
+
+}  // namespace
+
+int fork_child_hook_add(fork_child_function function, void* context) {
+    static std::once_flag registered;
+    std::call_once(registered, [] { pthread_atfork(nullptr, nullptr, run_child_hooks); });
+    std::lock_guard<std::mutex> lock(hooks_mutex);
+    for (int i = 0; i < hook_places; ++i) {
+        if (hooks[i].function.load() != nullptr) continue;
+        hooks[i].context.store(context);
+        hooks[i].function.store(function);
+        return i;
+    }
+    return -1;
+}
+
+uint64_t current_process_id() { return static_cast<uint64_t>(getpid()); }
+
+void fork_child_hook_remove(int token) {
+    std::lock_guard<std::mutex> lock(hooks_mutex);
+    if (token >= 0 && token < hook_places) hooks[token].function.store(nullptr);
+}
+
+}  // namespace otel

@@ -1,0 +1,272 @@
+#include "settings.h"
+
+#include <algorithm>
+
+#include "utf.h"
+
+namespace otel {
+
+namespace {
+
+constexpr std::string_view default_endpoint = "http://localhost:4318";
+constexpr std::string_view default_service_name = "unknown_service";
+
+std::string to_utf8(std::u16string_view text) {
+    std::string out(utf16_to_utf8(text.data(), text.size(), nullptr, 0), '\0');
+    utf16_to_utf8(text.data(), text.size(), out.data(), out.size());
+    return out;
+}
+
+// A value with where it came from, for the messages.
+struct found {
+    std::string value;
+    std::string origin;
+};
+
+// The agent's option names; each setting reads the first of its sources that is set.
+constexpr std::string_view option_names[] = {
+    "otel_endpoint",
+    "otel_traces_endpoint",
+    "otel_metrics_endpoint",
+    "otel_headers",
+    "otel_service_name",
+    "otel_resource_attributes",
+    "otel_timeout",
+    "otel_bsp_schedule_delay",
+    "otel_bsp_export_timeout",
+    "otel_bsp_max_queue_size",
+    "otel_bsp_max_export_batch_size",
+    "otel_max_queue_bytes",
+    "otel_traces_sampler",
+    "otel_traces_sampler_arg",
+    "otel_metric_export_interval",
+};
+
+class sources {
+  public:
+    sources(std::span<const std::u16string_view> options, const environment_reader& environment,
+            std::vector<std::string>& warnings)
+        : environment_(environment) {
+        for (std::u16string_view option : options) {
+            const std::string text = to_utf8(option);
+            const size_t equals = text.find('=');
+            const std::string name = text.substr(0, equals);
+            const bool known =
+                std::any_of(std::begin(option_names), std::end(option_names),
+                            [&](std::string_view n) { return equal_ignore_ascii_case(n, name); });
+            if (!known || equals == std::string::npos) {
+                warnings.push_back("the option '" + text + "' is not a setting of the " +
+                                   "OpenTelemetry agent; it is ignored");
+                continue;
+            }
+            options_.push_back({text.substr(equals + 1), name});  // a later one wins
+        }
+    }
+
+    std::optional<found> option(std::string_view name) const {
+        for (auto it = options_.rbegin(); it != options_.rend(); ++it) {
+            if (equal_ignore_ascii_case(it->origin, name) && !it->value.empty()) {
+                return found{it->value, "option " + std::string(name)};
+            }
+        }
+        return std::nullopt;
+    }
+    std::optional<found> variable(const char* name) const {
+        if (name == nullptr) return std::nullopt;
+        auto value = environment_(name);
+        if (!value || value->empty()) return std::nullopt;
+        return found{std::move(*value), name};
+    }
+    // The option, else the variable.
+    std::optional<found> either(std::string_view option_name, const char* variable_name) const {
+        if (auto value = option(option_name)) return value;
+        return variable(variable_name);
+    }
+
+  private:
+    const environment_reader& environment_;
+    std::vector<found> options_;  // origin holds the name as given
+};
+
+std::string describe(const found& source) { return source.origin + " '" + source.value + "'"; }
+
+void resolve_endpoint(const sources& from, const char* signal_option, const char* signal_variable,
+                      std::string_view signal_path, url& out, std::string& error) {
+    struct candidate {
+        std::optional<found> source;
+        bool append;
+    };
+    const candidate candidates[] = {
+        {from.option(signal_option), false},
+        {from.option("otel_endpoint"), true},
+        {from.variable(signal_variable), false},
+        {from.variable("OTEL_EXPORTER_OTLP_ENDPOINT"), true},
+    };
+    for (const candidate& c : candidates) {
+        if (!c.source) continue;
+        const auto parsed = parse_url(trim(c.source->value));
+        if (!parsed) {
+            if (error.empty()) {
+                error = "the OTLP endpoint " + describe(*c.source) +
+                        " is not an http:// or https:// URL";
+            }
+            return;
+        }
+        out = c.append ? append_signal_path(*parsed, signal_path) : *parsed;
+        return;
+    }
+    out = append_signal_path(*parse_url(default_endpoint), signal_path);
+}
+
+template <typename value_type>
+void resolve_number(const sources& from, std::string_view option_name, const char* variable,
+                    uint64_t minimum, uint64_t maximum, const char* unit, value_type& out,
+                    std::vector<std::string>& warnings) {
+    const auto source = from.either(option_name, variable);
+    if (!source) return;
+    if (const auto value = parse_unsigned(source->value, minimum, maximum)) {
+        out = value_type(*value);
+        return;
+    }
+    warnings.push_back(describe(*source) + " is not a whole number of " + unit + " from " +
+                       std::to_string(minimum) + " to " + std::to_string(maximum) +
+                       "; the default is used");
+}
+
+void resolve_sampler(const sources& from, sampler& out, std::vector<std::string>& warnings) {
+    if (const auto source = from.either("otel_traces_sampler", "OTEL_TRACES_SAMPLER")) {
+        std::string name(trim(source->value));
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
+        if (const auto kind = sampler_kind_from_name(name)) {
+            out.kind = *kind;
+        } else {
+            warnings.push_back(describe(*source) + " is not a sampler this agent knows " +
+                               "(always_on, always_off, traceidratio, parentbased_always_on, " +
+                               "parentbased_always_off, parentbased_traceidratio); the " +
+                               "default parentbased_always_on is used");
+        }
+    }
+    if (const auto source = from.either("otel_traces_sampler_arg", "OTEL_TRACES_SAMPLER_ARG")) {
+        if (const auto ratio = parse_ratio(source->value)) {
+            out.ratio = *ratio;
+        } else {
+            warnings.push_back(describe(*source) +
+                               " is not a ratio from 0 to 1; the default 1.0 is used");
+        }
+    }
+}
+
+void merge_attributes(const std::vector<key_value_text>& items, std::vector<key_value>& out) {
+    for (const key_value_text& item : items) {
+        auto same = std::find_if(out.begin(), out.end(),
+                                 [&](const key_value& kv) { return kv.key == item.key; });
+        if (same != out.end()) {
+            same->text = item.value;
+        } else {
+            out.push_back(key_value::of(item.key, item.value));
+        }
+    }
+}
+
+void resolve_resource(const sources& from, settings& out, std::vector<std::string>& warnings) {
+    std::vector<key_value> attributes;
+    // Reads one list into the attributes (a later list wins per key); its service.name apart.
+    auto add_list = [&](const std::optional<found>& source, std::optional<std::string>& name) {
+        if (!source) return;
+        std::vector<std::string> problems;
+        auto items = parse_key_value_list(source->value, key_value_use::attribute, &problems);
+        for (const std::string& p : problems) {
+            warnings.push_back(source->origin + ": the item " + p + "; it is left out");
+        }
+        for (auto it = items.begin(); it != items.end();) {
+            if (it->key == "service.name") {
+                name = it->value;
+                it = items.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        merge_attributes(items, attributes);
+    };
+    std::optional<std::string> variable_list_name, option_list_name;
+    add_list(from.variable("OTEL_RESOURCE_ATTRIBUTES"), variable_list_name);
+    add_list(from.option("otel_resource_attributes"), option_list_name);
+
+    // The agent's options before the environment; a dedicated name before the list's.
+    std::optional<found> name_variable = from.variable("OTEL_SERVICE_NAME");
+    if (name_variable && !well_formed_utf8(name_variable->value)) {
+        warnings.push_back(describe(*name_variable) + " is not UTF-8 text; it is ignored");
+        name_variable.reset();
+    }
+    std::optional<std::string> service_name;
+    if (auto option = from.option("otel_service_name")) {
+        service_name = option->value;
+    } else if (option_list_name) {
+        service_name = option_list_name;
+    } else if (name_variable) {
+        service_name = name_variable->value;
+    } else {
+        service_name = variable_list_name;
+    }
+    out.service_name_configured = service_name.has_value();
+    out.resource.attributes.clear();
+    out.resource.attributes.push_back(
+        key_value::of("service.name", service_name.value_or(std::string(default_service_name))));
+    for (key_value& kv : attributes) out.resource.attributes.push_back(std::move(kv));
+}
+
+void resolve_headers(const sources& from, settings& out, std::vector<std::string>& warnings) {
+    const auto source = from.either("otel_headers", "OTEL_EXPORTER_OTLP_HEADERS");
+    if (!source) return;
+    std::vector<std::string> problems;
+    out.headers = parse_key_value_list(source->value, key_value_use::header, &problems);
+    for (const std::string& p : problems) {
+        warnings.push_back(source->origin + ": the header " + p + "; it is left out");
+    }
+}
+
+}  // namespace
+
+settings_result resolve_settings(std::span<const std::u16string_view> options,
+                                 const environment_reader& environment) {
+    settings_result result;
+    settings& s = result.values;
+    std::vector<std::string>& warnings = result.warnings;
+    const sources from(options, environment, warnings);
+
+    resolve_endpoint(from, "otel_traces_endpoint", "OTEL_EXPORTER_OTLP_TRACES_ENDPOINT",
+                     "v1/traces", s.traces_endpoint, result.error);
+    resolve_endpoint(from, "otel_metrics_endpoint", "OTEL_EXPORTER_OTLP_METRICS_ENDPOINT",
+                     "v1/metrics", s.metrics_endpoint, result.error);
+    resolve_headers(from, s, warnings);
+    resolve_resource(from, s, warnings);
+
+    constexpr uint64_t hour_ms = 3600 * 1000;
+    resolve_number(from, "otel_timeout", "OTEL_EXPORTER_OTLP_TIMEOUT", 1, hour_ms, "milliseconds",
+                   s.timeout, warnings);
+    milliseconds batch_export_timeout{30000};
+    resolve_number(from, "otel_bsp_export_timeout", "OTEL_BSP_EXPORT_TIMEOUT", 1, hour_ms,
+                   "milliseconds", batch_export_timeout, warnings);
+    s.timeout = std::min(s.timeout, batch_export_timeout);
+    resolve_number(from, "otel_bsp_schedule_delay", "OTEL_BSP_SCHEDULE_DELAY", 1, hour_ms,
+                   "milliseconds", s.schedule_delay, warnings);
+    resolve_number(from, "otel_bsp_max_queue_size", "OTEL_BSP_MAX_QUEUE_SIZE", 1, 1u << 20, "spans",
+                   s.max_queue_size, warnings);
+    resolve_number(from, "otel_bsp_max_export_batch_size", "OTEL_BSP_MAX_EXPORT_BATCH_SIZE", 1,
+                   1u << 20, "spans", s.max_export_batch_size, warnings);
+    resolve_number(from, "otel_max_queue_bytes", nullptr, 4096, uint64_t{1} << 40, "bytes",
+                   s.max_queue_bytes, warnings);
+    resolve_number(from, "otel_metric_export_interval", "OTEL_METRIC_EXPORT_INTERVAL", 1,
+                   24 * hour_ms, "milliseconds", s.metric_interval, warnings);
+    if (s.max_export_batch_size > s.max_queue_size) {
+        warnings.push_back("the export batch size " + std::to_string(s.max_export_batch_size) +
+                           " exceeds the queue size " + std::to_string(s.max_queue_size) +
+                           "; batches of the queue size are sent");
+        s.max_export_batch_size = s.max_queue_size;
+    }
+    resolve_sampler(from, s.sampler, warnings);
+    return result;
+}
+
+}  // namespace otel

@@ -1,0 +1,57 @@
+// Every setting of the OpenTelemetry agent, resolved in one place: the agent's own options
+// ("otel_endpoint=...", from --cv_otel_endpoint=... or a variable) first, then the standard
+// OTEL_* environment variables (signal-specific before generic), then the documented
+// defaults. A value that cannot be used gives a warning and the default; an endpoint that is
+// not a URL is an error.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "otlp_model.h"
+#include "sampler.h"
+#include "setting_parsers.h"
+
+namespace otel {
+
+using milliseconds = std::chrono::milliseconds;
+
+struct settings {
+    url traces_endpoint;   // POST target of span batches
+    url metrics_endpoint;  // POST target of metric batches
+    std::vector<key_value_text> headers;
+    otel::resource resource;               // service.name first, then the configured attributes
+    bool service_name_configured = false;  // else the agent may name the service itself
+    // One export with its retries, and flush and release: the smaller of the OTLP timeout
+    // and the batch export timeout.
+    milliseconds timeout{10000};
+    milliseconds schedule_delay{5000};
+    uint32_t max_queue_size = 2048;
+    uint32_t max_export_batch_size = 512;
+    uint64_t max_queue_bytes = 16u << 20;
+    otel::sampler sampler;
+    milliseconds metric_interval{60000};
+};
+
+struct settings_result {
+    settings values;
+    std::vector<std::string> warnings;
+    std::string error;  // set: the agent cannot start
+};
+
+// Reads an environment variable; nothing when unset. An empty value counts as unset, as
+// OpenTelemetry SDKs treat it.
+using environment_reader = std::function<std::optional<std::string>(const char* name)>;
+
+// options: "name=value" texts as the agent receives them; names compare ASCII-case-
+// insensitively, and a name that is no setting gives a warning.
+settings_result resolve_settings(std::span<const std::u16string_view> options,
+                                 const environment_reader& environment);
+
+}  // namespace otel

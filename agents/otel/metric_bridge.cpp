@@ -1,0 +1,65 @@
+#include "metric_bridge.h"
+
+#include <cmath>
+
+namespace otel_agent {
+
+namespace {
+
+otel::instrument instrument_of(agent_core::metric_kind kind) {
+    switch (kind) {
+        case agent_core::metric_kind::counter:
+            return otel::instrument::counter;
+        case agent_core::metric_kind::gauge:
+            return otel::instrument::gauge;
+        case agent_core::metric_kind::statistics:
+            break;
+    }
+    return otel::instrument::statistics;
+}
+
+}  // namespace
+
+bool metric_bridge::update(const agent_core::metric_event& event, uint64_t now_unix_nano,
+                           std::string* notice) {
+    std::string name(event.group);
+    name.append(".").append(event.key);
+    const double value = event.floating ? event.floating_value : static_cast<double>(event.integer);
+    std::lock_guard<std::mutex> hold(mutex_);
+    identity id{name, event.kind, event.floating, std::string(event.unit)};
+    auto found = ids_.find(id);
+    if (found == ids_.end()) {
+        if (ids_.size() >= metric_limit) {
+            if (!limit_reported_) {
+                limit_reported_ = true;
+                *notice = "OpenTelemetry agent: more than " + std::to_string(metric_limit) +
+                          " metrics; updates of '" + name + "' and further metrics are dropped";
+            }
+            return false;
+        }
+        const uint64_t defined =
+            aggregator_->define(name, std::string(event.unit), instrument_of(event.kind),
+                                event.floating, {"dimension"});
+        found = ids_.emplace(std::move(id), defined).first;
+    }
+    const std::string_view dimension[] = {event.dimension};
+    if (aggregator_->record(found->second, dimension, value, now_unix_nano)) return true;
+    *notice = "OpenTelemetry agent: the update of '" + name + "' by " +
+              (std::isfinite(value) ? std::to_string(value) : std::string("a non-finite value")) +
+              " is not a value this metric can take; it is dropped";
+    return false;
+}
+
+void metric_bridge::collect(uint64_t now_unix_nano, std::vector<otel::otlp_metric>& out) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    aggregator_->collect(now_unix_nano, out);
+}
+
+void metric_bridge::reset() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    aggregator_ = std::make_unique<otel::metric_aggregator>();
+    ids_.clear();
+    limit_reported_ = false;
+}
+
+}  // namespace otel_agent

@@ -1,0 +1,18 @@
+// A finished tracer as an OTLP span, after the OpenTelemetry semantic conventions: its kind,
+// its name and the attribute names of its kind (HTTP server and client, database client, RPC,
+// messaging), its status and exception event, and its ids and times.
+#pragma once
+
+#include <string_view>
+
+#include "object_record.h"
+#include "otlp_model.h"
+
+namespace otel_agent {
+
+void fill_span(const agent_core::object_record& tracer, otel::otlp_span& span);
+
+// The web application's name of an incoming web request, "" for other tracers.
+std::string_view application_name(const agent_core::object_record& tracer);
+
+}  // namespace otel_agent
