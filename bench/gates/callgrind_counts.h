@@ -1,15 +1,15 @@
-// Instruction counts of the forwarder loops (forwarder_loops.cpp) under callgrind.
+// Instruction counts of the loop programs (loop_dumps.h) under callgrind.
 #pragma once
 
 #include <map>
 #include <string>
 
 struct loop_counts {
-    // Instructions per call of each case, net of the empty loop: "bound_core" and so on.
-    std::map<std::string, double> per_call;
+    // Instructions per iteration of each case, on the program's main thread.
+    std::map<std::string, double> per_iteration;
     std::string error;  // empty on success
 };
 
-// Runs the loop program under callgrind, in a fresh directory below `work_directory`.
-loop_counts count_loop_instructions(const std::string& loop_program,
-                                    const std::string& work_directory);
+// Runs the program under callgrind in a fresh temporary directory. With an object (the path of
+// a module, say) only that object's own instructions count.
+loop_counts count_loop_instructions(const std::string& program, const std::string& object = "");

@@ -6,11 +6,9 @@
 // arguments of its own passes one on the stack behind the context and cannot end in a tail
 // jump there. That is the one exception to the shapes checked here.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -165,12 +163,9 @@ TEST(ForwarderGates, BoundAndUnboundPathsStayWithinTheirInstructionBudgets) {
 }
 
 TEST(ForwarderGates, ACallInALoopCostsAtMostItsBudgetUnderCallgrind) {
-    const std::filesystem::path directory =
-        std::filesystem::path(testing::TempDir()) / ("quorin_gates_" + std::to_string(getpid()));
-    std::filesystem::create_directories(directory);
-    const loop_counts counts = count_loop_instructions(FORWARDER_LOOPS_FILE, directory.string());
-    std::filesystem::remove_all(directory);
+    const loop_counts counts = count_loop_instructions(FORWARDER_LOOPS_FILE);
     ASSERT_EQ(counts.error, "");
+    const double loop = counts.per_iteration.at("empty");
     // Net of the loop: the argument, the call, the linkage jump, the forwarder and the agent's
     // do-nothing slot.
     const struct {
@@ -181,11 +176,11 @@ TEST(ForwarderGates, ACallInALoopCostsAtMostItsBudgetUnderCallgrind) {
                    {"bound_extension", 15 + 3},
                    {"unbound_extension", 9 + 3}};
     for (const auto& [name, budget] : budgets) {
-        const auto found = counts.per_call.find(name);
-        ASSERT_NE(found, counts.per_call.end()) << name;
-        EXPECT_LE(found->second, budget) << name;
-        std::printf("%-18s %5.1f instructions per call (budget %.0f)\n", name, found->second,
-                    budget);
+        const auto found = counts.per_iteration.find(name);
+        ASSERT_NE(found, counts.per_iteration.end()) << name;
+        const double per_call = found->second - loop;
+        EXPECT_LE(per_call, budget) << name;
+        std::printf("%-18s %5.1f instructions per call (budget %.0f)\n", name, per_call, budget);
     }
 }
 

@@ -1,13 +1,8 @@
-// Calls forwarders in loops, for callgrind to count. Each case runs its loop with `calls`
-// and with twice as many calls, each run collected alone and dumped as "<case> <calls>"; the
-// difference of the two counts is the cost of `calls` iterations with every fixed cost
-// cancelled. Run it as valgrind --tool=callgrind --collect-atstart=no --combine-dumps=yes.
-#include <valgrind/callgrind.h>
-
+// Calls forwarders in loops, for callgrind to count (see loop_dumps.h).
 #include <cstdint>
 #include <cstdio>
-#include <string>
 
+#include "gates/loop_dumps.h"
 #include "quorin.h"
 #include "support/agent_session.h"
 
@@ -29,14 +24,7 @@ __attribute__((noinline)) void empty_loop(uint64_t count, quorin_handle_t handle
 }
 
 void measure(const char* name, loop_function loop) {
-    loop(1, handle);  // binds the call's linkage before anything is counted
-    for (uint64_t count : {calls, 2 * calls}) {
-        CALLGRIND_TOGGLE_COLLECT;
-        loop(count, handle);
-        CALLGRIND_TOGGLE_COLLECT;
-        const std::string dump_name = std::string(name) + " " + std::to_string(count);
-        CALLGRIND_DUMP_STATS_AT(dump_name.c_str());
-    }
+    dump_loop_runs(name, calls, [loop](uint64_t count) { loop(count, handle); });
 }
 
 }  // namespace
