@@ -46,7 +46,6 @@ class span_queue {
     void recycle(otlp_span* span);
 
     size_t size() const { return queued_.load(std::memory_order_relaxed); }
-    uint64_t bytes() const { return queued_bytes_.load(std::memory_order_relaxed); }
     uint64_t dropped() const { return dropped_.get(); }
     uint32_t max_spans() const { return max_spans_; }
 
