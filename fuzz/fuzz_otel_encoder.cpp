@@ -1,7 +1,7 @@
-// The OTLP encoder on spans or metrics that the input builds through the records' own API. The
+// The OTLP encoder on spans or metrics that the input builds through their own API. The
 // body must be an exact nesting of protobuf fields, each of a number and wire type its message
 // may hold, and give back every field the input set: for spans, what the span limits keep. The
-// records are then cleared as the exporter's pool does, filled again from the same input and
+// spans are then cleared as the exporter's pool does, filled again from the same input and
 // encoded into the same string: the body is the same, byte for byte.
 //
 // Input: 't' (spans) or 'm' (metrics; others by their value), the resource's attributes (a
@@ -32,9 +32,9 @@ constexpr std::string_view span_operations = "Snaexsr";
 // bucket counts, start, time, attributes); r: repeat.
 constexpr std::string_view metric_operations = "Mphr";
 
-class record_input {
+class otlp_input {
   public:
-    record_input(const uint8_t* data, size_t size) : in_(data, size) {}
+    otlp_input(const uint8_t* data, size_t size) : in_(data, size) {}
 
     bool empty() const { return in_.empty(); }
     uint8_t byte() { return in_.byte(); }
@@ -143,7 +143,7 @@ struct expected_event {
 
 // What a span should hold after the limits: the input's values, kept or counted as dropped.
 struct expected_span {
-    otel::otlp_span* record;
+    otel::otlp_span* built;  // the span the input builds
     std::string name;
     otel::status_code status = otel::status_code::unset;
     std::string status_message;
@@ -156,30 +156,30 @@ struct expected_span {
     void add(const key_value& kv) {
         switch (kv.type) {
             case value_type::string:
-                record->add_attribute(kv.key, kv.text);
+                built->add_attribute(kv.key, kv.text);
                 break;
             case value_type::integer:
-                record->add_attribute(kv.key, kv.integer);
+                built->add_attribute(kv.key, kv.integer);
                 break;
             case value_type::floating:
-                record->add_attribute(kv.key, kv.floating);
+                built->add_attribute(kv.key, kv.floating);
                 break;
             case value_type::boolean:
-                record->add_attribute(kv.key, kv.boolean);
+                built->add_attribute(kv.key, kv.boolean);
                 break;
         }
         if (attributes_go == to_dropped_event) return;
         const bool to_span_itself = attributes_go == to_span;
         auto& list = to_span_itself ? attributes : events.back().attributes;
-        if (list.size() < record->limits.attributes) {
+        if (list.size() < built->limits.attributes) {
             list.push_back(kv);
         } else {
             ++(to_span_itself ? dropped_attributes : events.back().dropped_attributes);
         }
     }
     void add_event(std::string event_name, uint64_t time) {
-        record->add_event(event_name, time);
-        if (events.size() < record->limits.events) {
+        built->add_event(event_name, time);
+        if (events.size() < built->limits.events) {
             events.push_back({std::move(event_name), time, {}, 0});
             attributes_go = to_event;
         } else {
@@ -190,20 +190,20 @@ struct expected_span {
 };
 
 // The span's plain fields are the input's values as they are; the rest goes through the API.
-void start_span(record_input& in, otel::otlp_span& record, expected_span& expected) {
-    expected.record = &record;
+void start_span(otlp_input& in, otel::otlp_span& span, expected_span& expected) {
+    expected.built = &span;
     const uint64_t ids[] = {in.number(), in.number(), in.number(), in.number()};
-    std::memcpy(record.trace.bytes, ids, 16);
-    std::memcpy(record.span.bytes, ids + 2, 8);
-    std::memcpy(record.parent.bytes, ids + 3, 8);
-    record.kind = static_cast<otel::span_kind>(in.byte() % 6);
-    record.start_unix_nano = in.number();
-    record.end_unix_nano = in.number();
-    record.limits = {in.byte(), in.byte()};
+    std::memcpy(span.trace.bytes, ids, 16);
+    std::memcpy(span.span.bytes, ids + 2, 8);
+    std::memcpy(span.parent.bytes, ids + 3, 8);
+    span.kind = static_cast<otel::span_kind>(in.byte() % 6);
+    span.start_unix_nano = in.number();
+    span.end_unix_nano = in.number();
+    span.limits = {in.byte(), in.byte()};
 }
 
-// Builds the spans into the pool's records, reusing those it has, in order.
-std::vector<expected_span> build_spans(record_input& in,
+// Builds the spans in the pool, reusing the spans it has, in order.
+std::vector<expected_span> build_spans(otlp_input& in,
                                        std::vector<std::unique_ptr<otel::otlp_span>>& pool) {
     std::vector<expected_span> spans;
     while (!in.empty()) {
@@ -223,7 +223,7 @@ std::vector<expected_span> build_spans(record_input& in,
         switch (operation) {
             case 'n':
                 span.name = in.text();
-                span.record->set_name(span.name);
+                span.built->set_name(span.name);
                 break;
             case 'a':
                 span.add(in.attribute());
@@ -234,13 +234,13 @@ std::vector<expected_span> build_spans(record_input& in,
                 break;
             }
             case 'x':
-                span.record->end_event();
+                span.built->end_event();
                 span.attributes_go = expected_span::to_span;
                 break;
             case 's': {
                 span.status = static_cast<otel::status_code>(in.byte() % 3);
                 const std::string message = in.text();
-                span.record->set_status(span.status, message);
+                span.built->set_status(span.status, message);
                 span.status_message = span.status == otel::status_code::error ? message : "";
                 break;
             }
@@ -265,13 +265,13 @@ void check_span(std::string_view bytes, const expected_span& expected) {
     const auto id = [](const auto& bytes) {
         return std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes);
     };
-    const otel::otlp_span& record = *expected.record;
-    FUZZ_CHECK(span.text(1) == id(record.trace.bytes) && span.text(2) == id(record.span.bytes));
-    FUZZ_CHECK(span.text(4) == (record.parent.valid() ? id(record.parent.bytes) : ""));
+    const otel::otlp_span& built = *expected.built;
+    FUZZ_CHECK(span.text(1) == id(built.trace.bytes) && span.text(2) == id(built.span.bytes));
+    FUZZ_CHECK(span.text(4) == (built.parent.valid() ? id(built.parent.bytes) : ""));
     FUZZ_CHECK(span.text(5) == expected.name);
-    FUZZ_CHECK(span.value(6) == static_cast<uint64_t>(record.kind));
-    FUZZ_CHECK(span.has(7) && span.value(7) == record.start_unix_nano);
-    FUZZ_CHECK(span.has(8) && span.value(8) == record.end_unix_nano);
+    FUZZ_CHECK(span.value(6) == static_cast<uint64_t>(built.kind));
+    FUZZ_CHECK(span.has(7) && span.value(7) == built.start_unix_nano);
+    FUZZ_CHECK(span.has(8) && span.value(8) == built.end_unix_nano);
     check_key_values(span.all(9), expected.attributes);
     FUZZ_CHECK(span.value(10) == expected.dropped_attributes);
     const auto events = span.all(11);
@@ -293,7 +293,7 @@ void check_span(std::string_view bytes, const expected_span& expected) {
 
 // ---- metrics ----
 
-void add_histogram_point(record_input& in, otel::otlp_metric& metric) {
+void add_histogram_point(otlp_input& in, otel::otlp_metric& metric) {
     otel::histogram_point& point = metric.histograms.emplace_back();
     point.count = in.number();
     point.sum = in.floating();
@@ -308,7 +308,7 @@ void add_histogram_point(record_input& in, otel::otlp_metric& metric) {
     point.attributes = in.attributes();
 }
 
-std::vector<otel::otlp_metric> build_metrics(record_input& in) {
+std::vector<otel::otlp_metric> build_metrics(otlp_input& in) {
     std::vector<otel::otlp_metric> metrics;
     while (!in.empty()) {
         const char operation = in.operation(metric_operations);
@@ -431,12 +431,12 @@ void check_metric(std::string_view bytes, const otel::otlp_metric& expected) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const bool spans = data[0] % 2 == 't' % 2;
-    // Kept from input to input, as the exporter keeps its records and its body buffer.
+    // Kept from input to input, as the exporter keeps its spans and its body buffer.
     static std::vector<std::unique_ptr<otel::otlp_span>> pool;
     static std::string out;
     std::string first_body;
     for (int pass = 0; pass < 2; ++pass) {
-        record_input in(data + 1, size - 1);
+        otlp_input in(data + 1, size - 1);
         const otel::resource origin{in.attributes()};
         otel::instrumentation_scope scope;
         scope.name = in.text();
@@ -445,9 +445,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (spans) {
             for (size_t i = 0; i < pool.size(); ++i) pool[i]->clear(i % 2 == 0 ? 0 : 16 * 1024);
             const auto expected = build_spans(in, pool);
-            std::vector<const otel::otlp_span*> records;
-            for (const expected_span& span : expected) records.push_back(span.record);
-            otel::encode_trace_request(origin, scope, records, out);
+            std::vector<const otel::otlp_span*> built;
+            for (const expected_span& span : expected) built.push_back(span.built);
+            otel::encode_trace_request(origin, scope, built, out);
             if (pass == 1) break;
             found = check_envelope(out, origin, scope);
             FUZZ_CHECK(found.size() == expected.size());

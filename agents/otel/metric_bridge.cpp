@@ -43,7 +43,7 @@ bool metric_bridge::update(const agent_core::metric_event& event, uint64_t now_u
         found = ids_.emplace(std::move(id), defined).first;
     }
     const std::string_view dimension[] = {event.dimension};
-    if (aggregator_->record(found->second, dimension, value, now_unix_nano)) return true;
+    if (aggregator_->update(found->second, dimension, value, now_unix_nano)) return true;
     *notice = "OpenTelemetry agent: the update of '" + name + "' by " +
               (std::isfinite(value) ? std::to_string(value) : std::string("a non-finite value")) +
               " is not a value this metric can take; it is dropped";

@@ -2,33 +2,37 @@
 
 namespace otel_test {
 
-otel::exporter_options options_for(const receiver& rx, std::chrono::milliseconds timeout) {
-    otel::exporter_options options;
-    options.traces_endpoint = rx.endpoint("/v1/traces");
-    options.metrics_endpoint = rx.endpoint("/v1/metrics");
-    options.resource.attributes = {otel::key_value::of("service.name", std::string("tests"))};
-    options.scope = {"quorin", "test"};
-    options.timeout = timeout;
-    options.schedule_delay = std::chrono::hours(1);
-    options.metric_interval = std::chrono::hours(1);
-    options.retry = {std::chrono::milliseconds(5), std::chrono::milliseconds(20), 2.0};
-    return options;
-}
-
-bool queue_span(otel::exporter& exporter, const std::string& name) {
-    otel::otlp_span* record = exporter.acquire();
-    if (record == nullptr) return false;
-    record->trace.bytes[15] = 1;
-    record->span.bytes[7] = 1;
-    record->set_name(name);
-    record->start_unix_nano = 1;
-    record->end_unix_nano = 2;
-    record->add_attribute("test", true);
-    exporter.submit(record);
-    return true;
-}
+source_counts sources;
 
 namespace {
+
+struct span_source {
+    std::string name;
+    size_t bytes;
+};
+thread_local bool submitting = false;
+
+const span_source& source_of(const void* source) {
+    return *static_cast<const span_source*>(source);
+}
+
+const otel::deferred_span_hooks span_source_hooks{
+    [](const void* source) { return source_of(source).bytes; },
+    [](const void* source, otel::otlp_span& span) {
+        if (submitting) sources.made_while_submitting.fetch_add(1);
+        span.trace.bytes[15] = 1;
+        span.span.bytes[7] = 1;
+        span.set_name(source_of(source).name);
+        span.start_unix_nano = 1;
+        span.end_unix_nano = 2;
+        span.add_attribute("test", true);
+    },
+    [](void* source) {
+        sources.released.fetch_add(1);
+        delete static_cast<span_source*>(source);
+    },
+};
+
 std::map<std::string, int> span_names(const std::vector<received_request>& requests,
                                       bool delivered_only) {
     std::map<std::string, int> names;
@@ -42,7 +46,32 @@ std::map<std::string, int> span_names(const std::vector<received_request>& reque
     }
     return names;
 }
+
 }  // namespace
+
+otel::exporter_options options_for(const receiver& rx, std::chrono::milliseconds timeout) {
+    otel::exporter_options options;
+    options.traces_endpoint = rx.endpoint("/v1/traces");
+    options.metrics_endpoint = rx.endpoint("/v1/metrics");
+    options.resource.attributes = {otel::key_value::of("service.name", std::string("tests"))};
+    options.scope = {"quorin", "test"};
+    options.timeout = timeout;
+    options.schedule_delay = std::chrono::hours(1);
+    options.metric_interval = std::chrono::hours(1);
+    options.retry = {std::chrono::milliseconds(5), std::chrono::milliseconds(20), 2.0};
+    options.deferred = span_source_hooks;
+    return options;
+}
+
+bool queue_span(otel::exporter& exporter, const std::string& name, size_t bytes) {
+    auto* source = new span_source{name, bytes};
+    submitting = true;
+    const bool queued = exporter.submit_deferred(source);
+    submitting = false;
+    // A dropped span's source stays with the caller.
+    if (!queued) delete source;
+    return queued;
+}
 
 std::map<std::string, int> delivered_span_names(const std::vector<received_request>& requests) {
     return span_names(requests, true);

@@ -18,15 +18,15 @@ TEST(MetricAggregator, SumsGaugesAndHistogramsPerDimensionValues) {
     const uint64_t depth = metrics.define("depth", "", otel::instrument::gauge, true, {});
     const uint64_t latency =
         metrics.define("latency", "ms", otel::instrument::statistics, true, {"route", "verb"});
-    EXPECT_TRUE(metrics.record(orders, values{"eu"}, 2, 100));
-    EXPECT_TRUE(metrics.record(orders, values{"eu"}, 3, 200));
-    EXPECT_TRUE(metrics.record(orders, values{"us"}, 1, 300));
-    EXPECT_FALSE(metrics.record(orders, values{"eu"}, -1, 300));  // counters only grow
-    EXPECT_TRUE(metrics.record(depth, {}, 4.5, 100));
-    EXPECT_TRUE(metrics.record(depth, {}, 1.5, 200));
-    EXPECT_FALSE(metrics.record(depth, {}, std::nan(""), 200));
-    for (double v : {5.0, 7.0, 20000.0}) EXPECT_TRUE(metrics.record(latency, values{"/a"}, v, 50));
-    EXPECT_FALSE(metrics.record(999, {}, 1, 1));
+    EXPECT_TRUE(metrics.update(orders, values{"eu"}, 2, 100));
+    EXPECT_TRUE(metrics.update(orders, values{"eu"}, 3, 200));
+    EXPECT_TRUE(metrics.update(orders, values{"us"}, 1, 300));
+    EXPECT_FALSE(metrics.update(orders, values{"eu"}, -1, 300));  // counters only grow
+    EXPECT_TRUE(metrics.update(depth, {}, 4.5, 100));
+    EXPECT_TRUE(metrics.update(depth, {}, 1.5, 200));
+    EXPECT_FALSE(metrics.update(depth, {}, std::nan(""), 200));
+    for (double v : {5.0, 7.0, 20000.0}) EXPECT_TRUE(metrics.update(latency, values{"/a"}, v, 50));
+    EXPECT_FALSE(metrics.update(999, {}, 1, 1));
 
     std::vector<otel::otlp_metric> out;
     metrics.collect(1000, out);
@@ -59,7 +59,7 @@ TEST(MetricAggregator, SumsGaugesAndHistogramsPerDimensionValues) {
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[0].numbers[0].integer, 5);
     EXPECT_EQ(out[1].name, "latency");
-    EXPECT_FALSE(metrics.record(orders, values{"eu"}, 1, 2100));
+    EXPECT_FALSE(metrics.update(orders, values{"eu"}, 1, 2100));
     out.clear();
     metrics.collect(3000, out);
     ASSERT_EQ(out.size(), 1u);
@@ -69,7 +69,7 @@ TEST(MetricAggregator, SeriesBeyondTheLimitGoToOneOverflowSeries) {
     otel::metric_aggregator metrics(2);
     const uint64_t hits = metrics.define("hits", "", otel::instrument::counter, false, {"user"});
     for (std::string_view user : {"a", "b", "c", "d", "a"}) {
-        metrics.record(hits, values{user}, 1, 1);
+        metrics.update(hits, values{user}, 1, 1);
     }
     std::vector<otel::otlp_metric> out;
     metrics.collect(2, out);

@@ -1,5 +1,5 @@
 // The encoder's bodies, decoded by the official OpenTelemetry decoder in the receiver: every
-// field of the records comes back as written.
+// field of the spans and metrics comes back as written.
 #include <gtest/gtest.h>
 
 #include <chrono>

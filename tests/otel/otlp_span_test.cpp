@@ -1,4 +1,4 @@
-// A span record's texts and attributes: texts of every length copied whole, across the growth
+// An OTLP span's texts and attributes: texts of every length copied whole, across the growth
 // of its buffers, and the same again once it is cleared and reused.
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(SpanRecord, TextsOfEveryLengthSurviveGrowthAndReuse) {
+TEST(OtlpSpan, TextsOfEveryLengthSurviveGrowthAndReuse) {
     const size_t lengths[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 300};
     auto text_of = [](size_t length, char first) {
         std::string text(length, ' ');

@@ -1,6 +1,6 @@
 // The spans the OpenTelemetry agent makes of finished tracers: names, kinds, the attributes of
 // the conventions in the tracer's order, statuses and exception events, attribute limits, and
-// records that are filled again after a clear.
+// spans that are filled again after a clear.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -198,7 +198,7 @@ TEST(SpanMapping, TracersOfEachKindBecomeTheSpansOfTheConventions) {
         {"web request without attributes", tracer_kind::incoming_web_request, [](object_record&) {},
          128, "incoming web request 2 0 \ndropped 0\n"},
     };
-    // One record for every row, cleared in between as the exporter's pool does.
+    // One span for every row, cleared in between as the exporter's pool does.
     otel::otlp_span span;
     for (const row& r : rows) {
         const agent_core::record_ptr tracer =
@@ -210,7 +210,7 @@ TEST(SpanMapping, TracersOfEachKindBecomeTheSpansOfTheConventions) {
         span.limits.attributes = r.attribute_limit;
         otel_agent::fill_span(*tracer, span);
         EXPECT_EQ(described(span), r.expected) << r.title;
-        // Filled again, the record keeps its memory and grows no further.
+        // Filled again, the span keeps its memory and grows no further.
         const size_t bytes = span.content_bytes();
         span.clear();
         span.limits.attributes = r.attribute_limit;

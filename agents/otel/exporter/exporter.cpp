@@ -146,7 +146,7 @@ void exporter::engine::export_spans(size_t budget, std::vector<otlp_span*>& batc
         if (taken == 0) return;
         budget -= taken;
         encode_trace_request(origin(), options.scope, batch, body);
-        for (otlp_span* record : batch) queue.recycle(record);
+        for (otlp_span* span : batch) queue.recycle(span);
         if (deliver(options.traces_endpoint, body, rejected, failed, taken)) exported.add(taken);
     }
 }
@@ -291,40 +291,18 @@ void exporter::start() {
     e->thread = std::thread([e] { e->run(); });
 }
 
-exporter::engine* exporter::open_engine() {
+bool exporter::submit_deferred(void* source) {
     engine* e = current();
-    if (e != nullptr && e->closed.load(std::memory_order_relaxed)) {
+    if (e == nullptr) return false;
+    if (e->closed.load(std::memory_order_relaxed)) {
         e->left_behind.add(1);
-        return nullptr;
+        return false;
     }
-    return e;
-}
-
-void exporter::queued(engine* e, size_t count) {
+    const size_t count = e->queue.submit_deferred(source);
     // Wake the exporter when a batch is full: without the lock, so a wake-up can be missed,
     // and then the schedule delay sends the batch.
     if (count == options_.max_export_batch_size) e->wake.notify_one();
-}
-
-otlp_span* exporter::acquire() {
-    engine* e = open_engine();
-    return e != nullptr ? e->queue.acquire() : nullptr;
-}
-
-void exporter::submit(otlp_span* record) {
-    if (engine* e = current()) queued(e, e->queue.submit(record));
-}
-
-bool exporter::submit_deferred(void* source) {
-    engine* e = open_engine();
-    if (e == nullptr) return false;
-    const size_t count = e->queue.submit_deferred(source);
-    queued(e, count);
     return count != 0;
-}
-
-void exporter::discard(otlp_span* record) {
-    if (engine* e = current()) e->queue.discard(record);
 }
 
 bool exporter::flush() {
@@ -368,7 +346,7 @@ void exporter::shutdown() {
     }
     std::vector<otlp_span*> rest;
     e->queue.take(rest, e->queue.size() + e->queue.max_spans());
-    for (otlp_span* record : rest) e->queue.recycle(record);
+    for (otlp_span* span : rest) e->queue.recycle(span);
     e->left_behind.add(rest.size());
     e->warn_if_due(true);
     // One line at the end for everything lost over the whole run.

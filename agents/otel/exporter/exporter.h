@@ -1,5 +1,5 @@
-// The exporter: application threads hand finished span records to a bounded queue and never
-// wait; one exporter thread sends them in batches as OTLP/HTTP, collects metrics at their
+// The exporter: application threads hand what finished spans are made of to a bounded queue
+// and never wait; one exporter thread sends them in batches as OTLP/HTTP, collects metrics at their
 // interval, retries what may succeed later, and reports what it had to give up through a
 // rate-limited warning. flush and shutdown wait at most the export timeout.
 #pragma once
@@ -63,13 +63,9 @@ class exporter {
     // Starts the exporter thread; until then spans only queue.
     void start();
 
-    // Application threads. A null record: the span is dropped (counted). After acquire the
-    // record must go back through submit (queued to be sent) or discard.
-    otlp_span* acquire();
-    void submit(otlp_span* record);
-    void discard(otlp_span* record);
-    // A span the exporter thread makes of the source with the options' hooks; false (the span
-    // is dropped and counted, the source stays with the caller) when the queue is full.
+    // Application threads: a span the exporter thread makes of the source with the options'
+    // hooks; false (the span is dropped and counted, the source stays with the caller) when the
+    // queue is full or after shutdown.
     bool submit_deferred(void* source);
 
     // Sends everything queued now, and the metrics; true when that is done (delivered or
@@ -94,10 +90,6 @@ class exporter {
         if (e != nullptr || shut_down_.load()) return e;
         return restart();
     }
-    // The engine while it takes spans; null (a span left behind is counted) after shutdown.
-    engine* open_engine();
-    // After a span was queued, count the spans in the queue then (0: it was dropped).
-    void queued(engine* e, size_t count);
     // A new engine (after a fork child forgot the old one), out of the way of every call.
     [[gnu::noinline]] engine* restart();
     static void forget_after_fork(void* self);

@@ -37,7 +37,7 @@ void metric_aggregator::remove(uint64_t id) {
     if (found != metrics_.end()) found->second.removed = true;
 }
 
-bool metric_aggregator::record(uint64_t id, std::span<const std::string_view> dimension_values,
+bool metric_aggregator::update(uint64_t id, std::span<const std::string_view> dimension_values,
                                double value, uint64_t time_unix_nano) {
     // Beyond the int64 range a conversion would be undefined.
     if (!std::isfinite(value) || std::fabs(value) >= 9.2e18) return false;
@@ -130,18 +130,20 @@ void metric_aggregator::collect(uint64_t now_unix_nano, std::vector<otlp_metric>
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto it = metrics_.begin(); it != metrics_.end();) {
         metric& m = it->second;
-        otlp_metric record;
-        record.name = m.name;
-        record.unit = m.unit;
-        record.type = m.kind == instrument::counter ? metric_type::sum
-                      : m.kind == instrument::gauge ? metric_type::gauge
-                                                    : metric_type::histogram;
+        otlp_metric exported;
+        exported.name = m.name;
+        exported.unit = m.unit;
+        exported.type = m.kind == instrument::counter ? metric_type::sum
+                        : m.kind == instrument::gauge ? metric_type::gauge
+                                                      : metric_type::histogram;
         for (auto& [values, s] : m.series_by_values) {
             if (m.kind == instrument::gauge && !s.updated) continue;
-            add_point(m, values, s, now_unix_nano, record);
+            add_point(m, values, s, now_unix_nano, exported);
             s.updated = false;
         }
-        if (!record.numbers.empty() || !record.histograms.empty()) out.push_back(std::move(record));
+        if (!exported.numbers.empty() || !exported.histograms.empty()) {
+            out.push_back(std::move(exported));
+        }
         it = m.removed ? metrics_.erase(it) : std::next(it);
     }
 }

@@ -33,7 +33,7 @@ class metric_aggregator {
     // attribute of the point). An integer metric's value is a whole number (exact up to 2^53).
     // False for an unknown metric, a negative or non-finite counter increase, or a
     // non-finite value, which change nothing.
-    bool record(uint64_t metric, std::span<const std::string_view> dimension_values, double value,
+    bool update(uint64_t metric, std::span<const std::string_view> dimension_values, double value,
                 uint64_t time_unix_nano);
 
     // Appends the metrics updated so far (gauges: those set in this interval) as of `now`.

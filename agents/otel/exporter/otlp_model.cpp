@@ -86,7 +86,7 @@ bool otlp_span::add_event(std::string_view name, uint64_t time_unix_nano) {
 }
 
 size_t otlp_span::content_bytes() const {
-    // Capacity, not size: a record reused for a small span may still hold a large one's buffers.
+    // Capacity, not size: a span reused for a small one may still hold a large one's buffers.
     return sizeof(otlp_span) + texts_.capacity_bytes() + attributes_.capacity_bytes() +
            events_.capacity() * sizeof(event);
 }

@@ -1,6 +1,6 @@
-// The OTLP-shaped records the agent exports: finished spans and metric data points, plus the
-// resource and instrumentation scope they are reported under. A span record keeps its texts in
-// one arena and its attributes in one array, so a record taken back from the exporter's pool
+// The OTLP objects the agent exports: finished spans and metric data points, plus the
+// resource and instrumentation scope they are reported under. An otlp_span keeps its texts in
+// one arena and its attributes in one array, so a span taken back from the exporter's pool
 // is filled again without allocating once it has grown to the sizes the application uses.
 #pragma once
 
@@ -82,7 +82,7 @@ class otlp_span {
     void set_status(status_code code, std::string_view message = {});
     // Later values of the same key are kept as well: callers set each key once.
     void add_attribute(std::string_view key, std::string_view value) {
-        // The usual case, a span's attribute in the memory the record has, calls nothing.
+        // The usual case, a span's attribute in the memory the span has, calls nothing.
         if (fits_span_attribute(key.size() + value.size())) {
             add_text_attribute(key, value);
         } else {
@@ -118,8 +118,8 @@ class otlp_span {
         return {attributes_.data(), attributes_.size()};
     }
     const std::vector<event>& events() const { return events_; }
-    // Memory the record holds, its buffers' capacity included: what the exporter's byte
-    // bound counts.
+    // Memory the span holds, its buffers' capacity included: what the exporter's pool counts
+    // against the share of the byte bound its waiting spans may keep.
     size_t content_bytes() const;
 
     span_limits limits;
@@ -134,7 +134,7 @@ class otlp_span {
             texts_.append(key, value, &a->key, &a->text);
         }
     }
-    // An event's attribute, one past the limit, or one that grows the record's memory.
+    // An event's attribute, one past the limit, or one that grows the span's memory.
     void add_text_attribute_out_of_line(std::string_view key, std::string_view value);
     attribute* new_attribute(std::string_view key, value_type type) {
         attribute* added = new_attribute(type);

@@ -1,6 +1,6 @@
-// The memory of a span record: elements and texts one after the other, kept when the record is
-// cleared, so that a record taken back from the pool is filled again without allocating.
-// Appending is a bounds check and a copy; growing, rare once records are reused, is out of line.
+// The memory of an OTLP span: elements and texts one after the other, kept when the span is
+// cleared, so that a span taken back from the pool is filled again without allocating.
+// Appending is a bounds check and a copy; growing, rare once spans are reused, is out of line.
 #pragma once
 
 #include <algorithm>
@@ -54,7 +54,7 @@ void reusable_buffer<element>::grow(size_t count) {
     capacity_ = capacity;
 }
 
-// Where a text lies in the record's arena.
+// Where a text lies in the span's arena.
 struct text_ref {
     uint32_t offset = 0;
     uint32_t length = 0;
@@ -94,7 +94,7 @@ inline void copy_text(char* out, std::string_view text) {
     }
 }
 
-// The texts of one record, one after the other.
+// The texts of one span, one after the other.
 class text_arena {
   public:
     text_ref append(std::string_view text) {

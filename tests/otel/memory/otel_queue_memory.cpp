@@ -8,7 +8,7 @@
 //     spans: the queue's bound in spans binds (2048 spans, no byte bound to speak of): the
 //            queue and one batch under way hold at most that many of the largest span
 //     bytes: its bound in bytes binds (4 MiB, room for 65536 spans): the queued spans hold
-//            at most that, the records waiting for reuse a quarter of it
+//            at most that, the spans waiting for reuse a quarter of it
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -69,7 +69,7 @@ memory resident_memory() {
     return m;
 }
 
-// Every eighth span is large: a record that held one keeps memory after it is reused for a
+// Every eighth span is large: an OTLP span that held one keeps memory after it is reused for a
 // small one, which the bound must cover too.
 constexpr int large_every = 8;
 const std::string small_text(100, 's');
@@ -84,13 +84,13 @@ span_shape shape_of(uint64_t n) {
 }
 const char* const keys[] = {"a.key", "b.key", "c.key", "d.key", "e.key", "f.key"};
 
-// What the exporter counts for the largest span, the memory its record holds.
+// The memory the OTLP span of the largest span holds.
 uint64_t largest_span_bytes() {
-    otel::otlp_span record;
-    record.set_name("probe");
+    otel::otlp_span span;
+    span.set_name("probe");
     const span_shape large = shape_of(0);
-    for (int i = 0; i < large.texts; ++i) record.add_attribute(keys[i], *large.value);
-    return record.content_bytes();
+    for (int i = 0; i < large.texts; ++i) span.add_attribute(keys[i], *large.value);
+    return span.content_bytes();
 }
 
 void trace(uint64_t n) {
