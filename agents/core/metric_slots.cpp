@@ -51,7 +51,7 @@ bool describe(call& c, quorin_handle_t handle, metric_kind kind, bool floating,
     }
     std::string_view* parts[] = {&event->group, &event->key, &event->unit};
     for (size_t i = 0; i < 3; ++i) {
-        std::string& copy = c.thread().next_text_buffer();
+        std::string& copy = c.thread().texts.next();
         copy.assign(metric->attribute(i).text);
         *parts[i] = copy;
     }

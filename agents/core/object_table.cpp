@@ -25,7 +25,7 @@ object_table::locked& object_table::locked::operator=(locked&& other) noexcept {
 record_ptr object_table::locked::take(thread_state* own) {
     if (own == nullptr) own = thread_state::bound();
     return take([own](object_table& table, uint32_t index) {
-        return own != nullptr && own->keep_index(table, index);
+        return own != nullptr && own->spares.keep_index(table, index);
     });
 }
 
@@ -67,7 +67,7 @@ void object_table::free_index(uint32_t index) {
 
 quorin_handle_t object_table::insert(record_ptr&& record, thread_state* own) {
     return insert(std::move(record), [own](object_table& table, uint32_t* index) {
-        return own != nullptr && own->take_index(table, index);
+        return own != nullptr && own->spares.take_index(table, index);
     });
 }
 

@@ -125,14 +125,14 @@ void recorder::refuse_publish(call& c) {
 }
 
 void recorder::report_depth(call& c, quorin_handle_t handle) {
-    c.thread().depth_reported = true;
+    c.thread().nesting.depth_reported = true;
     c.warn(
         format("tracers nest at most %u levels deep on one thread: tracer %llu and those "
                "started inside it are reported at that depth",
-               thread_state::depth_limit, static_cast<unsigned long long>(handle)));
+               tracer_nesting::depth_limit, static_cast<unsigned long long>(handle)));
 }
 
-const nesting_entry* recorder::current(call& c) { return c.thread().current(); }
+const nesting_entry* recorder::current(call& c) { return c.thread().nesting.current(); }
 
 void recorder::prepare_fork() {
     lifecycle_.lock();

@@ -12,7 +12,7 @@ inline quorin_handle_t recorder::publish(call& c, record_ptr&& record) {
     thread_state& thread = c.thread();
     const quorin_handle_t handle =
         objects.insert(std::move(record), [&thread](object_table& table, uint32_t* index) {
-            return thread.take_index(table, index);
+            return thread.spares.take_index(table, index);
         });
     if (handle == 0) refuse_publish(c);
     return handle;
@@ -20,7 +20,7 @@ inline quorin_handle_t recorder::publish(call& c, record_ptr&& record) {
 
 inline void recorder::start(call& c, object_table::locked&& tracer, uint64_t start_us) {
     thread_state& thread = c.thread();
-    const nesting_entry* outer = thread.current();
+    const nesting_entry* outer = thread.nesting.current();
     object_record& record = *tracer;
     if (record.explicit_parent) {
         record.context.flags = output().trace_flags(record.context.trace,
@@ -50,20 +50,23 @@ inline void recorder::start(call& c, object_table::locked&& tracer, uint64_t sta
     const nesting_entry entry{record.handle,  tracer.mark(), record.root,
                               record.context, record.depth,  record.tracer};
     tracer.unlock();
-    if (!thread.push(entry) && !thread.depth_reported) report_depth(c, entry.handle);
+    if (!thread.nesting.push(entry) && !thread.nesting.depth_reported)
+        report_depth(c, entry.handle);
 }
 
 inline void recorder::end(call& c, object_table::locked&& tracer, uint64_t end_us) {
     thread_state& thread = c.thread();
-    record_ptr record = tracer.take(
-        [&thread](object_table& table, uint32_t index) { return thread.keep_index(table, index); });
-    if (record->started && record->thread_claim == thread.claim()) thread.remove(record->handle);
+    record_ptr record = tracer.take([&thread](object_table& table, uint32_t index) {
+        return thread.spares.keep_index(table, index);
+    });
+    if (record->started && record->thread_claim == thread.claim())
+        thread.nesting.remove(record->handle);
     record->state = record->started ? end_state::ended : end_state::never_started;
     record->end_us = end_us;
     c.write_warnings();
     if (output().ignores_unrecorded && !(record->started && recorded(*record))) {
         object_record* spare = record.release();
-        if (spare->text_bytes_kept() > spare_text_bytes || !thread.keep_record(spare)) {
+        if (spare->text_bytes_kept() > spare_text_bytes || !thread.spares.keep_record(spare)) {
             give_record(spare);
         }
         return;

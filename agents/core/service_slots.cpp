@@ -20,10 +20,10 @@ quorin_handle_t handle_of(const void* by_value) {
     // Every thread makes tracers from the same few info objects: the thread's copy spares
     // them the object's lock, and the tracers share its attributes instead of copying them.
     thread_state& thread = c.thread();
-    if (const object_record* copy = thread.info_copy(info, info_kind)) {
+    if (const object_record* copy = thread.infos.find(info, info_kind)) {
         tracer->share_attributes(*copy);
     } else if (object_table::locked found = c.find(info, info_kind, role)) {
-        if (const object_record* kept = thread.keep_info_copy(found)) {
+        if (const object_record* kept = thread.infos.keep(found)) {
             tracer->share_attributes(*kept);
         } else {
             tracer->add_all(*found);
