@@ -83,7 +83,9 @@ namespace slots {
 void quorin_metric_delete(void* context, quorin_handle_t handle) {
     call c(context, "quorin_metric_delete");
     if (!c) return;
-    if (object_table::locked metric = c.find(handle, object_kind::metric, "metric")) metric.take();
+    if (object_table::locked metric = c.find(handle, object_kind::metric, "metric")) {
+        c.core().remove(c, std::move(metric));
+    }
 }
 
 quorin_handle_t quorin_integercountermetric_create_p(void* context, const void* group,

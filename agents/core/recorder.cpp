@@ -101,15 +101,17 @@ void recorder::finish() {
         }
     });
     std::sort(open.rbegin(), open.rend());
+    // The indexes go straight back to the table: every thread's spares go there below anyway.
+    const auto keep_none = [](object_table&, uint32_t) { return false; };
     const uint64_t now = now_microseconds();
     for (const auto& [sequence, handle] : open) {
-        record_ptr record = objects.find(handle).take();
+        record_ptr record = objects.find(handle).take(keep_none);
         record->state = end_state::not_ended;
         record->end_us = now;
         output().tracer_ended(std::move(record));
     }
     objects.for_each([&](object_table::locked& object) {
-        const record_ptr record = object.take();
+        const record_ptr record = object.take(keep_none);
         if (record->kind != object_kind::tracer) return;
         output().warning(format("%s %llu was created but never started",
                                 tracer_kind_name(record->tracer),

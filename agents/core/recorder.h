@@ -44,6 +44,9 @@ class recorder {
     // tracer, else as the root of a new trace, at start_us (0: now, when it is recorded). The
     // tracer is unlocked on return.
     void start(call& c, object_table::locked&& tracer, uint64_t start_us);
+    // Removes the object from the table and gives its record; the object's index goes to the
+    // calling thread's spares.
+    record_ptr remove(call& c, object_table::locked&& object);
     // Removes the tracer and hands it to the output.
     void end(call& c, object_table::locked&& tracer, uint64_t end_us);
     // The calling thread's innermost open tracer, or null.

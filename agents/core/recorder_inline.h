@@ -54,21 +54,22 @@ inline void recorder::start(call& c, object_table::locked&& tracer, uint64_t sta
         report_depth(c, entry.handle);
 }
 
+inline record_ptr recorder::remove(call& c, object_table::locked&& object) {
+    thread_spares& spares = c.thread().spares;
+    return object.take(
+        [&spares](object_table& table, uint32_t index) { return spares.keep_index(table, index); });
+}
+
 inline void recorder::end(call& c, object_table::locked&& tracer, uint64_t end_us) {
     thread_state& thread = c.thread();
-    record_ptr record = tracer.take([&thread](object_table& table, uint32_t index) {
-        return thread.spares.keep_index(table, index);
-    });
+    record_ptr record = remove(c, std::move(tracer));
     if (record->started && record->thread_claim == thread.claim())
         thread.nesting.remove(record->handle);
     record->state = record->started ? end_state::ended : end_state::never_started;
     record->end_us = end_us;
     c.write_warnings();
     if (output().ignores_unrecorded && !(record->started && recorded(*record))) {
-        object_record* spare = record.release();
-        if (spare->text_bytes_kept() > spare_text_bytes || !thread.spares.keep_record(spare)) {
-            give_record(spare);
-        }
+        recycle_record(record.release(), &thread.spares);
         return;
     }
     output().tracer_ended(std::move(record));

@@ -40,7 +40,9 @@ quorin_handle_t publish_info(call& c, record_ptr info) {
 
 void delete_info(call& c, quorin_handle_t handle, object_kind kind) {
     if (!c) return;
-    if (object_table::locked info = c.find(handle, kind, object_kind_name(kind))) info.take();
+    if (object_table::locked info = c.find(handle, kind, object_kind_name(kind))) {
+        c.core().remove(c, std::move(info));
+    }
 }
 
 void add_service(call& c, object_record& tracer, const void* method, const void* name) {

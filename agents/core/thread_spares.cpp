@@ -1,6 +1,7 @@
 #include "thread_spares.h"
 
 #include "object_table.h"
+#include "record_life.h"
 
 namespace agent_core {
 

@@ -1,23 +1,6 @@
 #include "thread_state.h"
 
 namespace agent_core {
-namespace {
-
-// The records of the core's objects pass through the calling thread's spares.
-const bool record_spares_set = [] {
-    set_thread_record_spares({[]() -> object_record* {
-                                  thread_state* own = thread_state::bound();
-                                  return own != nullptr ? own->spares.take_record() : nullptr;
-                              },
-                              [](object_record* record) {
-                                  thread_state* own = thread_state::bound();
-                                  return own != nullptr && own->spares.keep_record(record);
-                              }});
-    return true;
-}();
-
-}  // namespace
-
 thread_state* thread_state::bound() {
     const thread_binding binding = current_thread_binding();
     if (binding.state == nullptr ||
