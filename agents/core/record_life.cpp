@@ -25,7 +25,9 @@ class record_pool {
         return record;
     }
 
-    void give(object_record* record) {
+    // Out of line: inlined into the recycler, it would have the recycler save registers on its
+    // usual way, into the thread's spares.
+    [[gnu::noinline]] void give(object_record* record) {
         // Records come back from every thread, and from an output's own thread in bursts: the
         // pool keeps them within a number and a size.
         if (record->text_bytes_kept() <= spare_text_bytes) {
@@ -62,7 +64,7 @@ record_pool pool;
 
 }  // namespace
 
-void record_recycler::operator()(object_record* record) const {
+void recycle_dropped_record(object_record* record) {
     thread_state* own = thread_state::bound();
     recycle_record(record, own != nullptr ? &own->spares : nullptr);
 }

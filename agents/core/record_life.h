@@ -18,9 +18,12 @@ inline constexpr size_t spare_text_bytes = 16 * 1024;
 // Most memory the records in the shared pool hold together (object_record::memory_bytes).
 inline constexpr size_t pooled_record_bytes = 8u << 20;
 
-// Recycles a record into the spares of the thread that drops it (recycle_record).
+// Recycles a record into the spares of the calling thread's state, if it has one
+// (recycle_record).
+void recycle_dropped_record(object_record* record);
 struct record_recycler {
-    void operator()(object_record* record) const;
+    // Inline, passing no deleter out: a record_ptr then stays in registers.
+    void operator()(object_record* record) const { recycle_dropped_record(record); }
 };
 // An output that receives a finished tracer owns it until it drops the pointer.
 using record_ptr = std::unique_ptr<object_record, record_recycler>;

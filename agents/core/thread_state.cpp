@@ -1,15 +1,6 @@
 #include "thread_state.h"
 
 namespace agent_core {
-thread_state* thread_state::bound() {
-    const thread_binding binding = current_thread_binding();
-    if (binding.state == nullptr ||
-        binding.state->claim_.load(std::memory_order_acquire) != binding.claim) {
-        return nullptr;
-    }
-    return binding.state;
-}
-
 void thread_state::give_back(object_table& objects) {
     std::lock_guard<spin_lock> hold(give_back_lock_);
     spares.give_back(objects);

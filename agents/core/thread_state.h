@@ -29,8 +29,16 @@ class alignas(64) thread_state {
     thread_state& operator=(const thread_state&) = delete;
 
     uint64_t claim() const { return claim_.load(std::memory_order_relaxed); }
-    // The thread state of the calling thread, or null when it has none.
-    static thread_state* bound();
+    // The thread state of the calling thread, or null when it has none. Inline: a record that
+    // is dropped goes to the spares of the calling thread's state.
+    static thread_state* bound() {
+        const thread_binding binding = current_thread_binding();
+        if (binding.state == nullptr ||
+            binding.state->claim_.load(std::memory_order_acquire) != binding.claim) {
+            return nullptr;
+        }
+        return binding.state;
+    }
 
     id_generator ids;
     // Start order on this thread; a tracer's tree is always started on one thread.
