@@ -63,7 +63,7 @@ std::string_view call::text(const void* value, const char* role, bool required) 
         if (required) warn(format("the %s is a null pointer", role));
         return {};
     }
-    std::string& buffer = thread_->next_text_buffer();
+    std::string& buffer = thread_->texts.next();
     append_printable_text(buffer, static_cast<const char*>(value));
     return buffer;
 }
@@ -75,7 +75,7 @@ bool call::add_null_text(object_record& record, attribute_key key, const char* r
 }
 
 std::string_view call::bytes(const unsigned char* value, size_t size) {
-    std::string& buffer = thread_->next_text_buffer();
+    std::string& buffer = thread_->texts.next();
     append_printable_bytes(buffer, value, size);
     return buffer;
 }

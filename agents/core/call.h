@@ -68,7 +68,7 @@ class call {
 
     // A cleared record of that kind, from this thread's spares when it keeps one.
     record_ptr new_record(object_kind kind) const {
-        return agent_core::new_record(kind, thread_->take_record());
+        return agent_core::new_record(kind, thread_->spares);
     }
 
     // A UTF-8 text argument, valid during the call; null gives "" and, when required, a warning.

@@ -32,7 +32,7 @@ inline entry_value decode_value(unsigned char value) {
 // tells, and a tracer that is found needs no check of its kind.
 inline const nesting_entry* started_on_this_thread(const call& c, quorin_handle_t handle,
                                                    tracer_kind kind) {
-    const nesting_entry* entry = c.thread().find(handle);
+    const nesting_entry* entry = c.thread().nesting.find(handle);
     return entry != nullptr && entry->kind == kind ? entry : nullptr;
 }
 

@@ -51,7 +51,7 @@ bool describe(call& c, quorin_handle_t handle, metric_kind kind, bool floating,
     }
     std::string_view* parts[] = {&event->group, &event->key, &event->unit};
     for (size_t i = 0; i < 3; ++i) {
-        std::string& copy = c.thread().next_text_buffer();
+        std::string& copy = c.thread().texts.next();
         copy.assign(metric->attribute(i).text);
         *parts[i] = copy;
     }
@@ -83,7 +83,9 @@ namespace slots {
 void quorin_metric_delete(void* context, quorin_handle_t handle) {
     call c(context, "quorin_metric_delete");
     if (!c) return;
-    if (object_table::locked metric = c.find(handle, object_kind::metric, "metric")) metric.take();
+    if (object_table::locked metric = c.find(handle, object_kind::metric, "metric")) {
+        c.core().remove(c, std::move(metric));
+    }
 }
 
 quorin_handle_t quorin_integercountermetric_create_p(void* context, const void* group,

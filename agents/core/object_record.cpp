@@ -1,9 +1,6 @@
 #include "object_record.h"
 
 #include <algorithm>
-#include <atomic>
-
-#include "spin_lock.h"
 
 namespace agent_core {
 
@@ -113,101 +110,5 @@ void object_record::add_dropped(uint64_t count) {
     const uint64_t total = dropped_ + count;
     dropped_ = total > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(total);
 }
-
-namespace {
-constinit std::atomic<object_record* (*)()> take_spare{nullptr};
-}  // namespace
-constinit std::atomic<bool (*)(object_record*)> keep_thread_spare{nullptr};
-
-// Spare records, kept up to a number and a size so that the pool stays small after a burst.
-class record_pool {
-  public:
-    ~record_pool() {
-        for (object_record* record : spares_) delete record;
-    }
-
-    object_record* take() {
-        std::lock_guard<spin_lock> hold(lock);
-        if (spares_.empty()) return nullptr;
-        object_record* record = spares_.back();
-        spares_.pop_back();
-        kept_bytes_ -= record->memory_bytes();
-        return record;
-    }
-
-    // A record the calling thread did not keep.
-    void give(object_record* record) {
-        if (record->texts_.capacity() > spare_text_bytes) {
-            delete record;
-            return;
-        }
-        give_shared(record);
-    }
-
-    void give_shared(object_record* record) {
-        // Records come back from every thread, and from an output's own thread in bursts: the
-        // pool keeps them within a number and a size.
-        const size_t bytes = record->memory_bytes();
-        {
-            std::lock_guard<spin_lock> hold(lock);
-            if (spares_.size() < kept_records && kept_bytes_ + bytes <= pooled_record_bytes) {
-                spares_.push_back(record);
-                kept_bytes_ += bytes;
-                return;
-            }
-        }
-        delete record;
-    }
-
-    void trim() {
-        std::vector<object_record*> spares;
-        {
-            std::lock_guard<spin_lock> hold(lock);
-            spares.swap(spares_);
-            kept_bytes_ = 0;
-        }
-        for (object_record* record : spares) delete record;
-    }
-
-    spin_lock lock;
-
-  private:
-    static constexpr size_t kept_records = 4096;
-    std::vector<object_record*> spares_;
-    size_t kept_bytes_ = 0;  // the memory the spares hold
-};
-
-namespace {
-record_pool pool;
-}  // namespace
-
-void give_record(object_record* record) { pool.give(record); }
-
-void set_thread_record_spares(thread_record_spares spares) {
-    take_spare.store(spares.take, std::memory_order_relaxed);
-    keep_thread_spare.store(spares.keep, std::memory_order_relaxed);
-}
-
-void pool_record(object_record* record) { pool.give_shared(record); }
-
-record_ptr new_record(object_kind kind) {
-    const auto take = take_spare.load(std::memory_order_relaxed);
-    return new_record(kind, take != nullptr ? take() : nullptr);
-}
-
-record_ptr new_pooled_record(object_kind kind) {
-    object_record* record = pool.take();
-    if (record == nullptr) {
-        record = new object_record;
-        record->kind = kind;
-    } else {
-        record->reset(kind);
-    }
-    return record_ptr(record);
-}
-
-void trim_record_pool() { pool.trim(); }
-void lock_record_pool() { pool.lock.lock(); }
-void unlock_record_pool() { pool.lock.unlock(); }
 
 }  // namespace agent_core

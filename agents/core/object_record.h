@@ -1,6 +1,5 @@
-// One object behind a handle: a tracer, an info object or a metric. Records come from a pool
-// and return to it with the memory they grew, so that steady tracing allocates nothing; an
-// output that receives a finished tracer owns it until it drops the pointer.
+// One object behind a handle: a tracer, an info object or a metric. Records are reused with
+// the memory they grew (record_life.h).
 #pragma once
 
 #include <atomic>
@@ -223,50 +222,6 @@ struct object_record : record_fields {
     uint32_t shared_count_ = 0;
     // The owner's and those of the records that share this one's attributes.
     mutable std::atomic<uint32_t> references_{1};
-
-    friend class record_pool;
 };
-
-// Where the calling thread keeps spare records of its own, when the core keeps per-thread
-// states (set once, at load): take gives null when it has none, keep false when it is full.
-struct thread_record_spares {
-    object_record* (*take)();
-    bool (*keep)(object_record*);
-};
-// The calling thread's spares come first; the rest is out of line.
-extern constinit std::atomic<bool (*)(object_record*)> keep_thread_spare;
-void give_record(object_record* record);
-inline constexpr size_t spare_text_bytes = 16 * 1024;
-// Most memory the records in the shared pool hold together (object_record::memory_bytes).
-inline constexpr size_t pooled_record_bytes = 8u << 20;
-
-struct record_recycler {
-    void operator()(object_record* record) const {
-        const auto keep = keep_thread_spare.load(std::memory_order_relaxed);
-        if (record->text_bytes_kept() <= spare_text_bytes && keep != nullptr && keep(record)) {
-            return;
-        }
-        give_record(record);
-    }
-};
-using record_ptr = std::unique_ptr<object_record, record_recycler>;
-
-// A cleared record of that kind, from the pool when it has one.
-record_ptr new_record(object_kind kind);
-// The same from the spare given (one of the calling thread's), else from the pool.
-record_ptr new_pooled_record(object_kind kind);
-inline record_ptr new_record(object_kind kind, object_record* spare) {
-    if (spare == nullptr) return new_pooled_record(kind);
-    spare->reset(kind);
-    return record_ptr(spare);
-}
-void set_thread_record_spares(thread_record_spares spares);
-// Hands a record to the pool shared by every thread (or frees it).
-void pool_record(object_record* record);
-// Frees the records the pool keeps (at release).
-void trim_record_pool();
-// Fork: held from before the fork until after it, in parent and child.
-void lock_record_pool();
-void unlock_record_pool();
 
 }  // namespace agent_core

@@ -1,7 +1,5 @@
 #include "object_table.h"
 
-#include "thread_state.h"
-
 namespace agent_core {
 
 object_table::~object_table() {
@@ -20,13 +18,6 @@ object_table::locked& object_table::locked::operator=(locked&& other) noexcept {
         other.slot_ = nullptr;
     }
     return *this;
-}
-
-record_ptr object_table::locked::take(thread_state* own) {
-    if (own == nullptr) own = thread_state::bound();
-    return take([own](object_table& table, uint32_t index) {
-        return own != nullptr && own->keep_index(table, index);
-    });
 }
 
 bool object_table::claim_shared_index(uint32_t* index) {
@@ -63,12 +54,6 @@ void object_table::free_index(uint32_t index) {
     } while (!free_head_.compare_exchange_weak(head, ((head >> 32) + 1) << 32 | (index + 1),
                                                std::memory_order_release,
                                                std::memory_order_relaxed));
-}
-
-quorin_handle_t object_table::insert(record_ptr&& record, thread_state* own) {
-    return insert(std::move(record), [own](object_table& table, uint32_t* index) {
-        return own != nullptr && own->take_index(table, index);
-    });
 }
 
 object_table::locked object_table::find_index(uint32_t index) {

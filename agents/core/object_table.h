@@ -9,12 +9,10 @@
 #include <mutex>
 #include <type_traits>
 
-#include "object_record.h"
+#include "record_life.h"
 #include "spin_lock.h"
 
 namespace agent_core {
-
-class thread_state;
 
 class object_table {
     struct slot;
@@ -53,12 +51,9 @@ class object_table {
             if (slot_ != nullptr) slot_->lock.unlock();
             slot_ = nullptr;
         }
-        // Removes the object from the table; its handle is dead from now on. Its index goes
-        // to the spares of the state given, which must be the calling thread's, else to
-        // those of the calling thread's state when it has one.
-        record_ptr take(thread_state* own = nullptr);
-        // The same, with keep(table, index) keeping the index among the calling thread's
-        // spares (false: the table frees it).
+        // Removes the object from the table; its handle is dead from now on. keep(table,
+        // index) keeps the object's index among the calling thread's spares (false: the
+        // table frees it).
         template <typename Keep>
         record_ptr take(Keep keep) {
             slot* held = slot_;
@@ -83,11 +78,8 @@ class object_table {
     };
 
     // Publishes the record under a new handle (written into it) and takes it over; 0, and the
-    // record left with the caller, when the table is full. The index comes from the spares of
-    // the calling thread's state, when it has one.
-    quorin_handle_t insert(record_ptr&& record, thread_state* own);
-    // The same, with take(table, &index) taking the index from the calling thread's spares
-    // (false: none is kept).
+    // record left with the caller, when the table is full. take(table, &index) takes the index
+    // from the calling thread's spares (false: none is kept).
     template <typename Take>
     quorin_handle_t insert(record_ptr&& record, Take take) {
         uint32_t index = 0;

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "object_record.h"
+#include "record_life.h"
 #include "trace_model.h"
 
 namespace agent_core {

@@ -101,15 +101,17 @@ void recorder::finish() {
         }
     });
     std::sort(open.rbegin(), open.rend());
+    // The indexes go straight back to the table: every thread's spares go there below anyway.
+    const auto keep_none = [](object_table&, uint32_t) { return false; };
     const uint64_t now = now_microseconds();
     for (const auto& [sequence, handle] : open) {
-        record_ptr record = objects.find(handle).take();
+        record_ptr record = objects.find(handle).take(keep_none);
         record->state = end_state::not_ended;
         record->end_us = now;
         output().tracer_ended(std::move(record));
     }
     objects.for_each([&](object_table::locked& object) {
-        const record_ptr record = object.take();
+        const record_ptr record = object.take(keep_none);
         if (record->kind != object_kind::tracer) return;
         output().warning(format("%s %llu was created but never started",
                                 tracer_kind_name(record->tracer),
@@ -125,14 +127,14 @@ void recorder::refuse_publish(call& c) {
 }
 
 void recorder::report_depth(call& c, quorin_handle_t handle) {
-    c.thread().depth_reported = true;
+    c.thread().nesting.depth_reported = true;
     c.warn(
         format("tracers nest at most %u levels deep on one thread: tracer %llu and those "
                "started inside it are reported at that depth",
-               thread_state::depth_limit, static_cast<unsigned long long>(handle)));
+               tracer_nesting::depth_limit, static_cast<unsigned long long>(handle)));
 }
 
-const nesting_entry* recorder::current(call& c) { return c.thread().current(); }
+const nesting_entry* recorder::current(call& c) { return c.thread().nesting.current(); }
 
 void recorder::prepare_fork() {
     lifecycle_.lock();

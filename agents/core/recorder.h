@@ -37,14 +37,17 @@ class recorder {
         return module;
     }
 
-    // Publishes a new object; 0 (with a warning) when too many are alive. Inline, with the
-    // slots (slots.h).
+    // Publishes a new object; 0 (with a warning) when too many are alive. This and the next
+    // two are inline, in recorder_inline.h: every call's path goes through them.
     quorin_handle_t publish(call& c, record_ptr&& record);
     // Starts the tracer: under its explicit parent, else under the thread's innermost open
     // tracer, else as the root of a new trace, at start_us (0: now, when it is recorded). The
-    // tracer is unlocked on return. Inline, with the slots.
+    // tracer is unlocked on return.
     void start(call& c, object_table::locked&& tracer, uint64_t start_us);
-    // Removes the tracer and hands it to the output. Inline, with the slots.
+    // Removes the object from the table and gives its record; the object's index goes to the
+    // calling thread's spares.
+    record_ptr remove(call& c, object_table::locked&& object);
+    // Removes the tracer and hands it to the output.
     void end(call& c, object_table::locked&& tracer, uint64_t end_us);
     // The calling thread's innermost open tracer, or null.
     const nesting_entry* current(call& c);

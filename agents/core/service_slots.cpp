@@ -20,10 +20,10 @@ quorin_handle_t handle_of(const void* by_value) {
     // Every thread makes tracers from the same few info objects: the thread's copy spares
     // them the object's lock, and the tracers share its attributes instead of copying them.
     thread_state& thread = c.thread();
-    if (const object_record* copy = thread.info_copy(info, info_kind)) {
+    if (const object_record* copy = thread.infos.find(info, info_kind)) {
         tracer->share_attributes(*copy);
     } else if (object_table::locked found = c.find(info, info_kind, role)) {
-        if (const object_record* kept = thread.keep_info_copy(found)) {
+        if (const object_record* kept = thread.infos.keep(found)) {
             tracer->share_attributes(*kept);
         } else {
             tracer->add_all(*found);
@@ -40,7 +40,9 @@ quorin_handle_t publish_info(call& c, record_ptr info) {
 
 void delete_info(call& c, quorin_handle_t handle, object_kind kind) {
     if (!c) return;
-    if (object_table::locked info = c.find(handle, kind, object_kind_name(kind))) info.take();
+    if (object_table::locked info = c.find(handle, kind, object_kind_name(kind))) {
+        c.core().remove(c, std::move(info));
+    }
 }
 
 void add_service(call& c, object_record& tracer, const void* method, const void* name) {

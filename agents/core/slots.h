@@ -9,6 +9,7 @@
 
 #include "call.h"
 #include "quorin.h"
+#include "recorder_inline.h"
 
 #define AGENT_SLOT_PARAMS(...) (void* context __VA_OPT__(, ) __VA_ARGS__)
 
@@ -33,69 +34,6 @@ uint32_t reserved_slot(void* context, uint32_t first, uint32_t second, uint64_t 
 }  // namespace agent_core::slots
 
 namespace agent_core {
-
-inline quorin_handle_t recorder::publish(call& c, record_ptr&& record) {
-    thread_state& thread = c.thread();
-    const quorin_handle_t handle =
-        objects.insert(std::move(record), [&thread](object_table& table, uint32_t* index) {
-            return thread.take_index(table, index);
-        });
-    if (handle == 0) refuse_publish(c);
-    return handle;
-}
-
-inline void recorder::start(call& c, object_table::locked&& tracer, uint64_t start_us) {
-    thread_state& thread = c.thread();
-    const nesting_entry* outer = thread.current();
-    object_record& record = *tracer;
-    if (record.explicit_parent) {
-        record.context.flags = output().trace_flags(record.context.trace,
-                                                    record.has_parent ? &record.context : nullptr);
-        record.depth = 0;
-        record.root = record.handle;
-    } else if (outer != nullptr) {
-        record.context = outer->context;
-        record.parent = outer->context.span;
-        record.has_parent = true;
-        record.depth = outer->depth + 1;
-        record.root = outer->root;
-    } else {
-        record.context.trace = thread.ids.new_trace();
-        const int flags = output().root_flags.load(std::memory_order_relaxed);
-        record.context.flags = flags >= 0 ? static_cast<uint8_t>(flags)
-                                          : output().trace_flags(record.context.trace, nullptr);
-        record.depth = 0;
-        record.root = record.handle;
-    }
-    if (!record.given_ids) record.context.span = thread.ids.new_span();
-    record.started = true;
-    // Only a recorded tracer's times are read: the clock is not free.
-    record.start_us = start_us != 0 || !recorded(record) ? start_us : now_microseconds();
-    record.sequence = ++thread.sequence;
-    record.thread_claim = thread.claim();
-    const nesting_entry entry{record.handle,  tracer.mark(), record.root,
-                              record.context, record.depth,  record.tracer};
-    tracer.unlock();
-    if (!thread.push(entry) && !thread.depth_reported) report_depth(c, entry.handle);
-}
-
-inline void recorder::end(call& c, object_table::locked&& tracer, uint64_t end_us) {
-    thread_state& thread = c.thread();
-    record_ptr record = tracer.take(
-        [&thread](object_table& table, uint32_t index) { return thread.keep_index(table, index); });
-    if (record->started && record->thread_claim == thread.claim()) thread.remove(record->handle);
-    record->state = record->started ? end_state::ended : end_state::never_started;
-    record->end_us = end_us;
-    c.write_warnings();
-    if (output().ignores_unrecorded && !(record->started && recorded(*record))) {
-        object_record* spare = record.release();
-        if (spare->text_bytes_kept() > spare_text_bytes || !thread.keep_record(spare)) {
-            give_record(spare);
-        }
-        return;
-    }
-    output().tracer_ended(std::move(record));
-}
 
 // Publishes a new tracer of the kind, built by the caller.
 inline quorin_handle_t publish_tracer(call& c, record_ptr&& tracer) {

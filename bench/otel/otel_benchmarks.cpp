@@ -82,24 +82,24 @@ BENCHMARK(queue_round_trip);
 // recording core hands it over, mapped to an OTLP span (which the exporter clears once sent).
 void map_span(benchmark::State& state) {
     using agent_core::attribute_key;
-    const agent_core::record_ptr tracer = agent_core::new_record(agent_core::object_kind::tracer);
-    tracer->tracer = agent_core::tracer_kind::incoming_web_request;
-    tracer->started = true;
-    tracer->context.trace.bytes[15] = tracer->context.span.bytes[7] = tracer->context.flags = 1;
-    tracer->start_us = 1700000000000000;
-    tracer->end_us = tracer->start_us + 250;
-    tracer->add_text(attribute_key::web_server_name, "shop.example");
-    tracer->add_text(attribute_key::application_id, "shop");
-    tracer->add_text(attribute_key::context_root, "/");
-    tracer->add_text(attribute_key::method, "GET");
-    tracer->add_text(attribute_key::url, "/api/orders?id=42");
-    tracer->add_text(attribute_key::request_header, "text/html,application/json", "Accept");
-    tracer->add_text(attribute_key::request_header, "Mozilla/5.0 (X11; Linux x86_64) bench/1.0",
-                     "User-Agent");
-    tracer->add_integer(attribute_key::status_code, 200);
+    agent_core::object_record tracer;
+    tracer.tracer = agent_core::tracer_kind::incoming_web_request;
+    tracer.started = true;
+    tracer.context.trace.bytes[15] = tracer.context.span.bytes[7] = tracer.context.flags = 1;
+    tracer.start_us = 1700000000000000;
+    tracer.end_us = tracer.start_us + 250;
+    tracer.add_text(attribute_key::web_server_name, "shop.example");
+    tracer.add_text(attribute_key::application_id, "shop");
+    tracer.add_text(attribute_key::context_root, "/");
+    tracer.add_text(attribute_key::method, "GET");
+    tracer.add_text(attribute_key::url, "/api/orders?id=42");
+    tracer.add_text(attribute_key::request_header, "text/html,application/json", "Accept");
+    tracer.add_text(attribute_key::request_header, "Mozilla/5.0 (X11; Linux x86_64) bench/1.0",
+                    "User-Agent");
+    tracer.add_integer(attribute_key::status_code, 200);
     otel::otlp_span span;
     for (auto _ : state) {
-        otel_agent::fill_span(*tracer, span);
+        otel_agent::fill_span(tracer, span);
         span.clear();
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));

@@ -38,12 +38,12 @@ TEST(SpanMapping, HeaderAndParameterKeysOfAnyLength) {
         {attribute_key::parameter, "Page", "quorin.http.request.parameter.Page"},
         {attribute_key::parameter, long_name, "quorin.http.request.parameter." + long_name},
     };
-    const agent_core::record_ptr tracer = agent_core::new_record(agent_core::object_kind::tracer);
-    tracer->tracer = agent_core::tracer_kind::incoming_web_request;
-    tracer->started = true;
-    for (const row& r : rows) tracer->add_text(r.key, "value of " + r.name, r.name);
+    object_record tracer;
+    tracer.tracer = agent_core::tracer_kind::incoming_web_request;
+    tracer.started = true;
+    for (const row& r : rows) tracer.add_text(r.key, "value of " + r.name, r.name);
     otel::otlp_span span;
-    otel_agent::fill_span(*tracer, span);
+    otel_agent::fill_span(tracer, span);
     const auto attributes = text_attributes(span);
     for (const row& r : rows) {
         const auto found = attributes.find(r.expected_key);
@@ -201,20 +201,19 @@ TEST(SpanMapping, TracersOfEachKindBecomeTheSpansOfTheConventions) {
     // One span for every row, cleared in between as the exporter's pool does.
     otel::otlp_span span;
     for (const row& r : rows) {
-        const agent_core::record_ptr tracer =
-            agent_core::new_record(agent_core::object_kind::tracer);
-        tracer->tracer = r.kind;
-        tracer->started = true;
-        r.fill(*tracer);
+        object_record tracer;
+        tracer.tracer = r.kind;
+        tracer.started = true;
+        r.fill(tracer);
         span.clear();
         span.limits.attributes = r.attribute_limit;
-        otel_agent::fill_span(*tracer, span);
+        otel_agent::fill_span(tracer, span);
         EXPECT_EQ(described(span), r.expected) << r.title;
         // Filled again, the span keeps its memory and grows no further.
         const size_t bytes = span.content_bytes();
         span.clear();
         span.limits.attributes = r.attribute_limit;
-        otel_agent::fill_span(*tracer, span);
+        otel_agent::fill_span(tracer, span);
         EXPECT_EQ(described(span), r.expected) << r.title;
         EXPECT_EQ(span.content_bytes(), bytes) << r.title;
     }
