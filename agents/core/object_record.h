@@ -69,6 +69,8 @@ struct record_fields {
     bool explicit_parent = false;
     // The application gave the span its ids before its start: it keeps them.
     bool given_ids = false;
+    // Open in the parent when this process was forked: the parent sends it, the child never.
+    bool from_parent = false;
     end_state state = end_state::ended;
     trace_context context{};  // its trace; its own span once started
     span_id parent{};         // when has_parent

@@ -96,7 +96,7 @@ void recorder::finish() {
     // Children started after their parents end first, so every tree is whole.
     std::vector<std::pair<uint64_t, quorin_handle_t>> open;
     objects.for_each([&](object_table::locked& object) {
-        if (object->kind == object_kind::tracer && object->started) {
+        if (object->kind == object_kind::tracer && object->started && !object->from_parent) {
             open.emplace_back(object->sequence, object->handle);
         }
     });
@@ -112,7 +112,7 @@ void recorder::finish() {
     }
     objects.for_each([&](object_table::locked& object) {
         const record_ptr record = object.take(keep_none);
-        if (record->kind != object_kind::tracer) return;
+        if (record->kind != object_kind::tracer || record->from_parent) return;
         output().warning(format("%s %llu was created but never started",
                                 tracer_kind_name(record->tracer),
                                 static_cast<unsigned long long>(record->handle)));
@@ -162,8 +162,12 @@ void recorder::after_fork_in_child(uint64_t seed) {
     unlock_record_pool();
     threads.unlock_spares();
     objects.unlock_all();
-    // Only the forking thread goes on in the child: it keeps its nesting, and draws ids that
-    // the parent does not.
+    // Only the forking thread goes on in the child: it keeps its nesting, so that what it starts
+    // continues the parent's traces, and draws ids that the parent does not. The tracers open
+    // at the fork are the parent's to send: the child never hands them to its output.
+    objects.for_each([](object_table::locked& object) {
+        if (object->kind == object_kind::tracer && object->started) object->from_parent = true;
+    });
     threads.keep_only_current(seed);
     threads.unlock();
     if (active()) forked_child_.store(true, std::memory_order_relaxed);

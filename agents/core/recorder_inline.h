@@ -68,7 +68,8 @@ inline void recorder::end(call& c, object_table::locked&& tracer, uint64_t end_u
     record->state = record->started ? end_state::ended : end_state::never_started;
     record->end_us = end_us;
     c.write_warnings();
-    if (output().ignores_unrecorded && !(record->started && recorded(*record))) {
+    if (record->from_parent ||
+        (output().ignores_unrecorded && !(record->started && recorded(*record)))) {
         recycle_record(record.release(), &thread.spares);
         return;
     }

@@ -1,10 +1,11 @@
-// fork() with spans queued in the agent: the child neither hangs nor sends its parent's spans,
-// and what each process traced arrives once; a fork while the release waits for the collector
-// does not wait with it.
+// fork() with spans queued or tracers open in the agent: the child neither hangs nor sends its
+// parent's spans or metric values, and what each process traced arrives once; a fork while the
+// release waits for the collector does not wait with it.
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <set>
 #include <thread>
 
 #include "agent/otel_agent_fixture.h"
@@ -39,6 +40,53 @@ TEST_F(otel_agent_test, ForkChildSendsOnlyItsOwnSpans) {
     }
     EXPECT_EQ(paths, (std::map<std::string, int>{
                          {"/child", 1}, {"/parent-after", 1}, {"/parent-before", 1}}));
+}
+
+// Tracers open at the fork, on the forking thread and on another, are the parent's: the child
+// nests its own under them but sends none of them, and its metric series start from zero.
+TEST_F(otel_agent_test, ForkChildSendsNoneOfItsParentsOpenTracersNorItsMetricValues) {
+    initialize();
+    const quorin_handle_t orders = quorin_integercountermetric_create_p("shop", "orders", "count");
+    quorin_integercountermetric_increase_by_p(orders, 5, nullptr);
+    const quorin_handle_t outer = quorin_incomingwebrequesttracer_create_p(0, "/outer", "GET");
+    quorin_tracer_start(outer);
+    quorin_handle_t other = 0;
+    std::thread([&] {
+        other = quorin_incomingwebrequesttracer_create_p(0, "/other", "GET");
+        quorin_tracer_start(other);
+    }).join();
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(20);
+        serve("/child");
+        quorin_integercountermetric_increase_by_p(orders, 1, nullptr);
+        quorin_tracer_end(outer);
+        _exit(quorin_shutdown() == QUORIN_STATUS_OK ? 0 : 1);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    quorin_tracer_end(outer);
+    quorin_tracer_end(other);
+    quorin_metric_delete(orders);
+
+    const std::vector<received_span> spans = shutdown_and_receive_spans();
+    std::map<std::string, int> paths;
+    std::string child_parent, outer_span;
+    for (const received_span& span : spans) {
+        ++paths[span.attributes.at("url.path")];
+        EXPECT_EQ(span.attributes.count("quorin.tracer.not_ended"), 0u);
+        if (span.attributes.at("url.path") == "/child") child_parent = span.parent;
+        if (span.attributes.at("url.path") == "/outer") outer_span = span.span;
+    }
+    EXPECT_EQ(paths, (std::map<std::string, int>{{"/child", 1}, {"/other", 1}, {"/outer", 1}}));
+    EXPECT_EQ(child_parent, outer_span) << "the child's tracer continues the parent's trace";
+    std::multiset<std::string> values;
+    for (const received_point& point : points_in(receiver_->requests())) {
+        if (point.metric == "shop.orders") values.insert(point.value);
+    }
+    EXPECT_EQ(values, (std::multiset<std::string>{"1", "5"}));
 }
 
 TEST_F(otel_agent_test, AForkWhileTheReleaseWaitsForAHangingCollectorGoesOn) {
