@@ -2,11 +2,14 @@
 // collector, the bounded queue, metrics, and many producers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <set>
 #include <thread>
+#include <utility>
 
 #include "exporter_support.h"
 
@@ -18,6 +21,13 @@ using clock_type = std::chrono::steady_clock;
 
 // Shutdown and flush are bounded by the export timeout; the slack covers a slow machine.
 constexpr auto slack = 3s;
+
+// Starts the exporter with ten spans queued, "s0" to "s9", and flushes them.
+void send_ten_spans(otel::exporter& exporter) {
+    exporter.start();
+    for (char i = '0'; i <= '9'; ++i) ASSERT_TRUE(queue_span(exporter, std::string{'s', i}));
+    EXPECT_TRUE(exporter.flush());
+}
 
 TEST(OtelExporter, RetriesWhatMaySucceedAndDeliversOnceButNeverRetriesPermanentErrors) {
     REQUIRE_RECEIVER(rx);
@@ -43,9 +53,7 @@ TEST(OtelExporter, RetriesWhatMaySucceedAndDeliversOnceButNeverRetriesPermanentE
         std::vector<std::string> warnings;
         options.warn = [&](const std::string& text) { warnings.push_back(text); };
         otel::exporter exporter(options);
-        exporter.start();
-        for (int i = 0; i < 10; ++i) ASSERT_TRUE(queue_span(exporter, "s" + std::to_string(i)));
-        EXPECT_TRUE(exporter.flush());
+        send_ten_spans(exporter);
         exporter.shutdown();
 
         const auto stats = exporter.stats();
@@ -65,6 +73,87 @@ TEST(OtelExporter, RetriesWhatMaySucceedAndDeliversOnceButNeverRetriesPermanentE
         }
         // A loss is reported: once as it happens, once in the summary at shutdown.
         EXPECT_EQ(warnings.size(), r.end == outcome::delivered ? 0u : 2u);
+    }
+    EXPECT_EQ(rx.errors(), "");
+}
+
+TEST(OtelExporter, ReportsDeliveryAsTheCollectorAnsweredItAndNeverFollowsARedirect) {
+    REQUIRE_RECEIVER(rx);
+    struct row {
+        const char* script;
+        uint64_t sent, refused, failed, metrics_failed, points_refused;
+        const char* reported;  // in the warning as it happens; "" for none
+    };
+    const row rows[] = {
+        {"200", 10, 0, 0, 0, 0, ""},
+        {"traces: 200 partial=3 message=spans too old", 7, 3, 0, 0, 0, "3 rejected: spans too old"},
+        {"traces: 200 message=slow down", 10, 0, 0, 0, 0, "0 rejected: slow down"},
+        {"metrics: 200 partial=2 message=bad points", 10, 0, 0, 0, 2, "2 rejected: bad points"},
+        {"traces: 400 code=3 message=span 7 invalid", 0, 10, 0, 0, 0, ": span 7 invalid"},
+        {"metrics: 401 always", 10, 0, 0, 1, 0, "HTTP 401 from 127.0.0.1:"},
+        {"traces: 200 body=65537", 0, 10, 0, 0, 0, "larger than the limit"},
+        {"traces: 307 redirect", 0, 10, 0, 0, 0, ": redirect to 127.0.0.1:"},
+        // Each date form is understood: a minute is past the timeout, so they are given up.
+        {"traces: 503 retry-after-date=imf+60", 0, 0, 10, 0, 0, "HTTP 503"},
+        {"traces: 503 retry-after-date=rfc850+60", 0, 0, 10, 0, 0, "HTTP 503"},
+        {"traces: 503 retry-after-date=asctime+60", 0, 0, 10, 0, 0, "HTTP 503"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.script);
+        rx.reset();
+        rx.script(r.script);
+        auto options = otel_test::options_for(rx);
+        bool collected = false;  // one metrics request
+        options.collect_metrics = [&](std::vector<otel::otlp_metric>& out) {
+            if (std::exchange(collected, true)) return;
+            otel::otlp_metric metric;
+            metric.name = "requests";
+            metric.numbers.push_back({{}, 1, 2, false, 1, 0});
+            out.push_back(metric);
+        };
+        std::vector<std::string> warnings;
+        options.warn = [&](const std::string& text) { warnings.push_back(text); };
+        otel::exporter exporter(options);
+        send_ten_spans(exporter);
+        const size_t reported = *r.reported != 0 ? 1 : 0;
+        ASSERT_EQ(warnings.size(), reported);  // reported as it happened
+        if (reported) {
+            EXPECT_NE(warnings[0].find(r.reported), std::string::npos) << warnings[0];
+        }
+        // A loss at the release, within the warning interval, is reported in its one line.
+        rx.script("traces: 400");
+        ASSERT_TRUE(queue_span(exporter, "late"));
+        exporter.shutdown();
+
+        const auto stats = exporter.stats();
+        EXPECT_EQ(stats.spans_exported, r.sent);
+        EXPECT_EQ(stats.spans_rejected, r.refused + 1);
+        EXPECT_EQ(stats.spans_failed, r.failed);
+        EXPECT_EQ(stats.metric_requests_failed, r.metrics_failed);
+        EXPECT_EQ(stats.metric_points_rejected, r.points_refused);
+        EXPECT_EQ(stats.attempts, 3u);  // nothing retried
+        EXPECT_EQ(rx.redirected(), 0);
+        ASSERT_EQ(warnings.size(), reported + 1);
+        for (const std::string& text : warnings) {
+            // Neither the endpoint's path, the Location's secrets nor raw bytes of a body.
+            EXPECT_EQ(text.find("secret"), std::string::npos) << text;
+            EXPECT_EQ(text.find("/v1/"), std::string::npos) << text;
+            EXPECT_TRUE(std::none_of(text.begin(), text.end(), [](char c) {
+                return c >= 0 && c < 0x20;
+            })) << text;
+        }
+        unsigned sent = 0, dropped = 0, refused = 0, failed = 0, metrics = 0, points = 0;
+        EXPECT_EQ(std::sscanf(warnings.back().c_str(),
+                              "OpenTelemetry export at shutdown: %u spans sent, %u dropped, "
+                              "%u refused, %u not delivered; %u metric requests not "
+                              "delivered, %u metric data points refused",
+                              &sent, &dropped, &refused, &failed, &metrics, &points),
+                  6)
+            << warnings.back();
+        EXPECT_EQ(refused, r.refused + 1);
+        EXPECT_EQ(metrics, r.metrics_failed);
+        EXPECT_EQ(points, r.points_refused);
+        EXPECT_NE(warnings.back().find("last error: HTTP 400 from 127.0.0.1:"), std::string::npos);
     }
     EXPECT_EQ(rx.errors(), "");
 }

@@ -61,6 +61,7 @@ void receiver::script(const std::string& lines) { control("script", lines); }
 std::string receiver::errors() { return control("errors"); }
 void receiver::down() { control("down"); }
 void receiver::up() { control("up"); }
+int receiver::redirected() { return std::stoi(control("redirected")); }
 
 std::vector<received_request> receiver::requests() {
     std::vector<received_request> list;

@@ -41,6 +41,8 @@ class receiver {
     // brings it up as well. Open connections close after the answer they are writing.
     void down();
     void up();
+    // Requests that reached the port the receiver's scripted redirects point to.
+    int redirected();
 
   private:
     std::string control(const std::string& what, const std::string& body = {});

@@ -33,9 +33,11 @@ TEST(RetryPolicy, BackOffGrowsWithJitterUpToTheMaximumUnlessTheServerSaysWhen) {
         EXPECT_NEAR(otel::retry_delay(options, attempt, {}, highest).count(), full, 1) << attempt;
     }
     EXPECT_EQ(otel::retry_delay(options, 3, milliseconds(2500), highest), milliseconds(2500));
+    // "Retry-After: 0" does not make retries run back to back.
+    EXPECT_EQ(otel::retry_delay(options, 3, milliseconds(0), lowest), milliseconds(100));
 }
 
-TEST(RetryPolicy, RetryAfterIsSecondsOrAnHttpDate) {
+TEST(RetryPolicy, RetryAfterIsSecondsOrAnHttpDateInAnyOfItsForms) {
     const int64_t now = 784111777;  // Sun, 06 Nov 1994 08:49:37 GMT
     const std::pair<const char*, int64_t> rows[] = {
         {"0", 0},
@@ -43,6 +45,16 @@ TEST(RetryPolicy, RetryAfterIsSecondsOrAnHttpDate) {
         {"Sun, 06 Nov 1994 08:49:47 GMT", 10000},
         {"Sun, 06 Nov 1994 08:49:27 GMT", 0},  // in the past: at once
         {"Mon, 07 Nov 1994 08:49:37 GMT", 86400000},
+        {"Sunday, 06-Nov-94 08:49:47 GMT", 10000},
+        {"Monday, 07-Nov-94 08:49:37 GMT", 86400000},
+        {"Tuesday, 06-Nov-35 08:49:47 GMT", 1293840010000},  // two digits: 2035
+        {"Sun Nov  6 08:49:47 1994", 10000},
+        {"Mon Nov 07 08:49:37 1994", 86400000},
+        {"Sun Nov  6 08:49:47 1994 GMT", -1},
+        {"Sun Nov 6 08:49:47 1994", -1},
+        {"Sunday, 06-Nov-1994 08:49:47 GMT", -1},
+        {"Sun, 06 Nov 1994 25:49:47 GMT", -1},
+        {"Sun, 31 Feb 1994 08:49:47 GMT x", -1},
         {"-1", -1},
         {"1.5", -1},
         {"soon", -1},

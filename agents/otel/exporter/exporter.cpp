@@ -1,10 +1,13 @@
 #include "exporter.h"
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 
+#include "collector_answer.h"
 #include "http_transport.h"
 #include "id_generator.h"
 #include "otel_platform.h"
@@ -38,6 +41,24 @@ int64_t unix_seconds_now() {
         .count();
 }
 
+// Where a text names an endpoint: its host and port, never its path or query.
+std::string host_and_port(const url& target) {
+    const bool ipv6 = target.host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + target.host + "]" : target.host) + ":" + std::to_string(target.port);
+}
+
+// Why a request that got an answer was not delivered, for a warning.
+std::string refusal(const http_response& response, const std::string& from) {
+    std::string text = "HTTP " + std::to_string(response.status) + " from " + from;
+    if (response.oversized) return text + ": the answer is larger than the limit";
+    if (response.status >= 300 && response.status < 400) {
+        const std::string host = host_of_location(response.location);
+        return text + ": redirect" + (host.empty() ? "" : " to " + host) + " not followed";
+    }
+    const std::string message = read_status_message(response.body);
+    return message.empty() ? text : text + ": " + message;
+}
+
 struct counter {
     std::atomic<uint64_t> value{0};
     void add(uint64_t n) { value.fetch_add(n, std::memory_order_relaxed); }
@@ -69,18 +90,28 @@ struct exporter::engine {
     std::atomic<bool> aborting{false};      // give up what is under way
     std::atomic<int64_t> stop_deadline{0};  // clock ticks; 0: none
 
-    counter exported, rejected, failed, left_behind, metrics_exported, metrics_failed, attempts;
-    uint64_t reported_dropped = 0, reported_rejected = 0, reported_failed = 0;
+    counter exported, rejected, failed, left_behind, metrics_exported, metrics_failed,
+        points_rejected, attempts;
+    // What the last warning covered, in the order of counts().
+    std::array<uint64_t, 5> reported{};
     clock::time_point last_warning{};
     std::string last_error;
+    bool error_unreported = false;  // a partial success's message not reported yet
 
     void run();
     void export_spans(size_t budget, std::vector<otlp_span*>& batch, std::string& body);
     void export_metrics(std::vector<otlp_metric>& metrics, std::string& body);
-    // Sends one body with the retry policy; true when delivered.
-    bool deliver(const url& target, const std::string& body, counter& rejected_count,
-                 counter& failed_count, uint64_t items);
-    void warn_if_due(bool now);
+    // Sends one body with the retry policy: nothing when it was not delivered, else the items
+    // the collector rejected in a partial success.
+    std::optional<uint64_t> deliver(const url& target, const std::string& body,
+                                    counter& rejected_count, counter& failed_count, uint64_t items);
+    // Losses so far: spans dropped, refused, not delivered; metric requests failed, data
+    // points refused.
+    std::array<uint64_t, 5> counts() const {
+        return {queue.dropped(), rejected.get(), failed.get(), metrics_failed.get(),
+                points_rejected.get()};
+    }
+    void warn_if_due();
 
     const resource& origin() const {
         const resource* named = named_resource.load(std::memory_order_acquire);
@@ -128,7 +159,8 @@ void exporter::engine::run() {
             export_metrics(metrics, body);
             next_metrics = clock::now() + options.metric_interval;
         }
-        warn_if_due(false);
+        // At the stop the release's one line reports everything.
+        if (!stop) warn_if_due();
 
         lock.lock();
         flush_served = target;
@@ -147,7 +179,11 @@ void exporter::engine::export_spans(size_t budget, std::vector<otlp_span*>& batc
         budget -= taken;
         encode_trace_request(origin(), options.scope, batch, body);
         for (otlp_span* span : batch) queue.recycle(span);
-        if (deliver(options.traces_endpoint, body, rejected, failed, taken)) exported.add(taken);
+        if (const auto refused = deliver(options.traces_endpoint, body, rejected, failed, taken)) {
+            const uint64_t part = std::min<uint64_t>(*refused, taken);
+            rejected.add(part);
+            exported.add(taken - part);
+        }
     }
 }
 
@@ -160,14 +196,18 @@ void exporter::engine::export_metrics(std::vector<otlp_metric>& metrics, std::st
     }
     if (metrics.empty() || aborting.load()) return;
     encode_metrics_request(origin(), options.scope, metrics, body);
-    if (deliver(options.metrics_endpoint, body, metrics_failed, metrics_failed, 1)) {
+    if (const auto refused =
+            deliver(options.metrics_endpoint, body, metrics_failed, metrics_failed, 1)) {
         metrics_exported.add(1);
+        points_rejected.add(*refused);
     }
 }
 
-bool exporter::engine::deliver(const url& target, const std::string& body, counter& rejected_count,
-                               counter& failed_count, uint64_t items) {
+std::optional<uint64_t> exporter::engine::deliver(const url& target, const std::string& body,
+                                                  counter& rejected_count, counter& failed_count,
+                                                  uint64_t items) {
     const clock::time_point deadline = attempt_deadline();
+    const std::string from = host_and_port(target);
     for (int attempt = 1;; ++attempt) {
         http_request request;
         request.target = &target;
@@ -176,53 +216,52 @@ bool exporter::engine::deliver(const url& target, const std::string& body, count
         request.deadline = deadline;
         const http_response response = transport.post(request);
         attempts.add(1);
-        const attempt_outcome outcome = classify_status(response.status);
-        if (outcome == attempt_outcome::delivered) return true;
-        last_error = response.status != 0
-                         ? "HTTP " + std::to_string(response.status) + " from " + target.text()
-                         : response.error + " (" + target.text() + ")";
-        if (outcome == attempt_outcome::permanent) {
-            if (!response.body.empty()) last_error += ": " + response.body.substr(0, 200);
-            rejected_count.add(items);
-            return false;
+        const attempt_outcome outcome =
+            response.oversized ? attempt_outcome::permanent : classify_status(response.status);
+        if (outcome == attempt_outcome::delivered) {
+            const auto part = read_partial_success(response.body);
+            if (!part || (part->rejected == 0 && part->message.empty())) return 0;
+            last_error = "partial success from " + from + ": " + std::to_string(part->rejected) +
+                         " rejected" + (part->message.empty() ? "" : ": " + part->message);
+            // The message is reported even when nothing was rejected.
+            error_unreported = true;
+            return part->rejected;
         }
+        if (outcome == attempt_outcome::permanent) {
+            last_error = refusal(response, from);
+            rejected_count.add(items);
+            return std::nullopt;
+        }
+        last_error =
+            response.status != 0 ? refusal(response, from) : response.error + " (" + from + ")";
         const auto delay =
             retry_delay(options.retry, attempt,
                         parse_retry_after(response.retry_after, unix_seconds_now()), jitter.next());
         if (aborting.load() || clock::now() + delay >= deadline) {
             failed_count.add(items);
-            return false;
+            return std::nullopt;
         }
         std::unique_lock<std::mutex> lock(mutex);
         wake.wait_for(lock, delay, [&] { return aborting.load(); });
     }
 }
 
-void exporter::engine::warn_if_due(bool now) {
+void exporter::engine::warn_if_due() {
     if (!options.warn) return;
-    const uint64_t dropped = queue.dropped(), rejected_now = rejected.get(),
-                   failed_now = failed.get();
-    if (dropped == reported_dropped && rejected_now == reported_rejected &&
-        failed_now == reported_failed) {
-        return;
-    }
-    if (!now && clock::now() - last_warning < options.warning_interval) return;
+    const auto now = counts();
+    if (now == reported && !error_unreported) return;
+    if (clock::now() - last_warning < options.warning_interval) return;
+    static constexpr const char* what[] = {
+        " spans dropped (queue full)", " spans refused by the collector",
+        " spans not delivered within the export timeout", " metric requests not delivered",
+        " metric data points refused by the collector"};
     std::string text = "OpenTelemetry export: since the last report";
-    if (dropped != reported_dropped) {
-        text += ", " + std::to_string(dropped - reported_dropped) + " spans dropped (queue full)";
-    }
-    if (rejected_now != reported_rejected) {
-        text += ", " + std::to_string(rejected_now - reported_rejected) +
-                " spans refused by the collector";
-    }
-    if (failed_now != reported_failed) {
-        text += ", " + std::to_string(failed_now - reported_failed) +
-                " spans not delivered within the export timeout";
+    for (size_t i = 0; i < now.size(); ++i) {
+        if (now[i] != reported[i]) text += ", " + std::to_string(now[i] - reported[i]) + what[i];
     }
     if (!last_error.empty()) text += "; last error: " + last_error;
-    reported_dropped = dropped;
-    reported_rejected = rejected_now;
-    reported_failed = failed_now;
+    reported = now;
+    error_unreported = false;
     last_warning = clock::now();
     try {
         options.warn(text);
@@ -348,16 +387,22 @@ void exporter::shutdown() {
     e->queue.take(rest, e->queue.size() + e->queue.max_spans());
     for (otlp_span* span : rest) e->queue.recycle(span);
     e->left_behind.add(rest.size());
-    e->warn_if_due(true);
-    // One line at the end for everything lost over the whole run.
+    // One line at the end for everything lost over the whole run, and nothing else: what the
+    // rate-limited warning has not reported yet is in it.
     const exporter_stats totals = stats();
-    if (options_.warn && (totals.spans_dropped | totals.spans_rejected | totals.spans_failed)) {
+    const bool lost = (totals.spans_dropped | totals.spans_rejected | totals.spans_failed |
+                       totals.metric_requests_failed | totals.metric_points_rejected) != 0;
+    if (options_.warn && (lost || e->error_unreported)) {
+        std::string text =
+            "OpenTelemetry export at shutdown: " + std::to_string(totals.spans_exported) +
+            " spans sent, " + std::to_string(totals.spans_dropped) + " dropped, " +
+            std::to_string(totals.spans_rejected) + " refused, " +
+            std::to_string(totals.spans_failed) + " not delivered; " +
+            std::to_string(totals.metric_requests_failed) + " metric requests not delivered, " +
+            std::to_string(totals.metric_points_rejected) + " metric data points refused";
+        if (!e->last_error.empty()) text += "; last error: " + e->last_error;
         try {
-            options_.warn(
-                "OpenTelemetry export at shutdown: " + std::to_string(totals.spans_exported) +
-                " spans sent, " + std::to_string(totals.spans_dropped) + " dropped, " +
-                std::to_string(totals.spans_rejected) + " refused, " +
-                std::to_string(totals.spans_failed) + " not delivered");
+            options_.warn(text);
         } catch (...) {
         }
     }
@@ -373,6 +418,7 @@ exporter_stats exporter::stats() const {
     s.spans_failed = e->failed.get();
     s.metric_requests_exported = e->metrics_exported.get();
     s.metric_requests_failed = e->metrics_failed.get();
+    s.metric_points_rejected = e->points_rejected.get();
     s.attempts = e->attempts.get();
     return s;
 }

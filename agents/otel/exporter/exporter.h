@@ -46,11 +46,12 @@ struct exporter_options {
 struct exporter_stats {
     uint64_t spans_exported = 0;
     uint64_t spans_dropped = 0;   // queue full, or left in the queue at shutdown
-    uint64_t spans_rejected = 0;  // a permanent error (400, ...): not retried
+    uint64_t spans_rejected = 0;  // a permanent error (400, ...) or a partial success: not retried
     uint64_t spans_failed = 0;    // still failing when the export timeout ran out
     uint64_t metric_requests_exported = 0;
     uint64_t metric_requests_failed = 0;
-    uint64_t attempts = 0;  // HTTP requests made
+    uint64_t metric_points_rejected = 0;  // by a partial success of an accepted request
+    uint64_t attempts = 0;                // HTTP requests made
 };
 
 class exporter {

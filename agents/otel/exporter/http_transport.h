@@ -1,5 +1,6 @@
 // HTTP POST of one request body, with a deadline and a way to abandon it from another
-// thread. libcurl on POSIX systems, WinHTTP on Windows: one source file each.
+// thread. libcurl on POSIX systems, WinHTTP on Windows: one source file each. Redirects are
+// never followed: they would carry the request's headers (an API key) to another host.
 #pragma once
 
 #include <chrono>
@@ -25,7 +26,9 @@ struct http_response {
     int status = 0;           // 0: no answer (see error)
     std::string error;        // why there is no answer
     std::string retry_after;  // the Retry-After header, if any
+    std::string location;     // the Location header, if any
     std::string body;         // up to the request's response_limit
+    bool oversized = false;   // the body went past the limit: the transfer was cut off
 };
 
 // Milliseconds left for a request that may start: 0 (with the reason in response.error) when

@@ -20,22 +20,29 @@ struct body_sink {
 size_t collect_body(char* data, size_t size, size_t count, void* user) {
     auto* sink = static_cast<body_sink*>(user);
     const size_t bytes = size * count;
-    const size_t room = sink->limit - std::min(sink->limit, sink->response->body.size());
-    sink->response->body.append(data, std::min(bytes, room));
+    if (bytes > sink->limit - sink->response->body.size()) {
+        sink->response->oversized = true;
+        return 0;  // ends the transfer
+    }
+    sink->response->body.append(data, bytes);
     return bytes;
+}
+
+// Stores the value of a header line named `name` ("retry-after:") in `value`.
+void take_header(std::string_view line, std::string_view name, std::string& value) {
+    if (line.size() <= name.size() || !equal_ignore_ascii_case(line.substr(0, name.size()), name)) {
+        return;
+    }
+    line.remove_prefix(name.size());
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+    value = trim(line);
 }
 
 size_t collect_header(char* data, size_t size, size_t count, void* user) {
     auto* response = static_cast<http_response*>(user);
     const std::string_view line(data, size * count);
-    constexpr std::string_view name = "retry-after:";
-    if (line.size() > name.size() && equal_ignore_ascii_case(line.substr(0, name.size()), name)) {
-        std::string_view value = line.substr(name.size());
-        while (!value.empty() && (value.back() == '\r' || value.back() == '\n')) {
-            value.remove_suffix(1);
-        }
-        response->retry_after = trim(value);
-    }
+    take_header(line, "retry-after:", response->retry_after);
+    take_header(line, "location:", response->location);
     return size * count;
 }
 
@@ -103,6 +110,7 @@ http_response http_transport::post(const http_request& request) {
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, collect_header);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &response);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "quorin-otel-agent");
 
     curl_multi_add_handle(state_->multi, easy);
@@ -131,7 +139,7 @@ http_response http_transport::post(const http_request& request) {
     curl_multi_remove_handle(state_->multi, easy);
     curl_slist_free_all(headers);
 
-    if (result == CURLE_OK) {
+    if (result == CURLE_OK || (result == CURLE_WRITE_ERROR && response.oversized)) {
         long status = 0;
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
         response.status = static_cast<int>(status);

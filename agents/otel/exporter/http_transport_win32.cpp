@@ -26,6 +26,16 @@ std::string failure(const char* what) {
     return std::string("WinHTTP ") + what + " failed with error " + std::to_string(GetLastError());
 }
 
+// A header's value (ASCII; anything else becomes '?'), when the answer has it.
+void query_header(HINTERNET handle, DWORD query, const wchar_t* name, std::string& value) {
+    wchar_t text[512];
+    DWORD length = sizeof text;
+    if (!WinHttpQueryHeaders(handle, query, name, text, &length, WINHTTP_NO_HEADER_INDEX)) return;
+    for (DWORD i = 0; i < length / sizeof(wchar_t); ++i) {
+        value.push_back(text[i] < 0x80 ? static_cast<char>(text[i]) : '?');
+    }
+}
+
 }  // namespace
 
 struct http_transport::state {
@@ -45,6 +55,11 @@ struct http_transport::state {
 http_transport::http_transport() : state_(std::make_unique<state>()) {
     state_->session = WinHttpOpen(L"quorin-otel-agent", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                   WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    // WinHTTP follows redirects unless told not to, headers included.
+    DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    if (state_->session != nullptr) {
+        WinHttpSetOption(state_->session, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
+    }
 }
 
 http_transport::~http_transport() {
@@ -87,6 +102,8 @@ http_response http_transport::post(const http_request& request) {
         state_->request = handle;
     }
     if (state_->aborted.load()) state_->close_request();
+    DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
+    WinHttpSetOption(handle, WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects, sizeof no_redirects);
     WinHttpSetTimeouts(handle, timeout, timeout, timeout, timeout);
     // Waiting for the answer's headers has a limit of its own (90 s unless set).
     DWORD response_timeout = static_cast<DWORD>(timeout);
@@ -110,20 +127,18 @@ http_response http_transport::post(const http_request& request) {
                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &length,
                             WINHTTP_NO_HEADER_INDEX);
         response.status = static_cast<int>(status);
-        wchar_t retry_after[128];
-        length = sizeof retry_after;
-        if (WinHttpQueryHeaders(handle, WINHTTP_QUERY_CUSTOM, L"Retry-After", retry_after, &length,
-                                WINHTTP_NO_HEADER_INDEX)) {
-            for (DWORD i = 0; i < length / sizeof(wchar_t); ++i) {
-                response.retry_after.push_back(static_cast<char>(retry_after[i]));
-            }
-        }
+        query_header(handle, WINHTTP_QUERY_CUSTOM, L"Retry-After", response.retry_after);
+        query_header(handle, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
+                     response.location);
         char buffer[4096];
         DWORD read = 0;
         const size_t limit = request.response_limit;
-        while (response.body.size() < limit &&
-               WinHttpReadData(handle, buffer, sizeof buffer, &read) && read > 0) {
-            response.body.append(buffer, std::min<size_t>(read, limit - response.body.size()));
+        while (WinHttpReadData(handle, buffer, sizeof buffer, &read) && read > 0) {
+            if (read > limit - response.body.size()) {
+                response.oversized = true;
+                break;
+            }
+            response.body.append(buffer, read);
         }
     }
     state_->close_request();

@@ -23,7 +23,7 @@ attempt_outcome classify_status(int status) {
 std::chrono::milliseconds retry_delay(const retry_options& options, int attempt,
                                       std::optional<std::chrono::milliseconds> retry_after,
                                       uint64_t random) {
-    if (retry_after) return std::max(*retry_after, std::chrono::milliseconds(0));
+    if (retry_after) return std::max(*retry_after, options.initial);
     double backoff = static_cast<double>(options.initial.count());
     for (int i = 1; i < attempt && backoff < options.maximum.count(); ++i) {
         backoff *= options.multiplier;
@@ -45,28 +45,73 @@ int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
-// "Sun, 06 Nov 1994 08:49:37 GMT"
+// The fields of an HTTP date in each of its three forms, where they differ.
+struct date_form {
+    std::string_view pattern;  // D: day digit or space, Y: year, n: month, h m s: time, a: weekday
+    bool two_digit_year;
+};
+
+// "Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT", "Sun Nov  6 08:49:37 1994"
 std::optional<int64_t> parse_http_date(std::string_view text) {
     static constexpr std::string_view months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    if (text.size() != 29 || text.substr(3, 2) != ", " || text.substr(25) != " GMT" ||
-        text[7] != ' ' || text[11] != ' ' || text[16] != ' ' || text[19] != ':' ||
-        text[22] != ':') {
-        return std::nullopt;
+    static constexpr date_form forms[] = {
+        {"a, DD nnn YYYY hh:mm:ss GMT", false},
+        {"a, DD-nnn-YY hh:mm:ss GMT", true},
+        {"a nnn DD hh:mm:ss YYYY", false},
+    };
+    // The weekday is not checked against the date; only its form (letters) is.
+    const size_t weekday =
+        text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    if (weekday < 3 || weekday == std::string_view::npos) return std::nullopt;
+    const std::string_view rest = text.substr(weekday);
+    for (const date_form& form : forms) {
+        const std::string_view pattern = form.pattern.substr(1);
+        if (rest.size() != pattern.size()) continue;
+        std::string day, year, month, clock;
+        bool fits = true;
+        for (size_t i = 0; i < pattern.size() && fits; ++i) {
+            const char c = rest[i], p = pattern[i];
+            const bool digit = c >= '0' && c <= '9';
+            switch (p) {
+                case 'D':  // asctime pads the day with a space
+                    fits = digit || (c == ' ' && day.empty());
+                    if (digit) day += c;
+                    break;
+                case 'Y':
+                    fits = digit;
+                    year += c;
+                    break;
+                case 'n':
+                    month += c;
+                    break;
+                case 'h':
+                case 'm':
+                case 's':
+                    fits = digit;
+                    clock += c;
+                    break;
+                default:
+                    fits = c == p;
+            }
+        }
+        if (!fits) continue;
+        unsigned m = 0;
+        for (unsigned i = 0; i < 12; ++i) {
+            if (month == months[i]) m = i + 1;
+        }
+        const auto d = parse_unsigned(day, 1, 31);
+        auto y = parse_unsigned(year, 0, 9999);
+        const auto hour = parse_unsigned(clock.substr(0, 2), 0, 23);
+        const auto minute = parse_unsigned(clock.substr(2, 2), 0, 59);
+        const auto second = parse_unsigned(clock.substr(4, 2), 0, 60);
+        if (m == 0 || !d || !y || !hour || !minute || !second) return std::nullopt;
+        if (form.two_digit_year) *y += *y < 70 ? 2000 : 1900;
+        if (*y < 1970) return std::nullopt;
+        return days_from_civil(static_cast<int64_t>(*y), m, static_cast<unsigned>(*d)) * 86400 +
+               static_cast<int64_t>(*hour * 3600 + *minute * 60 + *second);
     }
-    unsigned month = 0;
-    for (unsigned i = 0; i < 12; ++i) {
-        if (text.substr(8, 3) == months[i]) month = i + 1;
-    }
-    const auto day = parse_unsigned(text.substr(5, 2), 1, 31);
-    const auto year = parse_unsigned(text.substr(12, 4), 1970, 9999);
-    const auto hour = parse_unsigned(text.substr(17, 2), 0, 23);
-    const auto minute = parse_unsigned(text.substr(20, 2), 0, 59);
-    const auto second = parse_unsigned(text.substr(23, 2), 0, 60);
-    if (month == 0 || !day || !year || !hour || !minute || !second) return std::nullopt;
-    return days_from_civil(static_cast<int64_t>(*year), month, static_cast<unsigned>(*day)) *
-               86400 +
-           static_cast<int64_t>(*hour * 3600 + *minute * 60 + *second);
+    return std::nullopt;
 }
 
 }  // namespace

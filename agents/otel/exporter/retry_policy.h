@@ -24,13 +24,14 @@ struct retry_options {
 
 // The wait after failed attempt number `attempt` (1 for the first): the back-off grows by the
 // multiplier up to the maximum, and `random` (any 64-bit value) scales it to between half and
-// all of that. A Retry-After from the server replaces it.
+// all of that. A Retry-After from the server replaces it, though never with less than the first
+// back-off step: retries never run back to back.
 std::chrono::milliseconds retry_delay(const retry_options& options, int attempt,
                                       std::optional<std::chrono::milliseconds> retry_after,
                                       uint64_t random);
 
-// A Retry-After value: delay seconds, or an HTTP date (IMF-fixdate) relative to `now`
-// (seconds since 1970). Nothing for a text that is neither.
+// A Retry-After value: delay seconds, or an HTTP date (IMF-fixdate, RFC 850 or asctime form)
+// relative to `now` (seconds since 1970). Nothing for a text that is neither.
 std::optional<std::chrono::milliseconds> parse_retry_after(std::string_view text,
                                                            int64_t now_unix_seconds);
 

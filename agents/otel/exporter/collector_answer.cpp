@@ -1,0 +1,164 @@
+#include "collector_answer.h"
+
+namespace otel {
+
+namespace {
+
+// Just enough of the protobuf wire format to walk a message's fields.
+class protobuf_reader {
+  public:
+    explicit protobuf_reader(std::string_view data) : data_(data) {}
+
+    struct field {
+        uint32_t number = 0;
+        uint32_t wire = 0;
+        uint64_t value = 0;      // varint and fixed fields
+        std::string_view bytes;  // length-delimited fields
+    };
+
+    // The next field; false at the end, and for good once the data is malformed.
+    bool next(field& out) {
+        if (data_.empty() || broken_) return false;
+        uint64_t key = 0;
+        if (!varint(key) || (key >> 3) == 0 || (key >> 3) > 0x1FFFFFFF) return fail();
+        out.number = static_cast<uint32_t>(key >> 3);
+        out.wire = static_cast<uint32_t>(key & 7);
+        switch (out.wire) {
+            case 0:
+                return varint(out.value) || fail();
+            case 1:
+                return skip(8, out) || fail();
+            case 5:
+                return skip(4, out) || fail();
+            case 2: {
+                uint64_t length = 0;
+                if (!varint(length) || length > data_.size()) return fail();
+                return skip(static_cast<size_t>(length), out);
+            }
+            default:  // groups are not used by these messages
+                return fail();
+        }
+    }
+    bool broken() const { return broken_; }
+
+  private:
+    bool varint(uint64_t& value) {
+        value = 0;
+        for (int shift = 0; shift < 64 && !data_.empty(); shift += 7) {
+            const auto byte = static_cast<uint8_t>(data_.front());
+            data_.remove_prefix(1);
+            value |= uint64_t{byte & 0x7Fu} << shift;
+            if ((byte & 0x80) == 0) return true;
+        }
+        return false;
+    }
+    bool skip(size_t n, field& out) {
+        if (n > data_.size()) return false;
+        out.bytes = data_.substr(0, n);
+        data_.remove_prefix(n);
+        return true;
+    }
+    bool fail() {
+        broken_ = true;
+        return false;
+    }
+
+    std::string_view data_;
+    bool broken_ = false;
+};
+
+// The length of the UTF-8 sequence at the start of `text`, 0 when it is not a valid one.
+size_t utf8_sequence(std::string_view text) {
+    const auto lead = static_cast<uint8_t>(text[0]);
+    if (lead < 0x80) return 1;
+    size_t length;
+    uint32_t point;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, point = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, point = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, point = lead & 0x07u;
+    } else {
+        return 0;
+    }
+    if (text.size() < length) return 0;
+    for (size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<uint8_t>(text[i]);
+        if ((next & 0xC0) != 0x80) return 0;
+        point = (point << 6) | (next & 0x3Fu);
+    }
+    static constexpr uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (point < smallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
+        return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
+std::optional<partial_success> read_partial_success(std::string_view body) {
+    protobuf_reader response(body);
+    protobuf_reader::field f;
+    std::optional<partial_success> found;
+    while (response.next(f)) {
+        if (f.number != 1 || f.wire != 2) continue;
+        partial_success part;
+        protobuf_reader inner(f.bytes);
+        protobuf_reader::field g;
+        while (inner.next(g)) {
+            if (g.number == 1 && g.wire == 0) part.rejected = g.value;
+            if (g.number == 2 && g.wire == 2) part.message = printable_text(g.bytes);
+        }
+        if (inner.broken()) return std::nullopt;
+        found = std::move(part);
+    }
+    if (response.broken()) return std::nullopt;
+    return found;
+}
+
+std::string read_status_message(std::string_view body) {
+    protobuf_reader status(body);
+    protobuf_reader::field f;
+    std::string message;
+    while (status.next(f)) {
+        if (f.number == 2 && f.wire == 2) message = printable_text(f.bytes);
+    }
+    return status.broken() ? std::string() : message;
+}
+
+std::string printable_text(std::string_view text, size_t limit) {
+    std::string out;
+    size_t fits = 0;  // the length at the last character that leaves room for "..."
+    while (!text.empty()) {
+        const size_t length = utf8_sequence(text);
+        const auto first = static_cast<uint8_t>(text[0]);
+        std::string_view piece = text.substr(0, length);
+        if (length == 0) {
+            piece = "?";
+        } else if ((length == 1 && (first < 0x20 || first == 0x7F)) ||
+                   (length == 2 && first == 0xC2 && static_cast<uint8_t>(text[1]) < 0xA0)) {
+            piece = " ";  // C0 and C1 controls
+        }
+        if (out.size() + piece.size() > limit) {
+            out.resize(fits);
+            return out + "...";
+        }
+        out.append(piece);
+        if (out.size() + 3 <= limit) fits = out.size();
+        text.remove_prefix(length == 0 ? 1 : length);
+    }
+    return out;
+}
+
+std::string host_of_location(std::string_view location) {
+    const size_t scheme = location.find("://");
+    if (scheme == std::string_view::npos) return {};
+    std::string_view authority = location.substr(scheme + 3);
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    const size_t at = authority.rfind('@');
+    if (at != std::string_view::npos) authority.remove_prefix(at + 1);
+    return printable_text(authority, 100);
+}
+
+}  // namespace otel
