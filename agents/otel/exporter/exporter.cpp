@@ -9,6 +9,7 @@
 #include "id_generator.h"
 #include "otel_platform.h"
 #include "otlp_encoder.h"
+#include "redaction.h"
 #include "span_queue.h"
 
 namespace otel {
@@ -36,6 +37,15 @@ int64_t unix_seconds_now() {
     return std::chrono::duration_cast<std::chrono::seconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
+}
+
+// A child after fork sends under its own process id, not its parent's.
+void renew_process_id(resource& described) {
+    for (key_value& kv : described.attributes) {
+        if (kv.key == "process.pid" && kv.type == value_type::integer) {
+            kv.integer = static_cast<int64_t>(current_process_id());
+        }
+    }
 }
 
 struct counter {
@@ -178,11 +188,13 @@ bool exporter::engine::deliver(const url& target, const std::string& body, count
         attempts.add(1);
         const attempt_outcome outcome = classify_status(response.status);
         if (outcome == attempt_outcome::delivered) return true;
+        // The origin only: the path's query may carry a token.
         last_error = response.status != 0
-                         ? "HTTP " + std::to_string(response.status) + " from " + target.text()
-                         : response.error + " (" + target.text() + ")";
+                         ? "HTTP " + std::to_string(response.status) + " from " + target.origin()
+                         : printable(response.error) + " (" + target.origin() + ")";
         if (outcome == attempt_outcome::permanent) {
-            if (!response.body.empty()) last_error += ": " + response.body.substr(0, 200);
+            if (!response.body.empty())
+                last_error += ": " + printable(response.body.substr(0, 200));
             rejected_count.add(items);
             return false;
         }
@@ -273,6 +285,11 @@ exporter::engine* exporter::restart() {
     engine* e = engine_.load(std::memory_order_acquire);
     if (e == nullptr) {
         try {
+            // No engine reads the resources yet; the one built here reads them from now on.
+            renew_process_id(options_.resource);
+            if (const resource* named = named_resource_.load()) {
+                renew_process_id(const_cast<resource&>(*named));
+            }
             e = new engine(options_, named_resource_);
             if (started_.load()) e->thread = std::thread([e] { e->run(); });
             engine_.store(e, std::memory_order_release);
