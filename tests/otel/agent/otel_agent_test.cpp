@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "otel_agent_fixture.h"
 #include "support/scoped_state.h"
@@ -102,6 +105,20 @@ TEST_F(otel_agent_test, ShopRequestArrivesAsSpansAfterTheConventions) {
 
     const received_span server = span_named(spans, "POST");
     EXPECT_EQ(server.service, "shop");  // the web application names the service
+    // Who sends: the library, on this host, in this process.
+    fields resource = server.resource;
+    for (const char* key : {"host.name", "process.executable.name"}) {
+        EXPECT_FALSE(resource[key].empty()) << key;
+    }
+    EXPECT_EQ(resource["telemetry.sdk.name"], "quorin");
+    EXPECT_EQ(resource["telemetry.sdk.language"], "cpp");
+    EXPECT_EQ(resource["telemetry.sdk.version"], QUORIN_VERSION);
+#ifdef _WIN32
+    EXPECT_EQ(resource["os.type"], "windows");
+#else
+    EXPECT_EQ(resource["os.type"], "linux");
+    EXPECT_EQ(resource["process.pid"], std::to_string(getpid()));
+#endif
     EXPECT_EQ(server.kind, 2);
     EXPECT_EQ(server.parent, "");
     EXPECT_EQ(server.trace, run.context_trace);
@@ -251,6 +268,10 @@ TEST_F(otel_agent_test, RatioSamplerDropsUnsampledTracesAndFollowsSampledCallers
     const auto spans = shutdown_and_receive_spans();
     ASSERT_EQ(spans.size(), 1u);
     EXPECT_EQ(spans[0].parent, "b7ad6b7169203331");
+    // No web application names the service: the executable does.
+    fields resource = spans[0].resource;
+    EXPECT_EQ(spans[0].service, "unknown_service:" + resource["process.executable.name"]);
+    EXPECT_EQ(spans[0].service.rfind("unknown_service:otel_agent_tests", 0), 0u);
 }
 
 TEST_F(otel_agent_test, RatioSamplerBetweenNoneAndAllDecidesEachTrace) {
