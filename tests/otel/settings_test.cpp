@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "otel_platform.h"
-#include "redaction.h"
 #include "settings.h"
 
 namespace {
@@ -203,9 +202,6 @@ TEST(OtelSettings, ServiceNameAndResourceAttributes) {
     };
     EXPECT_EQ(by_key(merged.values.resource), expected);
     EXPECT_EQ(merged.warnings.size(), 3u);  // broken, =x, bad=%G1
-    const auto detected = by_key(resolve({}, {}).values.resource);
-    EXPECT_EQ(detected.at("process.pid"), std::to_string(otel::current_process_id()));
-    EXPECT_FALSE(detected.at("host.name").empty());
 
     // Texts that are not UTF-8 would make a collector refuse every request: left out, warned
     // about in printable text.
@@ -250,18 +246,6 @@ TEST(OtelSettings, MessagesShowWhereASecretIsButNeverTheSecret) {
         EXPECT_EQ(all.find("S3CRET"), std::string::npos);
         for (const char* text : r.shown) EXPECT_NE(all.find(text), std::string::npos) << text;
     }
-
-    struct text_row {
-        std::string raw, shown;
-    };
-    const text_row printable_rows[] = {
-        {"plain text", "plain text"},
-        {"bell\a tab\t del\x7F c1\xC2\x85", "bell\uFFFD tab\uFFFD del\uFFFD c1\uFFFD"},
-        {"cut \xE2\x82", "cut \uFFFD"},
-        {"euro \xE2\x82\xAC", "euro \xE2\x82\xAC"},
-    };
-    for (const text_row& r : printable_rows) EXPECT_EQ(otel::printable(r.raw), r.shown) << r.raw;
-    EXPECT_EQ(otel::parse_url("https://h:8443/p?token=S3CRET")->origin(), "https://h:8443");
 }
 
 TEST(OtelSettings, HeadersAreDecodedAndUnsafeOnesLeftOut) {
