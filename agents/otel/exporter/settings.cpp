@@ -1,7 +1,6 @@
 #include "settings.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "otel_platform.h"
 #include "redaction.h"
@@ -61,8 +60,9 @@ class sources {
                 // The name alone, and only when it looks like one: the value may be a header
                 // or a URL with credentials, and a name without '=' may hold a value too.
                 const bool plain_name = std::all_of(name.begin(), name.end(), [](char c) {
-                    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' ||
-                           c == '.';
+                    const char lower = ascii_lower(c);
+                    return (lower >= 'a' && lower <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+                           c == '-' || c == '.';
                 });
                 warnings.push_back((plain_name ? "the option '" + name + "'"
                                                : std::string("an option with an unusual name")) +
