@@ -96,7 +96,7 @@ void otel_output::session_started(const agent_core::session_info&) {
     service_named_.store(settings_.service_name_configured);
     try {
         otel::exporter_options options = otel::exporter_options::from(settings_);
-        options.scope = {"quorin", "1.0.0"};
+        options.scope = {"quorin", QUORIN_VERSION};
         options.deferred = record_hooks;
         options.warn = [](const std::string& text) { notify(text); };
         options.collect_metrics = [metrics = metrics_.get()](std::vector<otel::otlp_metric>& out) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "otel_platform.h"
 #include "settings.h"
 
 namespace {
@@ -124,7 +125,7 @@ TEST(OtelSettings, NumbersAndSamplerFallBackToTheDefaultWithAWarning) {
     const char* named[] = {"'soon'",
                            "otel_bsp_max_queue_size '0'",
                            "'jaeger_remote'",
-                           "'otel_unknown=1'",
+                           "'otel_unknown'",
                            "OTEL_TRACES_SAMPLER_ARG '1.5'",
                            "4096",
                            "OTEL_BSP_EXPORT_TIMEOUT '-1'"};
@@ -136,15 +137,25 @@ TEST(OtelSettings, NumbersAndSamplerFallBackToTheDefaultWithAWarning) {
     }
 }
 
+// The resource's attributes by key, their values as text.
+std::map<std::string, std::string> by_key(const otel::resource& resource) {
+    std::map<std::string, std::string> out;
+    for (const otel::key_value& kv : resource.attributes) {
+        out[kv.key] = kv.type == otel::value_type::integer ? std::to_string(kv.integer) : kv.text;
+    }
+    return out;
+}
+
 TEST(OtelSettings, ServiceNameAndResourceAttributes) {
+    const std::string fallback = "unknown_service:" + otel::executable_name();
     struct row {
         std::vector<std::u16string> options;
         environment_map environment;
-        const char* service;
+        std::string service;  // empty: the fallback
         bool configured;
     };
     const row rows[] = {
-        {{}, {}, "unknown_service", false},
+        {{}, {}, "", false},
         {{}, {{"OTEL_RESOURCE_ATTRIBUTES", "service.name=from-list"}}, "from-list", true},
         {{},
          {{"OTEL_RESOURCE_ATTRIBUTES", "service.name=from-list"}, {"OTEL_SERVICE_NAME", "env"}},
@@ -158,37 +169,83 @@ TEST(OtelSettings, ServiceNameAndResourceAttributes) {
          {{"OTEL_SERVICE_NAME", "env"}, {"OTEL_RESOURCE_ATTRIBUTES", "service.name=x"}},
          "opt",
          true},
+        // An empty name from any source is none: the next source, else the fallback.
+        {{u"otel_resource_attributes=service.name="}, {{"OTEL_SERVICE_NAME", "env"}}, "env", true},
+        {{u"otel_service_name="}, {{"OTEL_RESOURCE_ATTRIBUTES", "service.name= "}}, "", false},
     };
     for (const row& r : rows) {
         const auto result = resolve(r.options, r.environment);
         ASSERT_FALSE(result.values.resource.attributes.empty());
         EXPECT_EQ(result.values.resource.attributes[0].key, "service.name");
-        EXPECT_EQ(result.values.resource.attributes[0].text, r.service);
+        EXPECT_EQ(result.values.resource.attributes[0].text,
+                  r.service.empty() ? fallback : r.service);
         EXPECT_EQ(result.values.service_name_configured, r.configured) << r.service;
     }
 
-    // The option's list wins per key over the variable's; values are percent-decoded.
-    const auto merged =
-        resolve({u"otel_resource_attributes=team=b%20team,zone=%E2%82%AC"},
-                {{"OTEL_RESOURCE_ATTRIBUTES", "team=a, host.name = web-1 ,broken,=x,bad=%G1"}});
-    const std::vector<otel::key_value> expected = {
-        otel::key_value::of("service.name", std::string("unknown_service")),
-        otel::key_value::of("team", std::string("b team")),
-        otel::key_value::of("host.name", std::string("web-1")),
-        otel::key_value::of("zone", std::string("\xE2\x82\xAC")),
+    // Who sends, unless configured otherwise; the option's list wins per key over the
+    // variable's; keys and values are percent-decoded.
+    const auto merged = resolve(
+        {u"otel_resource_attributes=team=b%20team,zone=%E2%82%AC,process.pid=7"},
+        {{"OTEL_RESOURCE_ATTRIBUTES", "team=a, host.name = web-1 ,broken,=x,bad=%G1,%74ier=2"}});
+    std::map<std::string, std::string> expected = {
+        {"service.name", fallback},
+        {"telemetry.sdk.name", "quorin"},
+        {"telemetry.sdk.language", "cpp"},
+        {"telemetry.sdk.version", QUORIN_VERSION},
+        {"host.name", "web-1"},
+        {"process.pid", "7"},
+        {"process.executable.name", otel::executable_name()},
+        {"os.type", otel::os_type()},
+        {"team", "b team"},
+        {"zone", "\xE2\x82\xAC"},
+        {"tier", "2"},
     };
-    EXPECT_EQ(merged.values.resource.attributes, expected);
+    EXPECT_EQ(by_key(merged.values.resource), expected);
     EXPECT_EQ(merged.warnings.size(), 3u);  // broken, =x, bad=%G1
 
-    // Texts that are not UTF-8 would make a collector refuse every request: left out, warned.
+    // Texts that are not UTF-8 would make a collector refuse every request: left out, warned
+    // about in printable text.
     const auto ill_formed = resolve({}, {{"OTEL_RESOURCE_ATTRIBUTES", "bad=%FF%FE,raw=\xE9,ok=1"},
-                                         {"OTEL_SERVICE_NAME", "caf\xE9"}});
-    const std::vector<otel::key_value> kept = {
-        otel::key_value::of("service.name", std::string("unknown_service")),
-        otel::key_value::of("ok", std::string("1")),
+                                         {"OTEL_SERVICE_NAME", "caf\xE9\x01"}});
+    const auto kept = by_key(ill_formed.values.resource);
+    EXPECT_EQ(kept.at("service.name"), fallback);
+    EXPECT_EQ(kept.at("ok"), "1");
+    EXPECT_EQ(kept.count("bad") + kept.count("raw"), 0u);
+    ASSERT_EQ(ill_formed.warnings.size(), 3u);
+    EXPECT_NE(ill_formed.warnings[2].find("'caf\uFFFD\uFFFD'"), std::string::npos)
+        << ill_formed.warnings[2];
+}
+
+TEST(OtelSettings, MessagesShowWhereASecretIsButNeverTheSecret) {
+    // Each row hides "S3CRET" where a secret can be; the messages must name the place.
+    struct row {
+        std::vector<std::u16string> options;
+        environment_map environment;
+        std::vector<const char*> shown;  // in the messages
     };
-    EXPECT_EQ(ill_formed.values.resource.attributes, kept);
-    EXPECT_EQ(ill_formed.warnings.size(), 3u);
+    const row rows[] = {
+        {{},
+         {{"OTEL_EXPORTER_OTLP_HEADERS",
+           "ok=S3CRET,Authorization: Basic S3CRET=,S3CRET,x-api-key=%ZZS3CRET,x-k=S3CRET%0A"}},
+         {"item 2 has a key", "item 3 is not key=value", "item 4 (key 'x-api-key') has a malformed",
+          "item 5 (key 'x-k') has control"}},
+        {{u"otel_headers=,=S3CRET", u"otel_headers: x-api-key S3CRET"},
+         {},
+         {"item 2 has no key", "an option with an unusual name"}},
+        {{}, {{"OTEL_RESOURCE_ATTRIBUTES", "a=%FFS3CRET"}}, {"item 1 (key 'a') is not UTF-8"}},
+        {{},
+         {{"OTEL_EXPORTER_OTLP_TRACES_ENDPOINT", "https://a:b/S3CRET@h#S3CRET?S3CRET"}},
+         {"OTEL_EXPORTER_OTLP_TRACES_ENDPOINT 'https://***@h#***'"}},
+        {{u"otel_endpoint=S3CRET@collector"}, {}, {"'***@collector'"}},
+    };
+    for (const row& r : rows) {
+        const auto result = resolve(r.options, r.environment);
+        std::string all = result.error;
+        for (const std::string& w : result.warnings) all += "\n" + w;
+        SCOPED_TRACE(all);
+        EXPECT_EQ(all.find("S3CRET"), std::string::npos);
+        for (const char* text : r.shown) EXPECT_NE(all.find(text), std::string::npos) << text;
+    }
 }
 
 TEST(OtelSettings, HeadersAreDecodedAndUnsafeOnesLeftOut) {

@@ -1,5 +1,6 @@
-// Redirects the standard error file descriptor to a temporary file for one scope, through the
-// C runtime's dup/dup2, so that what the library writes to standard error can be read back.
+// Redirects the standard error file descriptor (or standard output's, given 1) to a temporary
+// file for one scope, through the C runtime's dup/dup2, so that what the library writes there
+// can be read back.
 #pragma once
 
 #include <unistd.h>
@@ -9,17 +10,18 @@
 
 class stderr_capture {
   public:
-    stderr_capture() {
-        std::fflush(stderr);
+    explicit stderr_capture(int descriptor = 2)
+        : descriptor_(descriptor), stream_(descriptor == 1 ? stdout : stderr) {
+        std::fflush(stream_);
         file_ = std::tmpfile();
         if (file_ == nullptr) return;
-        saved_descriptor_ = dup(2);
-        if (saved_descriptor_ >= 0) dup2(fileno(file_), 2);
+        saved_descriptor_ = dup(descriptor_);
+        if (saved_descriptor_ >= 0) dup2(fileno(file_), descriptor_);
     }
     ~stderr_capture() {
         if (saved_descriptor_ >= 0) {
-            std::fflush(stderr);
-            dup2(saved_descriptor_, 2);
+            std::fflush(stream_);
+            dup2(saved_descriptor_, descriptor_);
             close(saved_descriptor_);
         }
         if (file_ != nullptr) std::fclose(file_);
@@ -33,7 +35,7 @@ class stderr_capture {
     std::string text() {
         std::string result;
         if (!active()) return result;
-        std::fflush(stderr);
+        std::fflush(stream_);
         std::rewind(file_);
         char chunk[4096];
         size_t read;
@@ -43,6 +45,8 @@ class stderr_capture {
     }
 
   private:
+    int descriptor_;
+    FILE* stream_;
     FILE* file_ = nullptr;
     int saved_descriptor_ = -1;
 };

@@ -12,6 +12,7 @@
 #include "id_generator.h"
 #include "otel_platform.h"
 #include "otlp_encoder.h"
+#include "redaction.h"
 #include "span_queue.h"
 
 namespace otel {
@@ -41,12 +42,6 @@ int64_t unix_seconds_now() {
         .count();
 }
 
-// Where a text names an endpoint: its host and port, never its path or query.
-std::string host_and_port(const url& target) {
-    const bool ipv6 = target.host.find(':') != std::string::npos;
-    return (ipv6 ? "[" + target.host + "]" : target.host) + ":" + std::to_string(target.port);
-}
-
 // Why a request that got an answer was not delivered, for a warning.
 std::string refusal(const http_response& response, const std::string& from) {
     std::string text = "HTTP " + std::to_string(response.status) + " from " + from;
@@ -57,6 +52,15 @@ std::string refusal(const http_response& response, const std::string& from) {
     }
     const std::string message = read_status_message(response.body);
     return message.empty() ? text : text + ": " + message;
+}
+
+// A child after fork sends under its own process id, not its parent's.
+void renew_process_id(resource& described) {
+    for (key_value& kv : described.attributes) {
+        if (kv.key == "process.pid" && kv.type == value_type::integer) {
+            kv.integer = static_cast<int64_t>(current_process_id());
+        }
+    }
 }
 
 struct counter {
@@ -207,7 +211,8 @@ std::optional<uint64_t> exporter::engine::deliver(const url& target, const std::
                                                   counter& rejected_count, counter& failed_count,
                                                   uint64_t items) {
     const clock::time_point deadline = attempt_deadline();
-    const std::string from = host_and_port(target);
+    // The origin only: the path's query may carry a token.
+    const std::string from = target.origin();
     for (int attempt = 1;; ++attempt) {
         http_request request;
         request.target = &target;
@@ -232,8 +237,8 @@ std::optional<uint64_t> exporter::engine::deliver(const url& target, const std::
             rejected_count.add(items);
             return std::nullopt;
         }
-        last_error =
-            response.status != 0 ? refusal(response, from) : response.error + " (" + from + ")";
+        last_error = response.status != 0 ? refusal(response, from)
+                                          : printable(response.error) + " (" + from + ")";
         const auto delay =
             retry_delay(options.retry, attempt,
                         parse_retry_after(response.retry_after, unix_seconds_now()), jitter.next());
@@ -312,6 +317,11 @@ exporter::engine* exporter::restart() {
     engine* e = engine_.load(std::memory_order_acquire);
     if (e == nullptr) {
         try {
+            // No engine reads the resources yet; the one built here reads them from now on.
+            renew_process_id(options_.resource);
+            if (const resource* named = named_resource_.load()) {
+                renew_process_id(const_cast<resource&>(*named));
+            }
             e = new engine(options_, named_resource_);
             if (started_.load()) e->thread = std::thread([e] { e->run(); });
             engine_.store(e, std::memory_order_release);

@@ -1,7 +1,7 @@
 // What the exporter needs of the system besides HTTP (http_transport.h): the process
-// environment, the process id, and functions to run in the child right after fork() for state
-// that must not carry over (the exporter's thread, its queue, the id sequence). Each system
-// has its file: otel_platform_posix.cpp, otel_platform_win32.cpp.
+// environment, what the resource tells of the process and host, and functions to run in the child
+// right after fork() for state that must not carry over (the exporter's thread, its queue, the id
+// sequence). Each system has its file: otel_platform_posix.cpp, otel_platform_win32.cpp.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,11 @@ namespace otel {
 std::optional<std::string> read_process_environment(const char* name);
 
 uint64_t current_process_id();
+// The host's name and the file name of the process executable (without directories), as the
+// system gives them (not necessarily UTF-8); empty when the system does not tell.
+std::string host_name();
+std::string executable_name();
+const char* os_type();  // "linux", "windows"
 
 using fork_child_function = void (*)(void* context);
 // Returns a token for removal, or -1 when all places are taken (or the system has no fork).

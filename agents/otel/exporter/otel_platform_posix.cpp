@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <mutex>
 
@@ -49,6 +50,25 @@ int fork_child_hook_add(fork_child_function function, void* context) {
 }
 
 uint64_t current_process_id() { return static_cast<uint64_t>(getpid()); }
+
+std::string host_name() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
+
+std::string executable_name() {
+    // The target of /proc/self/exe, as the conventions name it; the name the process was
+    // started with when that link cannot be read.
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+    std::string name = length > 0 && size_t(length) < sizeof path
+                           ? std::string(path, size_t(length))
+                           : program_invocation_name;
+    return name.substr(name.rfind('/') + 1);
+}
+
+const char* os_type() { return "linux"; }
 
 void fork_child_hook_remove(int token) {
     std::lock_guard<std::mutex> lock(hooks_mutex);

@@ -1,10 +1,24 @@
 #include <windows.h>
 
+#include <string_view>
 #include <vector>
 
 #include "otel_platform.h"
 
 namespace otel {
+
+namespace {
+
+std::string to_utf8(const wchar_t* text, size_t length) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
+                                          nullptr, nullptr);
+    std::string out(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), bytes, nullptr,
+                        nullptr);
+    return out;
+}
+
+}  // namespace
 
 std::optional<std::string> read_process_environment(const char* name) {
     std::wstring wide_name;
@@ -14,13 +28,33 @@ std::optional<std::string> read_process_environment(const char* name) {
     std::vector<wchar_t> value(size);
     const DWORD length = GetEnvironmentVariableW(wide_name.c_str(), value.data(), size);
     if (length == 0 || length >= size) return std::nullopt;
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, value.data(), static_cast<int>(length),
-                                          nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, value.data(), static_cast<int>(length), out.data(), bytes,
-                        nullptr, nullptr);
-    return out;
+    return to_utf8(value.data(), length);
 }
+
+std::string host_name() {
+    wchar_t name[256];
+    DWORD length = 256;
+    if (!GetComputerNameExW(ComputerNameDnsHostname, name, &length)) return {};
+    return to_utf8(name, length);
+}
+
+std::string executable_name() {
+    // The file name with its extension, as the conventions name it on this system.
+    std::vector<wchar_t> path(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
+        if (length == 0) return {};
+        if (length < path.size()) {
+            const std::wstring_view full(path.data(), length);
+            const std::wstring_view name = full.substr(full.find_last_of(L"\\/") + 1);
+            return to_utf8(name.data(), name.size());
+        }
+        if (path.size() >= 32768) return {};
+        path.resize(path.size() * 2);
+    }
+}
+
+const char* os_type() { return "windows"; }
 
 int fork_child_hook_add(fork_child_function, void*) { return -1; }
 void fork_child_hook_remove(int) {}

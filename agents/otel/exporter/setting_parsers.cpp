@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "redaction.h"
 #include "utf.h"
 
 namespace otel {
@@ -72,7 +73,9 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
-std::string url::text() const {
+std::string url::text() const { return origin().append(path); }
+
+std::string url::origin() const {
     std::string out;
     out.append(scheme).append("://");
     if (host.find(':') != std::string::npos) {
@@ -82,7 +85,7 @@ std::string url::text() const {
     }
     const uint16_t default_port = scheme == "https" ? 443 : 80;
     if (port != default_port) out.append(1, ':').append(std::to_string(port));
-    return out.append(path);
+    return out;
 }
 
 std::optional<url> parse_url(std::string_view text) {
@@ -159,52 +162,59 @@ url append_signal_path(url base, std::string_view signal_path) {
 std::vector<key_value_text> parse_key_value_list(std::string_view text, key_value_use use,
                                                  std::vector<std::string>* problems) {
     std::vector<key_value_text> items;
-    auto problem = [&](std::string_view item, const char* why) {
+    size_t position = 0;
+    std::string_view item, key;
+    auto problem = [&](bool show_key, const char* why) {
         if (problems == nullptr) return;
-        std::string text(1, '\'');
-        text.append(item).append("' ").append(why);
-        problems->push_back(std::move(text));
+        problems->push_back(describe_item(position, show_key ? key : std::string_view()) + " " +
+                            why);
     };
     while (!text.empty()) {
         const size_t comma = text.find(',');
-        const std::string_view item = trim(text.substr(0, comma));
+        item = trim(text.substr(0, comma));
         text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+        ++position;
         if (item.empty()) continue;
         const size_t equals = item.find('=');
+        key = equals == std::string_view::npos ? std::string_view() : trim(item.substr(0, equals));
+        // A header's key is shown only when it is a header name: "Authorization: Basic abc="
+        // holds its secret before the '='.
+        bool token = !key.empty();
+        for (char c : key) token = token && is_token_char(c);
+        const bool show_key = token || use == key_value_use::attribute;
         if (equals == std::string_view::npos) {
-            problem(item, "is not key=value");
+            problem(false, "is not key=value");
             continue;
         }
-        const std::string_view key = trim(item.substr(0, equals));
-        const auto value = percent_decode(trim(item.substr(equals + 1)));
         if (key.empty()) {
-            problem(item, "has no key");
+            problem(false, "has no key");
             continue;
         }
-        if (!value) {
-            problem(item, "has a malformed percent escape");
+        const auto value = percent_decode(trim(item.substr(equals + 1)));
+        const auto decoded_key =
+            use == key_value_use::attribute ? percent_decode(key) : std::optional<std::string>(key);
+        if (!value || !decoded_key) {
+            problem(show_key, "has a malformed percent escape");
             continue;
         }
         if (use == key_value_use::header) {
-            bool token = true;
-            for (char c : key) token = token && is_token_char(c);
             bool clean = true;
             for (char c : *value)
                 clean = clean && (c == '\t' || c == ' ' || !is_control_or_space(c));
             if (!token) {
-                problem(item, "has a key that is not a header name");
+                problem(false, "has a key that is not a header name");
                 continue;
             }
             if (!clean) {
-                problem(item, "has control characters in its value");
+                problem(true, "has control characters in its value");
                 continue;
             }
-        } else if (!well_formed_utf8(key) || !well_formed_utf8(*value)) {
+        } else if (!well_formed_utf8(*decoded_key) || !well_formed_utf8(*value)) {
             // Attributes travel as protobuf strings, which a collector refuses unless UTF-8.
-            problem(item, "is not UTF-8 text");
+            problem(true, "is not UTF-8 text");
             continue;
         }
-        items.push_back({std::string(key), *value});
+        items.push_back({*decoded_key, *value});
     }
     return items;
 }

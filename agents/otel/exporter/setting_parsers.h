@@ -19,6 +19,7 @@ struct url {
     uint16_t port = 0;   // the scheme's default when the text has none
     std::string path;    // starts with '/'; query included
     std::string text() const;
+    std::string origin() const;  // scheme://host[:port], what messages show of it
 };
 
 // http or https, a host, an optional port (1-65535), an optional path; no user info, no
@@ -35,10 +36,11 @@ struct key_value_text {
     friend bool operator==(const key_value_text&, const key_value_text&) = default;
 };
 
-// "key=value,key2=value2": spaces around keys and values are trimmed, values are
-// percent-decoded, empty items are skipped. Items that are not key=value, or whose decoded
-// key or value is unusable (a header that is not a token or carries control characters, an
-// attribute that is not UTF-8), are left out and described in `problems`.
+// "key=value,key2=value2": spaces around keys and values are trimmed, values (and attribute
+// keys) are percent-decoded, empty items are skipped. Items that are not key=value, or whose
+// decoded key or value is unusable (a header that is not a token or carries control
+// characters, an attribute that is not UTF-8), are left out and described in `problems` by
+// position and key, never by value: a header's value is a secret.
 enum class key_value_use { header, attribute };
 std::vector<key_value_text> parse_key_value_list(std::string_view text, key_value_use use,
                                                  std::vector<std::string>* problems);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "otel_platform.h"
+#include "redaction.h"
 #include "utf.h"
 
 namespace otel {
@@ -55,8 +57,16 @@ class sources {
                 std::any_of(std::begin(option_names), std::end(option_names),
                             [&](std::string_view n) { return equal_ignore_ascii_case(n, name); });
             if (!known || equals == std::string::npos) {
-                warnings.push_back("the option '" + text + "' is not a setting of the " +
-                                   "OpenTelemetry agent; it is ignored");
+                // The name alone, and only when it looks like one: the value may be a header
+                // or a URL with credentials, and a name without '=' may hold a value too.
+                const bool plain_name = std::all_of(name.begin(), name.end(), [](char c) {
+                    const char lower = ascii_lower(c);
+                    return (lower >= 'a' && lower <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+                           c == '-' || c == '.';
+                });
+                warnings.push_back((plain_name ? "the option '" + name + "'"
+                                               : std::string("an option with an unusual name")) +
+                                   " is not a setting of the OpenTelemetry agent; it is ignored");
                 continue;
             }
             options_.push_back({text.substr(equals + 1), name});  // a later one wins
@@ -88,7 +98,9 @@ class sources {
     std::vector<found> options_;  // origin holds the name as given
 };
 
-std::string describe(const found& source) { return source.origin + " '" + source.value + "'"; }
+std::string describe(const found& source) {
+    return source.origin + " '" + printable(source.value) + "'";
+}
 
 void resolve_endpoint(const sources& from, const char* signal_option, const char* signal_variable,
                       std::string_view signal_path, url& out, std::string& error) {
@@ -107,8 +119,9 @@ void resolve_endpoint(const sources& from, const char* signal_option, const char
         const auto parsed = parse_url(trim(c.source->value));
         if (!parsed) {
             if (error.empty()) {
-                error = "the OTLP endpoint " + describe(*c.source) +
-                        " is not an http:// or https:// URL";
+                error = "the OTLP endpoint " + c.source->origin + " '" +
+                        redact_url(c.source->value) + "' is not an http:// or https:// URL" +
+                        " without user info";
             }
             return;
         }
@@ -162,22 +175,40 @@ void merge_attributes(const std::vector<key_value_text>& items, std::vector<key_
         auto same = std::find_if(out.begin(), out.end(),
                                  [&](const key_value& kv) { return kv.key == item.key; });
         if (same != out.end()) {
-            same->text = item.value;
+            *same = key_value::of(item.key, item.value);  // a text now, whatever it was
         } else {
             out.push_back(key_value::of(item.key, item.value));
         }
     }
 }
 
+// Who sends: the configured attributes may override each of these.
+std::vector<key_value> described_process(const std::string& executable) {
+    std::vector<key_value> described = {
+        key_value::of("telemetry.sdk.name", std::string("quorin")),
+        key_value::of("telemetry.sdk.language", std::string("cpp")),
+        key_value::of("telemetry.sdk.version", std::string(QUORIN_VERSION)),
+        key_value::of("host.name", printable(host_name())),
+        key_value::of("process.pid", static_cast<int64_t>(current_process_id())),
+        key_value::of("process.executable.name", executable),
+        key_value::of("os.type", std::string(os_type())),
+    };
+    std::erase_if(described, [](const key_value& kv) {
+        return kv.type == value_type::string && kv.text.empty();
+    });
+    return described;
+}
+
 void resolve_resource(const sources& from, settings& out, std::vector<std::string>& warnings) {
-    std::vector<key_value> attributes;
+    const std::string executable = printable(executable_name());
+    std::vector<key_value> attributes = described_process(executable);
     // Reads one list into the attributes (a later list wins per key); its service.name apart.
     auto add_list = [&](const std::optional<found>& source, std::optional<std::string>& name) {
         if (!source) return;
         std::vector<std::string> problems;
         auto items = parse_key_value_list(source->value, key_value_use::attribute, &problems);
         for (const std::string& p : problems) {
-            warnings.push_back(source->origin + ": the item " + p + "; it is left out");
+            warnings.push_back(source->origin + ": the " + p + "; it is left out");
         }
         for (auto it = items.begin(); it != items.end();) {
             if (it->key == "service.name") {
@@ -193,26 +224,31 @@ void resolve_resource(const sources& from, settings& out, std::vector<std::strin
     add_list(from.variable("OTEL_RESOURCE_ATTRIBUTES"), variable_list_name);
     add_list(from.option("otel_resource_attributes"), option_list_name);
 
-    // The agent's options before the environment; a dedicated name before the list's.
+    // The agent's options before the environment; a dedicated name before the list's. An
+    // empty name from any of them counts as none.
     std::optional<found> name_variable = from.variable("OTEL_SERVICE_NAME");
     if (name_variable && !well_formed_utf8(name_variable->value)) {
         warnings.push_back(describe(*name_variable) + " is not UTF-8 text; it is ignored");
         name_variable.reset();
     }
-    std::optional<std::string> service_name;
-    if (auto option = from.option("otel_service_name")) {
-        service_name = option->value;
-    } else if (option_list_name) {
-        service_name = option_list_name;
-    } else if (name_variable) {
-        service_name = name_variable->value;
-    } else {
-        service_name = variable_list_name;
+    const std::optional<found> name_option = from.option("otel_service_name");
+    const std::optional<std::string> candidates[] = {
+        name_option ? std::optional(name_option->value) : std::nullopt,
+        option_list_name,
+        name_variable ? std::optional(name_variable->value) : std::nullopt,
+        variable_list_name,
+    };
+    const auto named = std::find_if(std::begin(candidates), std::end(candidates),
+                                    [](const auto& name) { return name && !name->empty(); });
+    out.service_name_configured = named != std::end(candidates);
+    std::string service_name(default_service_name);
+    if (out.service_name_configured) {
+        service_name = **named;
+    } else if (!executable.empty()) {
+        service_name.append(1, ':').append(executable);
     }
-    out.service_name_configured = service_name.has_value();
     out.resource.attributes.clear();
-    out.resource.attributes.push_back(
-        key_value::of("service.name", service_name.value_or(std::string(default_service_name))));
+    out.resource.attributes.push_back(key_value::of("service.name", std::move(service_name)));
     for (key_value& kv : attributes) out.resource.attributes.push_back(std::move(kv));
 }
 

@@ -42,11 +42,13 @@ std::vector<received_span> spans_in(const std::vector<received_request>& request
         if (r.path != "/v1/traces") continue;
         const std::string service =
             r.field("resourceSpans.0.resource.attributes.0.value.stringValue");
+        const fields resource = attributes_at(r, "resourceSpans.0.resource.attributes");
         const std::string list = "resourceSpans.0.scopeSpans.0.spans";
         for (size_t i = 0, n = r.count(list); i < n; ++i) {
             const std::string at = list + "." + std::to_string(i);
             received_span s;
             s.service = service;
+            s.resource = resource;
             s.trace = r.field(at + ".traceId");
             s.span = r.field(at + ".spanId");
             s.parent = r.field(at + ".parentSpanId");

@@ -24,6 +24,7 @@ struct received_span {
     int status = 0;  // 0 unset, 2 error
     std::string status_message;
     fields attributes;  // values as text
+    fields resource;    // the resource's attributes, service.name among them
     std::vector<std::pair<std::string, fields>> events;
 };
 

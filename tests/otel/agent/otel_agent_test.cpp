@@ -13,6 +13,11 @@
 namespace otel_test {
 namespace {
 
+#ifdef _WIN32
+constexpr bool windows = true;
+#else
+constexpr bool windows = false;
+#endif
 constexpr const char* sampled_parent = "00-0af7651916cd43dd8448eb211c80319c-b7ad6b7169203331-01";
 constexpr const char* unsampled_parent = "00-0af7651916cd43dd8448eb211c80319c-b7ad6b7169203331-00";
 
@@ -102,6 +107,12 @@ TEST_F(otel_agent_test, ShopRequestArrivesAsSpansAfterTheConventions) {
 
     const received_span server = span_named(spans, "POST");
     EXPECT_EQ(server.service, "shop");  // the web application names the service
+    // Who sends: the library, on this host, in this process.
+    fields resource = server.resource;
+    EXPECT_FALSE(resource["host.name"].empty());
+    EXPECT_EQ(resource["telemetry.sdk.name"] + " " + resource["telemetry.sdk.language"] + " " +
+                  resource["telemetry.sdk.version"] + " " + resource["os.type"],
+              std::string("quorin cpp ") + QUORIN_VERSION + (windows ? " windows" : " linux"));
     EXPECT_EQ(server.kind, 2);
     EXPECT_EQ(server.parent, "");
     EXPECT_EQ(server.trace, run.context_trace);
@@ -251,6 +262,10 @@ TEST_F(otel_agent_test, RatioSamplerDropsUnsampledTracesAndFollowsSampledCallers
     const auto spans = shutdown_and_receive_spans();
     ASSERT_EQ(spans.size(), 1u);
     EXPECT_EQ(spans[0].parent, "b7ad6b7169203331");
+    // No web application names the service: the executable does.
+    fields resource = spans[0].resource;
+    EXPECT_EQ(spans[0].service, "unknown_service:" + resource["process.executable.name"]);
+    EXPECT_EQ(spans[0].service.rfind("unknown_service:otel_agent_tests", 0), 0u);
 }
 
 TEST_F(otel_agent_test, RatioSamplerBetweenNoneAndAllDecidesEachTrace) {

@@ -37,6 +37,9 @@ TEST_F(otel_agent_test, ForkChildSendsOnlyItsOwnSpans) {
     std::map<std::string, int> paths;
     for (const received_span& span : shutdown_and_receive_spans()) {
         ++paths[span.attributes.at("url.path")];
+        // Each process sends under its own id.
+        EXPECT_EQ(span.resource.at("process.pid"),
+                  std::to_string(span.attributes.at("url.path") == "/child" ? child : getpid()));
     }
     EXPECT_EQ(paths, (std::map<std::string, int>{
                          {"/child", 1}, {"/parent-after", 1}, {"/parent-before", 1}}));
