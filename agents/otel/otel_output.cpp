@@ -160,7 +160,7 @@ void otel_output::name_service(otel::exporter& exporter, const agent_core::objec
 void otel_output::metric_updated(const agent_core::metric_event& event) {
     std::string notice;
     try {
-        if (metrics_->update(event, unix_nano_now(), &notice)) return;
+        metrics_->update(event, unix_nano_now(), &notice);
     } catch (const std::exception&) {
         return;
     }

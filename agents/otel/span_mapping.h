@@ -3,6 +3,7 @@
 // messaging), its status and exception event, and its ids and times.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "object_record.h"
@@ -11,6 +12,10 @@
 namespace otel_agent {
 
 void fill_span(const agent_core::object_record& tracer, otel::otlp_span& span);
+
+// A time the API takes in microseconds as OTLP's nanoseconds; the times past the largest
+// nanosecond time become that time rather than wrapping.
+uint64_t unix_nano_of(uint64_t microseconds);
 
 // The web application's name of an incoming web request, "" for other tracers.
 std::string_view application_name(const agent_core::object_record& tracer);
