@@ -32,7 +32,10 @@ const agent_core::object_record& record_of(const void* source) {
 }
 const otel::deferred_span_hooks record_hooks{
     [](const void* source) { return record_of(source).memory_bytes(); },
-    [](const void* source, otel::otlp_span& span) { fill_span(record_of(source), span); },
+    [](const void* source, otel::otlp_span& span) {
+        fill_span(record_of(source), span,
+                  static_cast<otel_output&>(agent_core::module_output()).mapping());
+    },
     [](void* source) { agent_core::record_ptr(static_cast<agent_core::object_record*>(source)); },
 };
 
@@ -73,6 +76,7 @@ bool otel_output::configure(const std::vector<agent_core::agent_option>& options
     // Until the application sets a warning or logging callback these wait for it.
     for (const std::string& warning : resolved.warnings) notify("OpenTelemetry agent: " + warning);
     settings_ = std::move(resolved.values);
+    mapping_ = mapping_options::from(settings_.redact_headers);
     root_flags.store(settings_.sampler.new_trace_answer(), std::memory_order_relaxed);
     return true;
 }

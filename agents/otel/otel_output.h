@@ -14,6 +14,7 @@
 #include "metric_bridge.h"
 #include "output.h"
 #include "settings.h"
+#include "span_mapping.h"
 
 namespace otel_agent {
 
@@ -51,6 +52,9 @@ class otel_output final : public agent_core::agent_output {
     void after_fork_in_parent() override { metrics_->unlock(); }
     void after_fork_in_child() override;
 
+    // Read by the exporter thread as it makes spans; set before it starts.
+    const mapping_options& mapping() const { return mapping_; }
+
   private:
     void stop_exporter();
     // The service is named after the first tracer that carries an application's name.
@@ -58,6 +62,7 @@ class otel_output final : public agent_core::agent_output {
     void stop(otel::exporter* stopping);
 
     otel::settings settings_;
+    mapping_options mapping_;
     std::atomic<otel::exporter*> exporter_{nullptr};
     // Taken out of use at the release, stopped after the core's lifecycle lock is let go.
     std::atomic<otel::exporter*> retiring_{nullptr};

@@ -5,6 +5,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "setting_parsers.h"
 #include "text_parts.h"
 
 namespace otel_agent {
@@ -16,6 +17,8 @@ using agent_core::tracer_kind;
 using agent_core::value_type;
 
 namespace {
+
+constexpr std::string_view redacted = "REDACTED";
 
 // Where the last attribute of each key lies (a value set again replaces the one before), and
 // the first Host header: noted in the one pass that maps the attributes, so that the name,
@@ -99,6 +102,13 @@ const char* messaging_operation(tracer_kind kind) {
     }
 }
 
+// The methods of the HTTP conventions, as they spell them.
+bool known_method(std::string_view method) {
+    static constexpr std::string_view known[] = {"GET",     "HEAD",    "POST",  "PUT",  "DELETE",
+                                                 "CONNECT", "OPTIONS", "TRACE", "PATCH"};
+    return std::find(std::begin(known), std::end(known), method) != std::end(known);
+}
+
 // The kind's name stands in for an empty name.
 void set_name_of_parts(otel::otlp_span& span, const object_record& tracer, std::string_view name,
                        std::string_view separator, std::string_view second) {
@@ -116,7 +126,10 @@ void set_name(otel::otlp_span& span, const object_record& tracer, const noted_at
     switch (tracer.tracer) {
         case tracer_kind::incoming_web_request:
         case tracer_kind::outgoing_web_request:
+            // A method of no standard is "HTTP", which keeps the names few; none leaves the
+            // kind's name.
             name = noted.text(attribute_key::method);
+            if (!name.empty() && !known_method(name)) name = "HTTP";
             break;
         case tracer_kind::incoming_remote_call:
         case tracer_kind::outgoing_remote_call:
@@ -182,7 +195,8 @@ void add_address(otel::otlp_span& span, const char* address_key, const char* por
 void add_url(otel::otlp_span& span, const object_record& tracer, std::string_view text) {
     const url_parts url = split_url(text);
     if (tracer.tracer == tracer_kind::outgoing_web_request) {
-        span.add_attribute("url.full", text);
+        std::string redacted;
+        span.add_attribute("url.full", redact_credentials(text, redacted) ? redacted : text);
         if (!url.authority.empty())
             add_address(span, "server.address", "server.port", url.authority);
     } else {
@@ -216,12 +230,25 @@ void add_server(otel::otlp_span& span, const noted_attributes& noted) {
     if (!server.empty()) span.add_attribute("server.address", server);
 }
 
+// Headers that carry credentials, and those the settings name: their values are not sent.
+bool redacted_header(std::string_view name, const mapping_options& options) {
+    static constexpr std::string_view credentials[] = {"authorization", "proxy-authorization",
+                                                       "cookie", "set-cookie"};
+    for (const std::string_view header : credentials) {
+        if (equal_ignore_ascii_case(name, header)) return true;
+    }
+    for (const std::string& header : options.redacted_headers) {
+        if (equal_ignore_ascii_case(name, header)) return true;
+    }
+    return false;
+}
+
 // "<prefix><name>": the key of a header (its name in lower case) or of a parameter.
 template <size_t prefix_size>
 void add_named(otel::otlp_span& span, const char (&prefix)[prefix_size],
-               const attribute_view& entry, bool lower_case) {
+               const attribute_view& entry, bool lower_case, std::string_view value) {
     constexpr size_t length = prefix_size - 1;
-    char* key = span.add_attribute_writing_key(length + entry.name.size(), entry.text);
+    char* key = span.add_attribute_writing_key(length + entry.name.size(), value);
     if (key == nullptr) return;
     std::memcpy(key, prefix, length);
     if (lower_case) {
@@ -264,25 +291,34 @@ copied_attribute copied_as(attribute_key key) {
 // Inlined into the loop over the tracer's attributes: a call for each costs about as much as
 // mapping a short one.
 [[gnu::always_inline]] inline void add_attribute(otel::otlp_span& span, const object_record& tracer,
-                                                 const attribute_view& entry) {
+                                                 const attribute_view& entry,
+                                                 const mapping_options& options) {
     const bool web = tracer.tracer == tracer_kind::incoming_web_request ||
                      tracer.tracer == tracer_kind::outgoing_web_request;
     switch (entry.key) {
         case attribute_key::request_header:
-            add_named(span, "http.request.header.", entry, true);
+            add_named(span, "http.request.header.", entry, true,
+                      redacted_header(entry.name, options) ? redacted : entry.text);
             return;
         case attribute_key::response_header:
-            add_named(span, "http.response.header.", entry, true);
+            add_named(span, "http.response.header.", entry, true,
+                      redacted_header(entry.name, options) ? redacted : entry.text);
             return;
         case attribute_key::parameter:
-            add_named(span, "quorin.http.request.parameter.", entry, false);
+            add_named(span, "quorin.http.request.parameter.", entry, false, entry.text);
             return;
         case attribute_key::custom:
         case attribute_key::span_attribute:
             add_typed(span, entry.name, entry);
             return;
         case attribute_key::method:
-            if (web) span.add_attribute("http.request.method", entry.text);
+            if (!web) return;
+            if (known_method(entry.text)) {
+                span.add_attribute("http.request.method", entry.text);
+            } else {
+                span.add_attribute("http.request.method", "_OTHER");
+                span.add_attribute("http.request.method_original", entry.text);
+            }
             return;
         case attribute_key::url:
             add_url(span, tracer, entry.text);
@@ -341,12 +377,13 @@ copied_attribute copied_as(attribute_key key) {
 }
 
 // Every attribute of the tracer, in its order, noting the last of each key on the way.
-void add_attributes(otel::otlp_span& span, const object_record& tracer, noted_attributes& noted) {
+void add_attributes(otel::otlp_span& span, const object_record& tracer, noted_attributes& noted,
+                    const mapping_options& options) {
     const size_t count = tracer.attribute_count();
     for (size_t i = 0; i < count; ++i) {
         const attribute_view entry = tracer.attribute(i);
         noted.note(static_cast<uint8_t>(i), entry);
-        add_attribute(span, tracer, entry);
+        add_attribute(span, tracer, entry, options);
     }
 }
 
@@ -398,7 +435,19 @@ std::string_view application_name(const object_record& tracer) {
     return found.text;
 }
 
-void fill_span(const object_record& tracer, otel::otlp_span& span) {
+mapping_options mapping_options::from(std::string_view redacted_header_list) {
+    mapping_options options;
+    while (!redacted_header_list.empty()) {
+        const size_t comma = redacted_header_list.find(',');
+        const std::string_view name = otel::trim(redacted_header_list.substr(0, comma));
+        redacted_header_list.remove_prefix(
+            comma == std::string_view::npos ? redacted_header_list.size() : comma + 1);
+        if (!name.empty()) options.redacted_headers.emplace_back(name);
+    }
+    return options;
+}
+
+void fill_span(const object_record& tracer, otel::otlp_span& span, const mapping_options& options) {
     static_assert(sizeof span.trace.bytes == sizeof tracer.context.trace.bytes &&
                   sizeof span.span.bytes == sizeof tracer.context.span.bytes);
     std::memcpy(span.trace.bytes, tracer.context.trace.bytes, sizeof span.trace.bytes);
@@ -411,7 +460,7 @@ void fill_span(const object_record& tracer, otel::otlp_span& span) {
     span.end_unix_nano = std::max(span.start_unix_nano, unix_nano_of(tracer.end_us));
 
     noted_attributes noted(tracer);
-    add_attributes(span, tracer, noted);
+    add_attributes(span, tracer, noted, options);
     span.kind = kind_of(tracer, noted);
     set_name(span, tracer, noted);
     if (tracer.tracer == tracer_kind::incoming_web_request) add_server(span, noted);

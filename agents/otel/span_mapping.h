@@ -4,14 +4,27 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "object_record.h"
 #include "otlp_model.h"
 
 namespace otel_agent {
 
-void fill_span(const agent_core::object_record& tracer, otel::otlp_span& span);
+// What the mapping takes from the settings.
+struct mapping_options {
+    // Names of headers (any case) whose values are sent as "REDACTED", besides those that
+    // carry credentials (Authorization, Proxy-Authorization, Cookie, Set-Cookie).
+    std::vector<std::string> redacted_headers;
+
+    // From a comma-separated list of header names, any case.
+    static mapping_options from(std::string_view redacted_header_list);
+};
+
+void fill_span(const agent_core::object_record& tracer, otel::otlp_span& span,
+               const mapping_options& options = {});
 
 // A time the API takes in microseconds as OTLP's nanoseconds; the times past the largest
 // nanosecond time become that time rather than wrapping.
