@@ -33,8 +33,8 @@ const agent_core::object_record& record_of(const void* source) {
 const otel::deferred_span_hooks record_hooks{
     [](const void* source) { return record_of(source).memory_bytes(); },
     [](const void* source, otel::otlp_span& span) {
-        fill_span(record_of(source), span,
-                  static_cast<otel_output&>(agent_core::module_output()).mapping());
+        auto& output = static_cast<otel_output&>(agent_core::module_output());
+        output.report_left_out(fill_span(record_of(source), span, output.mapping()));
     },
     [](void* source) { agent_core::record_ptr(static_cast<agent_core::object_record*>(source)); },
 };
@@ -94,8 +94,24 @@ void otel_output::close() {
     stop(retiring_.exchange(nullptr));
 }
 
+void otel_output::report_left_out(uint32_t reasons) {
+    reasons &= otel::otlp_span::settled_shadowed | otel::otlp_span::settled_empty_key;
+    // Each reason once a session; the usual span has none and touches nothing shared.
+    if (reasons == 0 || (reported_.load(std::memory_order_relaxed) & reasons) == reasons) return;
+    const uint32_t fresh = reasons & ~reported_.fetch_or(reasons);
+    if ((fresh & otel::otlp_span::settled_shadowed) != 0) {
+        notify(
+            "OpenTelemetry agent: an attribute the application set has the name of one the "
+            "agent sets; the agent's is sent");
+    }
+    if ((fresh & otel::otlp_span::settled_empty_key) != 0) {
+        notify("OpenTelemetry agent: an attribute with an empty key is not sent");
+    }
+}
+
 void otel_output::session_started(const agent_core::session_info&) {
     stop_exporter();
+    reported_.store(0);
     metrics_->reset();
     service_named_.store(settings_.service_name_configured);
     try {

@@ -54,6 +54,9 @@ class otel_output final : public agent_core::agent_output {
 
     // Read by the exporter thread as it makes spans; set before it starts.
     const mapping_options& mapping() const { return mapping_; }
+    // The exporter thread: a warning for each reason (otlp_span::settled_*) an attribute of a
+    // span was left out, the first time it occurs in a session.
+    void report_left_out(uint32_t reasons);
 
   private:
     void stop_exporter();
@@ -68,6 +71,7 @@ class otel_output final : public agent_core::agent_output {
     std::atomic<otel::exporter*> retiring_{nullptr};
     std::atomic<int> stopping_{0};
     std::atomic<bool> service_named_{false};
+    std::atomic<uint32_t> reported_{0};  // report_left_out's reasons said in this session
     std::unique_ptr<metric_bridge> metrics_ = std::make_unique<metric_bridge>();
 };
 

@@ -376,6 +376,21 @@ copied_attribute copied_as(attribute_key key) {
     }
 }
 
+// Which attribute wins among those of one key (see otlp_span::settle_attributes).
+otel::attribute_origin origin_of(attribute_key key) {
+    switch (key) {
+        case attribute_key::request_header:
+        case attribute_key::response_header:
+        case attribute_key::parameter:
+            return otel::attribute_origin::repeatable;
+        case attribute_key::custom:
+        case attribute_key::span_attribute:
+            return otel::attribute_origin::application;
+        default:
+            return otel::attribute_origin::agent;
+    }
+}
+
 // Every attribute of the tracer, in its order, noting the last of each key on the way.
 void add_attributes(otel::otlp_span& span, const object_record& tracer, noted_attributes& noted,
                     const mapping_options& options) {
@@ -383,8 +398,10 @@ void add_attributes(otel::otlp_span& span, const object_record& tracer, noted_at
     for (size_t i = 0; i < count; ++i) {
         const attribute_view entry = tracer.attribute(i);
         noted.note(static_cast<uint8_t>(i), entry);
+        span.set_origin(origin_of(entry.key));
         add_attribute(span, tracer, entry, options);
     }
+    span.set_origin(otel::attribute_origin::agent);
 }
 
 // Errors: the application's, and HTTP statuses that the conventions count as failures (5xx on
@@ -447,7 +464,8 @@ mapping_options mapping_options::from(std::string_view redacted_header_list) {
     return options;
 }
 
-void fill_span(const object_record& tracer, otel::otlp_span& span, const mapping_options& options) {
+uint32_t fill_span(const object_record& tracer, otel::otlp_span& span,
+                   const mapping_options& options) {
     static_assert(sizeof span.trace.bytes == sizeof tracer.context.trace.bytes &&
                   sizeof span.span.bytes == sizeof tracer.context.span.bytes);
     std::memcpy(span.trace.bytes, tracer.context.trace.bytes, sizeof span.trace.bytes);
@@ -469,6 +487,7 @@ void fill_span(const object_record& tracer, otel::otlp_span& span, const mapping
     }
     span.dropped_attributes += tracer.dropped_attributes();
     set_status(tracer, noted, span);
+    return span.settle_attributes();
 }
 
 }  // namespace otel_agent

@@ -23,8 +23,9 @@ struct mapping_options {
     static mapping_options from(std::string_view redacted_header_list);
 };
 
-void fill_span(const agent_core::object_record& tracer, otel::otlp_span& span,
-               const mapping_options& options = {});
+// Returns the otlp_span::settled_* reasons why attributes were left out.
+uint32_t fill_span(const agent_core::object_record& tracer, otel::otlp_span& span,
+                   const mapping_options& options = {});
 
 // A time the API takes in microseconds as OTLP's nanoseconds; the times past the largest
 // nanosecond time become that time rather than wrapping.

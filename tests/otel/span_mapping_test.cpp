@@ -73,6 +73,11 @@ std::string described(const otel::otlp_span& span) {
             case otel::value_type::boolean:
                 out.append(a.boolean ? "true" : "false");
                 break;
+            case otel::value_type::string_array:
+                out.append("[");
+                span.for_each_element(a, [&](std::string_view e) { out.append(e).append(";"); });
+                out.append("]");
+                break;
         }
         out.append("\n");
     };
@@ -114,7 +119,8 @@ TEST(SpanMapping, TracersOfEachKindBecomeTheSpansOfTheConventions) {
         std::string expected;
     };
     const row rows[] = {
-        {"web request by its last status, server from the first Host header",
+        {"web request by its last status, server from the first Host header, headers of one name "
+         "as one array",
          tracer_kind::incoming_web_request,
          [](object_record& t) {
              add_web_request(t);
@@ -125,10 +131,10 @@ TEST(SpanMapping, TracersOfEachKindBecomeTheSpansOfTheConventions) {
          "GET 2 0 \nquorin.web.application_id=shop\nquorin.web.context_root=/\n"
          "http.request.method=GET\nurl.path=/api/orders\nurl.query=id=42\n"
          "http.request.header.accept=text/html\n"
-         "http.request.header.host=shop.example:8443\n"
+         "http.request.header.host=[shop.example:8443;other.example;]\n"
          "http.request.header.x-forwarded-for-client=203.0.113.9\n"
-         "http.request.header.host=other.example\nquorin.http.request.parameter.Page=2\n"
-         "http.response.header.content-type=text/plain\nhttp.response.status_code=#503\n"
+         "quorin.http.request.parameter.Page=2\n"
+         "http.response.header.content-type=text/plain\n"
          "http.response.status_code=#200\nserver.address=shop.example\nserver.port=#8443\n"
          "dropped 0\n"},
         {"web request with an application error, server from its info, not ended",

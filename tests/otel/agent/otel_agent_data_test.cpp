@@ -45,6 +45,24 @@ void outgoing_call(const char* url, const char* method) {
     quorin_tracer_end(call);
 }
 
+// A span of the span API named "typed" with a text and then an integer attribute.
+void typed_span(const char* text_key, const char* integer_key) {
+    const quorin_handle_t span = quorin_ex_spantracer_create(0);
+    quorin_ex_spantracer_set_operationname_p(span, "typed");
+    const char* text_keys[] = {text_key};
+    const char* texts[] = {"text"};
+    quorin_ex_spantracer_set_strings_p(span, text_keys, texts, BY_VALUE(1));
+    const char* integer_keys[] = {integer_key};
+    const int64_t integers[] = {7};
+    quorin_ex_spantracer_set_integers_p(span, integer_keys, integers, BY_VALUE(1));
+    quorin_tracer_start(span);
+    quorin_tracer_end(span);
+}
+
+void custom_strings(std::vector<const char*> keys, std::vector<const char*> values) {
+    quorin_customrequestattribute_add_strings_p(keys.data(), values.data(), BY_VALUE(keys.size()));
+}
+
 void timed_span(uint64_t start_us, uint64_t end_us) {
     const quorin_handle_t span = quorin_ex_spantracer_create(0);
     quorin_ex_spantracer_set_operationname_p(span, "timed");
@@ -139,6 +157,50 @@ const std::vector<data_case>& cases() {
          [] { outgoing_call("http://h/", "get"); },
          "HTTP",
          {{"http.request.method", "_OTHER"}, {"http.request.method_original", "get"}}},
+        {"repeated headers, also of names equal in lower case, arrive as one array each",
+         [] {
+             const quorin_handle_t request = started_web_request();
+             add_headers(request, {"Host", "Accept", "host", "Accept", "X-A", "x-a"},
+                         {"h1:81", "text/html", "h2", "*/*", "1", "2"});
+             add_headers(request, {"Set-Cookie", "Set-Cookie"}, {"a=1", "b=2"},
+                         &quorin_incomingwebrequesttracer_add_response_headers_p);
+             quorin_tracer_end(request);
+         },
+         "GET",
+         {{"http.request.header.host", "[h1:81,h2]"},
+          {"server.address", "h1"},
+          {"http.request.header.accept", "[text/html,*/*]"},
+          {"http.request.header.x-a", "[1,2]"},
+          {"http.response.header.set-cookie", "[REDACTED,REDACTED]"}}},
+        {"a repeated parameter arrives as one array, a custom attribute set twice as the last",
+         [] {
+             const quorin_handle_t request = started_web_request();
+             const char* names[] = {"page", "page"};
+             const char* values[] = {"1", "2"};
+             quorin_incomingwebrequesttracer_add_parameters_p(request, names, values, BY_VALUE(2));
+             custom_strings({"k", "k"}, {"first", "last"});
+             quorin_tracer_end(request);
+         },
+         "GET",
+         {{"quorin.http.request.parameter.page", "[1,2]"}, {"k", "last"}}},
+        {"an application's attribute named as one of the agent's gives way",
+         [] {
+             const quorin_handle_t request = started_web_request();
+             custom_strings({"http.request.method", "url.path"}, {"PUT", "/b"});
+             quorin_tracer_end(request);
+         },
+         "GET",
+         {{"http.request.method", "GET"}, {"url.path", "/a"}},
+         "the agent's is sent"},
+        {"a key set as text and then as an integer is the integer",
+         [] { typed_span("k", "k"); },
+         "typed",
+         {{"k", "7"}}},
+        {"an empty key is not sent",
+         [] { typed_span("", "n"); },
+         "typed",
+         {{"n", "7"}},
+         "an empty key is not sent"},
     };
     return all;
 }

@@ -38,7 +38,10 @@ fields attributes_at(const received_request& r, const std::string& prefix) {
     fields out;
     for (size_t i = 0, n = r.count(prefix); i < n; ++i) {
         const std::string at = prefix + "." + std::to_string(i);
-        out[r.field(at + ".key")] = any_value(r, at + ".value");
+        const std::string key = r.field(at + ".key");
+        // A collector keeps any one of the values of a repeated key: each key arrives once.
+        EXPECT_TRUE(!key.empty() && out.count(key) == 0) << "key '" << key << "' at " << at;
+        out[key] = any_value(r, at + ".value");
     }
     return out;
 }
