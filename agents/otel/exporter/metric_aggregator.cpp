@@ -79,11 +79,12 @@ void metric_aggregator::add_statistic(series& s, double value) {
 
 bool metric_aggregator::update(uint64_t id, std::span<const std::string_view> dimension_values,
                                double value, uint64_t time_unix_nano) {
-    // Beyond the int64 range a conversion would be undefined.
-    if (!std::isfinite(value) || std::fabs(value) >= 9.2e18) return false;
+    if (!std::isfinite(value)) return false;
     std::unique_lock<std::mutex> lock(mutex_);
     const auto found = metrics_.find(id);
     if (found != metrics_.end() && !found->second.floating) {
+        // Beyond the int64 range a conversion would be undefined.
+        if (std::fabs(value) >= 9.2e18) return false;
         lock.unlock();
         return update_integer(id, dimension_values, static_cast<int64_t>(value), time_unix_nano) !=
                update_result::rejected;
@@ -92,7 +93,8 @@ bool metric_aggregator::update(uint64_t id, std::span<const std::string_view> di
     if (s == nullptr) return false;
     switch (found->second.kind) {
         case instrument::counter:
-            s->value += value;
+            // A sum stays finite.
+            s->value = std::min(s->value + value, std::numeric_limits<double>::max());
             break;
         case instrument::gauge:
             s->value = value;

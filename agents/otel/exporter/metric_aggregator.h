@@ -33,9 +33,9 @@ class metric_aggregator {
     void remove(uint64_t metric);
 
     // dimension_values pairs with the metric's dimension names (missing or empty ones are no
-    // attribute of the point). An integer metric's value is a whole number (exact up to 2^53:
-    // integer metrics take update_integer). False for an unknown metric, a negative or
-    // non-finite counter increase, or a non-finite value, which change nothing.
+    // attribute of the point). An integer metric's value is a whole number in the int64 range
+    // (exact up to 2^53: integer metrics take update_integer). False for an unknown metric, a
+    // negative counter increase, or a non-finite value, which change nothing.
     bool update(uint64_t metric, std::span<const std::string_view> dimension_values, double value,
                 uint64_t time_unix_nano);
     // An integer metric's value, exact over the whole int64 range.

@@ -70,6 +70,8 @@ void report_everything() {
     quorin_integergaugemetric_set_value_p(exact, 9007199254740993, "");
     const quorin_handle_t min = quorin_integergaugemetric_create_p("m", "min", "1");
     quorin_integergaugemetric_set_value_p(min, INT64_MIN, "");
+    const quorin_handle_t big = quorin_floatgaugemetric_create_p("m", "float", "1");
+    quorin_floatgaugemetric_set_value_p(big, 1e19, "");  // past int64: no integer in between
 }
 
 // Per span (by name) or metric point (by metric name): a key and its value as it arrives.
@@ -111,6 +113,7 @@ const arrival expected[] = {
     {"m.max", "@value", std::to_string(INT64_MAX)},
     {"m.exact", "@value", "9007199254740993"},
     {"m.min", "@value", std::to_string(INT64_MIN)},
+    {"m.float", "@value", "10000000000000000000"},
 };
 const char* const expected_warnings[] = {
     "'m.sum' passed the largest value",
