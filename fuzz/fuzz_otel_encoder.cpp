@@ -23,9 +23,9 @@ using otel::key_value;
 using otel::value_type;
 
 // S: new span (trace id as two numbers, span id, parent id, kind, start, end, limits of
-// attributes and events); n: name; a: attribute (type: 0 text, 1 integer, 2 double, 3 boolean;
-// key; value); e: event (name, time); x: end of the event's attributes; s: status (code,
-// message); r: repeat.
+// attributes and events); n: name; a: attribute (type: 0 text, 1 integer, 2 double, 3 boolean,
+// 4 text array of up to 3 texts; key; value); e: event (name, time); x: end of the event's
+// attributes; s: status (code, message); r: repeat.
 constexpr std::string_view span_operations = "Snaexsr";
 // M: new metric (type, temporality, monotonic, name, description, unit); p: number point
 // (floating, value, start, time, attributes); h: histogram point (count, sum, min, max, bounds,
@@ -58,7 +58,7 @@ class otlp_input {
         return all;
     }
     key_value attribute() {
-        const uint8_t type = byte() % 4;
+        const uint8_t type = byte() % 5;
         std::string key = text();
         switch (type) {
             case 0:
@@ -67,8 +67,13 @@ class otlp_input {
                 return key_value::of(std::move(key), static_cast<int64_t>(number()));
             case 2:
                 return key_value::of(std::move(key), floating());
-            default:
+            case 3:
                 return key_value::of(std::move(key), (byte() & 1) != 0);
+            default: {
+                std::vector<std::string> texts(byte() % 4);
+                for (std::string& element : texts) element = text();
+                return key_value::of(std::move(key), std::move(texts));
+            }
         }
     }
     std::vector<key_value> attributes() {
@@ -91,10 +96,24 @@ uint64_t bits_of(double value) {
 void check_key_value(std::string_view bytes, const key_value& expected) {
     const wire_message kv(bytes, {{1, length_wire}, {2, length_wire}});
     FUZZ_CHECK(kv.text(1) == expected.key && kv.count(2) == 1);
-    const wire_message any(
-        kv.text(2), {{1, length_wire}, {2, varint_wire}, {3, varint_wire}, {4, fixed64_wire}});
+    const wire_message any(kv.text(2), {{1, length_wire},
+                                        {2, varint_wire},
+                                        {3, varint_wire},
+                                        {4, fixed64_wire},
+                                        {5, length_wire}});
     FUZZ_CHECK(any.size() == 1);
     switch (expected.type) {
+        case value_type::string_array: {
+            FUZZ_CHECK(any.has(5));
+            const auto elements = wire_message(any.text(5), {{1, length_wire}}).all(1);
+            FUZZ_CHECK(elements.size() == expected.texts.size());
+            for (size_t i = 0; i < elements.size(); ++i) {
+                const wire_message element(elements[i], {{1, length_wire}});
+                FUZZ_CHECK(element.size() == 1 && element.has(1) &&
+                           element.text(1) == expected.texts[i]);
+            }
+            break;
+        }
         case value_type::string:
             FUZZ_CHECK(any.has(1) && any.text(1) == expected.text);
             break;
@@ -167,6 +186,11 @@ struct expected_span {
             case value_type::boolean:
                 built->add_attribute(kv.key, kv.boolean);
                 break;
+            case value_type::string_array: {
+                const std::vector<std::string_view> views(kv.texts.begin(), kv.texts.end());
+                built->add_attribute(kv.key, std::span<const std::string_view>(views));
+                break;
+            }
         }
         if (attributes_go == to_dropped_event) return;
         const bool to_span_itself = attributes_go == to_span;

@@ -24,7 +24,6 @@ bool metric_bridge::update(const agent_core::metric_event& event, uint64_t now_u
                            std::string* notice) {
     std::string name(event.group);
     name.append(".").append(event.key);
-    const double value = event.floating ? event.floating_value : static_cast<double>(event.integer);
     std::lock_guard<std::mutex> hold(mutex_);
     identity id{name, event.kind, event.floating, std::string(event.unit)};
     auto found = ids_.find(id);
@@ -43,9 +42,31 @@ bool metric_bridge::update(const agent_core::metric_event& event, uint64_t now_u
         found = ids_.emplace(std::move(id), defined).first;
     }
     const std::string_view dimension[] = {event.dimension};
-    if (aggregator_->update(found->second, dimension, value, now_unix_nano)) return true;
-    *notice = "OpenTelemetry agent: the update of '" + name + "' by " +
-              (std::isfinite(value) ? std::to_string(value) : std::string("a non-finite value")) +
+    otel::update_result result;
+    std::string value;
+    // Integers stay integers: a double would round those past 2^53.
+    if (event.floating) {
+        result = aggregator_->update(found->second, dimension, event.floating_value, now_unix_nano)
+                     ? otel::update_result::kept
+                     : otel::update_result::rejected;
+        value = std::isfinite(event.floating_value) ? std::to_string(event.floating_value)
+                                                    : std::string("a non-finite value");
+    } else {
+        result =
+            aggregator_->update_integer(found->second, dimension, event.integer, now_unix_nano);
+        value = std::to_string(event.integer);
+    }
+    switch (result) {
+        case otel::update_result::kept:
+            return true;
+        case otel::update_result::saturated:
+            *notice = "OpenTelemetry agent: the sum of '" + name +
+                      "' passed the largest value it can hold; it stays at that value";
+            return true;
+        case otel::update_result::rejected:
+            break;
+    }
+    *notice = "OpenTelemetry agent: the update of '" + name + "' by " + value +
               " is not a value this metric can take; it is dropped";
     return false;
 }

@@ -21,7 +21,8 @@ class metric_bridge {
     // Distinct metrics kept; updates of further ones are dropped, with one notice.
     static constexpr size_t metric_limit = 1000;
 
-    // False when the update was not kept; *notice then says why, once.
+    // False when the update was not kept. *notice, when set, is for the application: why, or
+    // that a counter's sum stopped at its largest value (once per series).
     bool update(const agent_core::metric_event& event, uint64_t now_unix_nano, std::string* notice);
     // The metrics of the interval that ended (the exporter thread).
     void collect(uint64_t now_unix_nano, std::vector<otel::otlp_metric>& out);

@@ -32,7 +32,10 @@ const agent_core::object_record& record_of(const void* source) {
 }
 const otel::deferred_span_hooks record_hooks{
     [](const void* source) { return record_of(source).memory_bytes(); },
-    [](const void* source, otel::otlp_span& span) { fill_span(record_of(source), span); },
+    [](const void* source, otel::otlp_span& span) {
+        auto& output = static_cast<otel_output&>(agent_core::module_output());
+        output.report_left_out(fill_span(record_of(source), span, output.mapping()));
+    },
     [](void* source) { agent_core::record_ptr(static_cast<agent_core::object_record*>(source)); },
 };
 
@@ -73,6 +76,7 @@ bool otel_output::configure(const std::vector<agent_core::agent_option>& options
     // Until the application sets a warning or logging callback these wait for it.
     for (const std::string& warning : resolved.warnings) notify("OpenTelemetry agent: " + warning);
     settings_ = std::move(resolved.values);
+    mapping_ = mapping_options::from(settings_.redact_headers);
     root_flags.store(settings_.sampler.new_trace_answer(), std::memory_order_relaxed);
     return true;
 }
@@ -90,8 +94,24 @@ void otel_output::close() {
     stop(retiring_.exchange(nullptr));
 }
 
+void otel_output::report_left_out(uint32_t reasons) {
+    reasons &= otel::otlp_span::settled_shadowed | otel::otlp_span::settled_empty_key;
+    // Each reason once a session; the usual span has none and touches nothing shared.
+    if (reasons == 0 || (reported_.load(std::memory_order_relaxed) & reasons) == reasons) return;
+    const uint32_t fresh = reasons & ~reported_.fetch_or(reasons);
+    if ((fresh & otel::otlp_span::settled_shadowed) != 0) {
+        notify(
+            "OpenTelemetry agent: an attribute the application set has the name of one the "
+            "agent sets; the agent's is sent");
+    }
+    if ((fresh & otel::otlp_span::settled_empty_key) != 0) {
+        notify("OpenTelemetry agent: an attribute with an empty key is not sent");
+    }
+}
+
 void otel_output::session_started(const agent_core::session_info&) {
     stop_exporter();
+    reported_.store(0);
     metrics_->reset();
     service_named_.store(settings_.service_name_configured);
     try {
@@ -162,7 +182,7 @@ void otel_output::name_service(otel::exporter& exporter, const agent_core::objec
 void otel_output::metric_updated(const agent_core::metric_event& event) {
     std::string notice;
     try {
-        if (metrics_->update(event, unix_nano_now(), &notice)) return;
+        metrics_->update(event, unix_nano_now(), &notice);
     } catch (const std::exception&) {
         return;
     }

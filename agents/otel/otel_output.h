@@ -14,6 +14,7 @@
 #include "metric_bridge.h"
 #include "output.h"
 #include "settings.h"
+#include "span_mapping.h"
 
 namespace otel_agent {
 
@@ -51,6 +52,12 @@ class otel_output final : public agent_core::agent_output {
     void after_fork_in_parent() override { metrics_->unlock(); }
     void after_fork_in_child() override;
 
+    // Read by the exporter thread as it makes spans; set before it starts.
+    const mapping_options& mapping() const { return mapping_; }
+    // The exporter thread: a warning for each reason (otlp_span::settled_*) an attribute of a
+    // span was left out, the first time it occurs in a session.
+    void report_left_out(uint32_t reasons);
+
   private:
     void stop_exporter();
     // The service is named after the first tracer that carries an application's name.
@@ -58,11 +65,13 @@ class otel_output final : public agent_core::agent_output {
     void stop(otel::exporter* stopping);
 
     otel::settings settings_;
+    mapping_options mapping_;
     std::atomic<otel::exporter*> exporter_{nullptr};
     // Taken out of use at the release, stopped after the core's lifecycle lock is let go.
     std::atomic<otel::exporter*> retiring_{nullptr};
     std::atomic<int> stopping_{0};
     std::atomic<bool> service_named_{false};
+    std::atomic<uint32_t> reported_{0};  // report_left_out's reasons said in this session
     std::unique_ptr<metric_bridge> metrics_ = std::make_unique<metric_bridge>();
 };
 

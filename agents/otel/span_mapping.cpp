@@ -1,9 +1,11 @@
 #include "span_mapping.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <type_traits>
 
+#include "setting_parsers.h"
 #include "text_parts.h"
 
 namespace otel_agent {
@@ -16,17 +18,19 @@ using agent_core::value_type;
 
 namespace {
 
-// Where the first attribute of each key lies, and the first Host header: noted in the one pass
-// that maps the attributes, so that the name, kind, server and status need no search.
-class first_attributes {
+constexpr std::string_view redacted = "REDACTED";
+
+// Where the last attribute of each key lies (a value set again replaces the one before), and
+// the first Host header: noted in the one pass that maps the attributes, so that the name,
+// kind, server and status need no search.
+class noted_attributes {
   public:
-    explicit first_attributes(const object_record& tracer) : tracer_(tracer) {
+    explicit noted_attributes(const object_record& tracer) : tracer_(tracer) {
         std::memset(index_, none, sizeof index_);
     }
 
     void note(uint8_t index, const attribute_view& entry) {
-        uint8_t& first = index_[static_cast<size_t>(entry.key)];
-        if (first == none) first = index;
+        index_[static_cast<size_t>(entry.key)] = index;
         if (entry.key == attribute_key::request_header && host_ == none && entry.name.size() == 4 &&
             equal_ignore_ascii_case(entry.name, "host")) {
             host_ = index;
@@ -59,7 +63,7 @@ class first_attributes {
     uint8_t host_ = none;
 };
 
-otel::span_kind kind_of(const object_record& tracer, const first_attributes& first) {
+otel::span_kind kind_of(const object_record& tracer, const noted_attributes& noted) {
     using otel::span_kind;
     switch (tracer.tracer) {
         case tracer_kind::incoming_web_request:
@@ -76,7 +80,7 @@ otel::span_kind kind_of(const object_record& tracer, const first_attributes& fir
             return span_kind::consumer;
         case tracer_kind::span: {
             attribute_view found{};
-            const int64_t kind = first.find(attribute_key::span_kind, &found) ? found.integer : 0;
+            const int64_t kind = noted.find(attribute_key::span_kind, &found) ? found.integer : 0;
             // The API numbers kinds as OTLP does, one lower.
             return kind >= 1 && kind <= 4 ? static_cast<span_kind>(kind + 1) : span_kind::internal;
         }
@@ -98,6 +102,13 @@ const char* messaging_operation(tracer_kind kind) {
     }
 }
 
+// The methods of the HTTP conventions, as they spell them.
+bool known_method(std::string_view method) {
+    static constexpr std::string_view known[] = {"GET",     "HEAD",    "POST",  "PUT",  "DELETE",
+                                                 "CONNECT", "OPTIONS", "TRACE", "PATCH"};
+    return std::find(std::begin(known), std::end(known), method) != std::end(known);
+}
+
 // The kind's name stands in for an empty name.
 void set_name_of_parts(otel::otlp_span& span, const object_record& tracer, std::string_view name,
                        std::string_view separator, std::string_view second) {
@@ -110,27 +121,30 @@ void set_name_of_parts(otel::otlp_span& span, const object_record& tracer, std::
 }
 
 // The span names of the conventions: low in cardinality, so no URL or statement in them.
-void set_name(otel::otlp_span& span, const object_record& tracer, const first_attributes& first) {
+void set_name(otel::otlp_span& span, const object_record& tracer, const noted_attributes& noted) {
     std::string_view name, separator, second;
     switch (tracer.tracer) {
         case tracer_kind::incoming_web_request:
         case tracer_kind::outgoing_web_request:
-            name = first.text(attribute_key::method);
+            // A method of no standard is "HTTP", which keeps the names few; none leaves the
+            // kind's name.
+            name = noted.text(attribute_key::method);
+            if (!name.empty() && !known_method(name)) name = "HTTP";
             break;
         case tracer_kind::incoming_remote_call:
         case tracer_kind::outgoing_remote_call:
-            name = first.text(attribute_key::service_name);
+            name = noted.text(attribute_key::service_name);
             separator = "/";
-            second = first.text(attribute_key::service_method);
+            second = noted.text(attribute_key::service_method);
             break;
         case tracer_kind::custom_service:
-            name = first.text(attribute_key::service_name);
+            name = noted.text(attribute_key::service_name);
             separator = ".";
-            second = first.text(attribute_key::service_method);
+            second = noted.text(attribute_key::service_method);
             break;
         case tracer_kind::database_request: {
-            const std::string operation = first_word(first.text(attribute_key::statement));
-            const std::string_view database = first.text(attribute_key::database_name);
+            const std::string operation = first_word(noted.text(attribute_key::statement));
+            const std::string_view database = noted.text(attribute_key::database_name);
             set_name_of_parts(span, tracer, operation,
                               operation.empty() || database.empty() ? "" : " ", database);
             return;
@@ -140,7 +154,7 @@ void set_name(otel::otlp_span& span, const object_record& tracer, const first_at
         case tracer_kind::incoming_message_process:
             name = messaging_operation(tracer.tracer);
             separator = " ";
-            second = first.text(attribute_key::destination_name);
+            second = noted.text(attribute_key::destination_name);
             break;
         case tracer_kind::in_process_link:
             name = "in-process link";
@@ -181,7 +195,8 @@ void add_address(otel::otlp_span& span, const char* address_key, const char* por
 void add_url(otel::otlp_span& span, const object_record& tracer, std::string_view text) {
     const url_parts url = split_url(text);
     if (tracer.tracer == tracer_kind::outgoing_web_request) {
-        span.add_attribute("url.full", text);
+        std::string redacted;
+        span.add_attribute("url.full", redact_credentials(text, redacted) ? redacted : text);
         if (!url.authority.empty())
             add_address(span, "server.address", "server.port", url.authority);
     } else {
@@ -205,22 +220,35 @@ void add_channel(otel::otlp_span& span, const attribute_view& channel) {
 }
 
 // The server an incoming web request reached: its Host header, else the web server's name.
-void add_server(otel::otlp_span& span, const first_attributes& first) {
+void add_server(otel::otlp_span& span, const noted_attributes& noted) {
     attribute_view host{};
-    if (first.host_header(&host)) {
+    if (noted.host_header(&host)) {
         add_address(span, "server.address", "server.port", host.text);
         return;
     }
-    const std::string_view server = first.text(attribute_key::web_server_name);
+    const std::string_view server = noted.text(attribute_key::web_server_name);
     if (!server.empty()) span.add_attribute("server.address", server);
+}
+
+// Headers that carry credentials, and those the settings name: their values are not sent.
+bool redacted_header(std::string_view name, const mapping_options& options) {
+    static constexpr std::string_view credentials[] = {"authorization", "proxy-authorization",
+                                                       "cookie", "set-cookie"};
+    for (const std::string_view header : credentials) {
+        if (equal_ignore_ascii_case(name, header)) return true;
+    }
+    for (const std::string& header : options.redacted_headers) {
+        if (equal_ignore_ascii_case(name, header)) return true;
+    }
+    return false;
 }
 
 // "<prefix><name>": the key of a header (its name in lower case) or of a parameter.
 template <size_t prefix_size>
 void add_named(otel::otlp_span& span, const char (&prefix)[prefix_size],
-               const attribute_view& entry, bool lower_case) {
+               const attribute_view& entry, bool lower_case, std::string_view value) {
     constexpr size_t length = prefix_size - 1;
-    char* key = span.add_attribute_writing_key(length + entry.name.size(), entry.text);
+    char* key = span.add_attribute_writing_key(length + entry.name.size(), value);
     if (key == nullptr) return;
     std::memcpy(key, prefix, length);
     if (lower_case) {
@@ -263,25 +291,34 @@ copied_attribute copied_as(attribute_key key) {
 // Inlined into the loop over the tracer's attributes: a call for each costs about as much as
 // mapping a short one.
 [[gnu::always_inline]] inline void add_attribute(otel::otlp_span& span, const object_record& tracer,
-                                                 const attribute_view& entry) {
+                                                 const attribute_view& entry,
+                                                 const mapping_options& options) {
     const bool web = tracer.tracer == tracer_kind::incoming_web_request ||
                      tracer.tracer == tracer_kind::outgoing_web_request;
     switch (entry.key) {
         case attribute_key::request_header:
-            add_named(span, "http.request.header.", entry, true);
+            add_named(span, "http.request.header.", entry, true,
+                      redacted_header(entry.name, options) ? redacted : entry.text);
             return;
         case attribute_key::response_header:
-            add_named(span, "http.response.header.", entry, true);
+            add_named(span, "http.response.header.", entry, true,
+                      redacted_header(entry.name, options) ? redacted : entry.text);
             return;
         case attribute_key::parameter:
-            add_named(span, "quorin.http.request.parameter.", entry, false);
+            add_named(span, "quorin.http.request.parameter.", entry, false, entry.text);
             return;
         case attribute_key::custom:
         case attribute_key::span_attribute:
             add_typed(span, entry.name, entry);
             return;
         case attribute_key::method:
-            if (web) span.add_attribute("http.request.method", entry.text);
+            if (!web) return;
+            if (known_method(entry.text)) {
+                span.add_attribute("http.request.method", entry.text);
+            } else {
+                span.add_attribute("http.request.method", "_OTHER");
+                span.add_attribute("http.request.method_original", entry.text);
+            }
             return;
         case attribute_key::url:
             add_url(span, tracer, entry.text);
@@ -339,26 +376,44 @@ copied_attribute copied_as(attribute_key key) {
     }
 }
 
-// Every attribute of the tracer, in its order, noting the first of each key on the way.
-void add_attributes(otel::otlp_span& span, const object_record& tracer, first_attributes& first) {
+// Which attribute wins among those of one key (see otlp_span::settle_attributes).
+otel::attribute_origin origin_of(attribute_key key) {
+    switch (key) {
+        case attribute_key::request_header:
+        case attribute_key::response_header:
+        case attribute_key::parameter:
+            return otel::attribute_origin::repeatable;
+        case attribute_key::custom:
+        case attribute_key::span_attribute:
+            return otel::attribute_origin::application;
+        default:
+            return otel::attribute_origin::agent;
+    }
+}
+
+// Every attribute of the tracer, in its order, noting the last of each key on the way.
+void add_attributes(otel::otlp_span& span, const object_record& tracer, noted_attributes& noted,
+                    const mapping_options& options) {
     const size_t count = tracer.attribute_count();
     for (size_t i = 0; i < count; ++i) {
         const attribute_view entry = tracer.attribute(i);
-        first.note(static_cast<uint8_t>(i), entry);
-        add_attribute(span, tracer, entry);
+        noted.note(static_cast<uint8_t>(i), entry);
+        span.set_origin(origin_of(entry.key));
+        add_attribute(span, tracer, entry, options);
     }
+    span.set_origin(otel::attribute_origin::agent);
 }
 
 // Errors: the application's, and HTTP statuses that the conventions count as failures (5xx on
 // the server's side, 4xx and 5xx on the client's).
-void set_status(const object_record& tracer, const first_attributes& first, otel::otlp_span& span) {
+void set_status(const object_record& tracer, const noted_attributes& noted, otel::otlp_span& span) {
     if (tracer.has_error) {
         const std::string_view message = !tracer.error_message.empty()
                                              ? std::string_view(tracer.error_message)
                                              : std::string_view(tracer.error_type);
         span.set_status(otel::status_code::error, message);
         span.add_attribute("error.type", tracer.error_type);
-        if (span.add_event("exception", tracer.end_us * 1000)) {
+        if (span.add_event("exception", span.end_unix_nano)) {
             span.add_attribute("exception.type", tracer.error_type);
             if (!tracer.error_message.empty()) {
                 span.add_attribute("exception.message", tracer.error_message);
@@ -372,7 +427,8 @@ void set_status(const object_record& tracer, const first_attributes& first, otel
         tracer.tracer != tracer_kind::outgoing_web_request) {
         return;
     }
-    if (!first.find(attribute_key::status_code, &status)) return;
+    // The last status set: the one the answer had.
+    if (!noted.find(attribute_key::status_code, &status)) return;
     const int64_t lowest = tracer.tracer == tracer_kind::incoming_web_request ? 500 : 400;
     if (status.integer >= lowest && status.integer <= 599) {
         span.set_status(otel::status_code::error);
@@ -381,6 +437,11 @@ void set_status(const object_record& tracer, const first_attributes& first, otel
 }
 
 }  // namespace
+
+uint64_t unix_nano_of(uint64_t microseconds) {
+    constexpr uint64_t largest = std::numeric_limits<uint64_t>::max();
+    return microseconds > largest / 1000 ? largest : microseconds * 1000;
+}
 
 std::string_view application_name(const object_record& tracer) {
     attribute_view found{};
@@ -391,7 +452,20 @@ std::string_view application_name(const object_record& tracer) {
     return found.text;
 }
 
-void fill_span(const object_record& tracer, otel::otlp_span& span) {
+mapping_options mapping_options::from(std::string_view redacted_header_list) {
+    mapping_options options;
+    while (!redacted_header_list.empty()) {
+        const size_t comma = redacted_header_list.find(',');
+        const std::string_view name = otel::trim(redacted_header_list.substr(0, comma));
+        redacted_header_list.remove_prefix(
+            comma == std::string_view::npos ? redacted_header_list.size() : comma + 1);
+        if (!name.empty()) options.redacted_headers.emplace_back(name);
+    }
+    return options;
+}
+
+uint32_t fill_span(const object_record& tracer, otel::otlp_span& span,
+                   const mapping_options& options) {
     static_assert(sizeof span.trace.bytes == sizeof tracer.context.trace.bytes &&
                   sizeof span.span.bytes == sizeof tracer.context.span.bytes);
     std::memcpy(span.trace.bytes, tracer.context.trace.bytes, sizeof span.trace.bytes);
@@ -399,19 +473,21 @@ void fill_span(const object_record& tracer, otel::otlp_span& span) {
     if (tracer.has_parent)
         std::memcpy(span.parent.bytes, tracer.parent.bytes, sizeof span.parent.bytes);
     span.flags = tracer.context.flags;
-    span.start_unix_nano = tracer.start_us * 1000;
-    span.end_unix_nano = tracer.end_us * 1000;
+    span.start_unix_nano = unix_nano_of(tracer.start_us);
+    // Saturating may bring an end that came after the start before it.
+    span.end_unix_nano = std::max(span.start_unix_nano, unix_nano_of(tracer.end_us));
 
-    first_attributes first(tracer);
-    add_attributes(span, tracer, first);
-    span.kind = kind_of(tracer, first);
-    set_name(span, tracer, first);
-    if (tracer.tracer == tracer_kind::incoming_web_request) add_server(span, first);
+    noted_attributes noted(tracer);
+    add_attributes(span, tracer, noted, options);
+    span.kind = kind_of(tracer, noted);
+    set_name(span, tracer, noted);
+    if (tracer.tracer == tracer_kind::incoming_web_request) add_server(span, noted);
     if (tracer.state == agent_core::end_state::not_ended) {
         span.add_attribute("quorin.tracer.not_ended", true);
     }
     span.dropped_attributes += tracer.dropped_attributes();
-    set_status(tracer, first, span);
+    set_status(tracer, noted, span);
+    return span.settle_attributes();
 }
 
 }  // namespace otel_agent

@@ -63,6 +63,18 @@ url_parts split_url(std::string_view url) {
     return parts;
 }
 
+bool redact_credentials(std::string_view url, std::string& out) {
+    const std::string_view authority = split_url(url).authority;
+    const size_t at = authority.rfind('@');
+    if (at == std::string_view::npos) return false;
+    const std::string_view user_info = authority.substr(0, at);
+    const size_t start = static_cast<size_t>(authority.data() - url.data());
+    out.assign(url.substr(0, start));
+    out += user_info.find(':') != std::string_view::npos ? "REDACTED:REDACTED" : "REDACTED";
+    out += url.substr(start + at);
+    return true;
+}
+
 host_and_port split_host_port(std::string_view text) {
     host_and_port parts;
     // Credentials never become an attribute.

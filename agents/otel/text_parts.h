@@ -19,6 +19,10 @@ struct url_parts {
 };
 url_parts split_url(std::string_view url);
 
+// The URL with the user and password of its authority as "REDACTED" ("REDACTED:REDACTED@host"
+// with a password, "REDACTED@host" without); false and nothing written when it has none.
+bool redact_credentials(std::string_view url, std::string& out);
+
 struct host_and_port {
     std::string_view host;  // without the brackets of an IPv6 address
     int32_t port = 0;       // 0: none

@@ -90,7 +90,7 @@ TEST(OtelExporter, ReportsDeliveryAsTheCollectorAnsweredItAndNeverFollowsARedire
         {"traces: 200 message=slow down", 10, 0, 0, 0, 0, "0 rejected: slow down"},
         {"metrics: 200 partial=2 message=bad points", 10, 0, 0, 0, 2, "2 rejected: bad points"},
         {"traces: 400 code=3 message=span 7 invalid", 0, 10, 0, 0, 0, ": span 7 invalid"},
-        {"metrics: 401 always", 10, 0, 0, 1, 0, "HTTP 401 from 127.0.0.1:"},
+        {"metrics: 401 always", 10, 0, 0, 1, 0, "HTTP 401 from http://127.0.0.1:"},
         {"traces: 200 body=65537", 0, 10, 0, 0, 0, "larger than the limit"},
         {"traces: 307 redirect", 0, 10, 0, 0, 0, ": redirect to 127.0.0.1:"},
         // Each date form is understood: a minute is past the timeout, so they are given up.
@@ -153,7 +153,7 @@ TEST(OtelExporter, ReportsDeliveryAsTheCollectorAnsweredItAndNeverFollowsARedire
         EXPECT_EQ(refused, r.refused + 1);
         EXPECT_EQ(metrics, r.metrics_failed);
         EXPECT_EQ(points, r.points_refused);
-        EXPECT_NE(warnings.back().find("last error: HTTP 400 from 127.0.0.1:"), std::string::npos);
+        EXPECT_NE(warnings.back().find("last error: HTTP 400 from http://127.0.0.1:"), std::string::npos);
     }
     EXPECT_EQ(rx.errors(), "");
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace otel {
 
@@ -37,15 +38,13 @@ void metric_aggregator::remove(uint64_t id) {
     if (found != metrics_.end()) found->second.removed = true;
 }
 
-bool metric_aggregator::update(uint64_t id, std::span<const std::string_view> dimension_values,
-                               double value, uint64_t time_unix_nano) {
-    // Beyond the int64 range a conversion would be undefined.
-    if (!std::isfinite(value) || std::fabs(value) >= 9.2e18) return false;
-    std::lock_guard<std::mutex> lock(mutex_);
+metric_aggregator::series* metric_aggregator::updated_series(
+    uint64_t id, std::span<const std::string_view> dimension_values, bool negative,
+    uint64_t time_unix_nano) {
     const auto found = metrics_.find(id);
-    if (found == metrics_.end() || found->second.removed) return false;
+    if (found == metrics_.end() || found->second.removed) return nullptr;
     metric& m = found->second;
-    if (m.kind == instrument::counter && value < 0) return false;
+    if (m.kind == instrument::counter && negative) return nullptr;
 
     std::vector<std::string> key(m.dimension_names.size());
     for (size_t i = 0; i < key.size() && i < dimension_values.size(); ++i) {
@@ -62,30 +61,78 @@ bool metric_aggregator::update(uint64_t id, std::span<const std::string_view> di
     series& s = place->second;
     if (s.start_unix_nano == 0) s.start_unix_nano = time_unix_nano;
     s.updated = true;
-    switch (m.kind) {
+    return &s;
+}
+
+void metric_aggregator::add_statistic(series& s, double value) {
+    const auto& bounds = default_bounds();
+    if (s.buckets.empty()) s.buckets.assign(bounds.size() + 1, 0);
+    // Buckets are (previous bound, bound]; the last one is unbounded.
+    const size_t bucket =
+        static_cast<size_t>(std::lower_bound(bounds.begin(), bounds.end(), value) - bounds.begin());
+    ++s.buckets[bucket];
+    s.min = s.count == 0 ? value : std::min(s.min, value);
+    s.max = s.count == 0 ? value : std::max(s.max, value);
+    ++s.count;
+    s.sum += value;
+}
+
+bool metric_aggregator::update(uint64_t id, std::span<const std::string_view> dimension_values,
+                               double value, uint64_t time_unix_nano) {
+    if (!std::isfinite(value)) return false;
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto found = metrics_.find(id);
+    if (found != metrics_.end() && !found->second.floating) {
+        // Beyond the int64 range a conversion would be undefined.
+        if (std::fabs(value) >= 9.2e18) return false;
+        lock.unlock();
+        return update_integer(id, dimension_values, static_cast<int64_t>(value), time_unix_nano) !=
+               update_result::rejected;
+    }
+    series* s = updated_series(id, dimension_values, value < 0, time_unix_nano);
+    if (s == nullptr) return false;
+    switch (found->second.kind) {
         case instrument::counter:
-            s.value += value;
-            s.integer += static_cast<int64_t>(value);
+            // A sum stays finite.
+            s->value = std::min(s->value + value, std::numeric_limits<double>::max());
             break;
         case instrument::gauge:
-            s.value = value;
-            s.integer = static_cast<int64_t>(value);
+            s->value = value;
             break;
-        case instrument::statistics: {
-            const auto& bounds = default_bounds();
-            if (s.buckets.empty()) s.buckets.assign(bounds.size() + 1, 0);
-            // Buckets are (previous bound, bound]; the last one is unbounded.
-            const size_t bucket = static_cast<size_t>(
-                std::lower_bound(bounds.begin(), bounds.end(), value) - bounds.begin());
-            ++s.buckets[bucket];
-            s.min = s.count == 0 ? value : std::min(s.min, value);
-            s.max = s.count == 0 ? value : std::max(s.max, value);
-            ++s.count;
-            s.sum += value;
+        case instrument::statistics:
+            add_statistic(*s, value);
             break;
-        }
     }
     return true;
+}
+
+update_result metric_aggregator::update_integer(uint64_t id,
+                                                std::span<const std::string_view> dimension_values,
+                                                int64_t value, uint64_t time_unix_nano) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    series* s = updated_series(id, dimension_values, value < 0, time_unix_nano);
+    if (s == nullptr) return update_result::rejected;
+    switch (metrics_.at(id).kind) {
+        case instrument::counter: {
+            // A sum past the largest int64 would wrap to a negative one.
+            constexpr int64_t largest = std::numeric_limits<int64_t>::max();
+            if (value <= largest - s->integer) {
+                s->integer += value;
+                break;
+            }
+            s->integer = largest;
+            if (s->saturated) break;
+            s->saturated = true;
+            return update_result::saturated;
+        }
+        case instrument::gauge:
+            s->integer = value;
+            break;
+        case instrument::statistics:
+            add_statistic(*s, static_cast<double>(value));
+            break;
+    }
+    return update_result::kept;
 }
 
 void metric_aggregator::add_point(const metric& m, const std::vector<std::string>& values,

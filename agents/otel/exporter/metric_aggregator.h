@@ -19,6 +19,9 @@ namespace otel {
 
 enum class instrument { counter, gauge, statistics };
 
+// saturated: a counter's sum reached the largest int64 and stays there; said once per series.
+enum class update_result { kept, rejected, saturated };
+
 class metric_aggregator {
   public:
     explicit metric_aggregator(size_t series_limit = 2000) : series_limit_(series_limit) {}
@@ -30,11 +33,15 @@ class metric_aggregator {
     void remove(uint64_t metric);
 
     // dimension_values pairs with the metric's dimension names (missing or empty ones are no
-    // attribute of the point). An integer metric's value is a whole number (exact up to 2^53).
-    // False for an unknown metric, a negative or non-finite counter increase, or a
-    // non-finite value, which change nothing.
+    // attribute of the point). An integer metric's value is a whole number in the int64 range
+    // (exact up to 2^53: integer metrics take update_integer). False for an unknown metric, a
+    // negative counter increase, or a non-finite value, which change nothing.
     bool update(uint64_t metric, std::span<const std::string_view> dimension_values, double value,
                 uint64_t time_unix_nano);
+    // An integer metric's value, exact over the whole int64 range.
+    update_result update_integer(uint64_t metric,
+                                 std::span<const std::string_view> dimension_values, int64_t value,
+                                 uint64_t time_unix_nano);
 
     // Appends the metrics updated so far (gauges: those set in this interval) as of `now`.
     void collect(uint64_t now_unix_nano, std::vector<otlp_metric>& out);
@@ -47,7 +54,8 @@ class metric_aggregator {
         bool updated = false;  // in this interval
         double value = 0;      // counter: the sum; gauge: the last value
         int64_t integer = 0;   // the same for integer metrics, without rounding the sum
-        uint64_t count = 0;    // statistics
+        bool saturated = false;
+        uint64_t count = 0;  // statistics
         double sum = 0, min = 0, max = 0;
         std::vector<uint64_t> buckets;
     };
@@ -59,6 +67,11 @@ class metric_aggregator {
         bool removed = false;
         std::map<std::vector<std::string>, series> series_by_values;
     };
+    // The series of the values under lock, made on its first update; null for an unknown
+    // metric or a negative counter increase.
+    series* updated_series(uint64_t metric, std::span<const std::string_view> dimension_values,
+                           bool negative, uint64_t time_unix_nano);
+    static void add_statistic(series& s, double value);
     void add_point(const metric& m, const std::vector<std::string>& values, const series& s,
                    uint64_t now, otlp_metric& out) const;
 

@@ -4,6 +4,11 @@ namespace otel::wire {
 
 void write_any_value(protobuf_writer& w, value_type type, std::string_view text, int64_t integer,
                      double floating, bool boolean) {
+    if (type == value_type::string_array) {
+        // Arrays carry their elements: write_string_array_value.
+        write_string_array_value(w, [](auto) {});
+        return;
+    }
     constexpr uint32_t string_value = 1, bool_value = 2, int_value = 3, double_value = 4;
     const size_t value = w.begin(key_value_value);
     // Members of a oneof: present even when they hold the default.
@@ -20,6 +25,8 @@ void write_any_value(protobuf_writer& w, value_type type, std::string_view text,
         case value_type::boolean:
             w.always_varint(bool_value, boolean ? 1 : 0);
             break;
+        case value_type::string_array:
+            break;  // above
     }
     w.end(value);
 }
@@ -27,7 +34,13 @@ void write_any_value(protobuf_writer& w, value_type type, std::string_view text,
 void write_key_value(protobuf_writer& w, uint32_t field, const key_value& kv) {
     const size_t outer = w.begin(field);
     w.string_field(key_value_key, kv.key);
-    write_any_value(w, kv.type, kv.text, kv.integer, kv.floating, kv.boolean);
+    if (kv.type == value_type::string_array) {
+        write_string_array_value(w, [&](auto emit) {
+            for (const std::string& element : kv.texts) emit(element);
+        });
+    } else {
+        write_any_value(w, kv.type, kv.text, kv.integer, kv.floating, kv.boolean);
+    }
     w.end(outer);
 }
 

@@ -15,6 +15,21 @@ inline constexpr uint32_t key_value_value = 2;
 // An AnyValue of one of the scalar types (field 2 of KeyValue).
 void write_any_value(protobuf_writer& w, value_type type, std::string_view text, int64_t integer,
                      double floating, bool boolean);
+// An AnyValue holding an ArrayValue of texts (field 2 of KeyValue): for_each(emit) calls
+// emit(text) for each element in order.
+template <typename ForEach>
+void write_string_array_value(protobuf_writer& w, ForEach for_each) {
+    constexpr uint32_t array_value = 5, array_values = 1, string_value = 1;
+    const size_t value = w.begin(key_value_value);
+    const size_t array = w.begin(array_value);
+    for_each([&](std::string_view element) {
+        const size_t item = w.begin(array_values);
+        w.always_string(string_value, element);
+        w.end(item);
+    });
+    w.end(array);
+    w.end(value);
+}
 void write_key_value(protobuf_writer& w, uint32_t field, const key_value& kv);
 void write_key_values(protobuf_writer& w, uint32_t field, const std::vector<key_value>& list);
 // Resource (field 1 of ResourceSpans and ResourceMetrics).

@@ -1,6 +1,7 @@
 #include "otlp_model.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace otel {
 
@@ -27,6 +28,7 @@ void otlp_span::clear(size_t retain_bytes) {
     start_unix_nano = end_unix_nano = 0;
     dropped_attributes = dropped_events = 0;
     name_ = status_message_ = {};
+    current_origin_ = attribute_origin::agent;
     current_owner_ = 0;
     span_attribute_count_ = event_attribute_count_ = 0;
     texts_.clear(retain_bytes);
@@ -55,6 +57,98 @@ void otlp_span::set_status(status_code code, std::string_view message) {
 
 void otlp_span::add_text_attribute_out_of_line(std::string_view key, std::string_view value) {
     add_text_attribute(key, value);
+}
+
+template <typename text_at>
+text_ref otlp_span::append_elements(size_t count, text_at text_of) {
+    size_t size = 0;
+    for (size_t i = 0; i < count; ++i) size += sizeof(uint32_t) + text_of(i).size();
+    text_ref ref;
+    char* out = texts_.extend(size, &ref);
+    // Read after the extension: it may have moved the texts.
+    for (size_t i = 0; i < count; ++i) {
+        const std::string_view element = text_of(i);
+        const uint32_t length = static_cast<uint32_t>(element.size());
+        std::memcpy(out, &length, sizeof length);
+        std::memcpy(out + sizeof length, element.data(), element.size());
+        out += sizeof length + element.size();
+    }
+    return ref;
+}
+
+void otlp_span::add_attribute(std::string_view key, std::span<const std::string_view> values) {
+    if (attribute* a = new_attribute(key, value_type::string_array)) {
+        a->text = append_elements(values.size(), [&](size_t i) { return values[i]; });
+    }
+}
+
+uint32_t otlp_span::settle_attributes() {
+    attribute* const all = attributes_.data();
+    const size_t count = attributes_.size();
+    uint32_t reasons = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (all[i].origin == attribute_origin::removed) continue;
+        if (all[i].key.length == 0) {
+            all[i].origin = attribute_origin::removed;
+            reasons |= settled_empty_key;
+            continue;
+        }
+        reasons |= settle_key(i);
+    }
+    if (reasons == 0) return 0;
+    attribute* kept = all;
+    for (size_t i = 0; i < count; ++i) {
+        if (all[i].origin != attribute_origin::removed) *kept++ = all[i];
+    }
+    attributes_.truncate(static_cast<size_t>(kept - all));
+    return reasons;
+}
+
+uint32_t otlp_span::settle_key(size_t first) {
+    attribute* const all = attributes_.data();
+    const size_t count = attributes_.size();
+    const uint16_t owner = all[first].owner;
+    const std::string_view key = text(all[first].key);
+    const auto same = [&](size_t at) {
+        const attribute& b = all[at];
+        return b.owner == owner && b.key.length == key.size() &&
+               b.origin != attribute_origin::removed && text(b.key) == key;
+    };
+    size_t next = first + 1;
+    while (next < count && !same(next)) ++next;
+    if (next == count) return 0;  // the usual case: the key once
+
+    std::vector<size_t> members{first};
+    for (; next < count; ++next) {
+        if (same(next)) members.push_back(next);
+    }
+    const auto from_application = [&](size_t at) {
+        return all[at].origin == attribute_origin::application;
+    };
+    uint32_t reasons = settled_repeated;
+    if (!std::all_of(members.begin(), members.end(), from_application)) {
+        const auto agents = std::stable_partition(members.begin(), members.end(), from_application);
+        if (agents != members.begin()) reasons |= settled_shadowed;
+        for (auto it = members.begin(); it != agents; ++it) {
+            all[*it].origin = attribute_origin::removed;
+        }
+        members.erase(members.begin(), agents);
+    }
+    const bool joined =
+        members.size() > 1 && std::all_of(members.begin(), members.end(), [&](size_t at) {
+            return all[at].origin == attribute_origin::repeatable &&
+                   all[at].type == value_type::string;
+        });
+    if (joined) {
+        all[members[0]].text =
+            append_elements(members.size(), [&](size_t i) { return text(all[members[i]].text); });
+        all[members[0]].type = value_type::string_array;
+        members.erase(members.begin());
+    } else {
+        members.pop_back();  // the last wins
+    }
+    for (size_t at : members) all[at].origin = attribute_origin::removed;
+    return reasons;
 }
 
 bool otlp_span::counted_other_attribute() {

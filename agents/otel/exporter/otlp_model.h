@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,7 +19,15 @@ namespace otel {
 // Values as the OTLP enums number them.
 enum class span_kind : uint8_t { unspecified = 0, internal, server, client, producer, consumer };
 enum class status_code : uint8_t { unset = 0, ok = 1, error = 2 };
-enum class value_type : uint8_t { string, integer, floating, boolean };
+enum class value_type : uint8_t { string, integer, floating, boolean, string_array };
+
+// Who set an attribute, which decides among attributes of one key (see settle_attributes).
+enum class attribute_origin : uint8_t {
+    agent,        // a name of the conventions the agent fills
+    application,  // a key the application chose
+    repeatable,   // a header or parameter: repeated, its values become one string array
+    removed,      // while settling
+};
 
 struct trace_id {
     uint8_t bytes[16] = {};
@@ -36,9 +45,10 @@ inline constexpr uint8_t trace_flag_sampled = 0x01;
 struct attribute {
     text_ref key;
     value_type type = value_type::string;
+    attribute_origin origin = attribute_origin::agent;
     uint16_t owner = 0;  // 0: the span; n: the span's event n-1
     union {
-        text_ref text;
+        text_ref text;  // string_array: its elements, each a 32-bit length and its bytes
         int64_t integer;
         double floating;
         bool boolean;
@@ -80,7 +90,7 @@ class otlp_span {
     // The three texts one after the other.
     void set_name(std::string_view first, std::string_view separator, std::string_view second);
     void set_status(status_code code, std::string_view message = {});
-    // Later values of the same key are kept as well: callers set each key once.
+    // Later values of the same key are kept as well, until settle_attributes.
     void add_attribute(std::string_view key, std::string_view value) {
         // The usual case, a span's attribute in the memory the span has, calls nothing.
         if (fits_span_attribute(key.size() + value.size())) {
@@ -101,12 +111,34 @@ class otlp_span {
     void add_attribute(std::string_view key, bool value) {
         if (attribute* a = new_attribute(key, value_type::boolean)) a->boolean = value;
     }
+    void add_attribute(std::string_view key, std::span<const std::string_view> values);
+    // The origin of the attributes added from now on (agent until set).
+    void set_origin(attribute_origin origin) { current_origin_ = origin; }
     // A text attribute whose key of key_size bytes the caller writes at the pointer returned,
     // before it adds anything else; null when the attribute is dropped.
     char* add_attribute_writing_key(size_t key_size, std::string_view value) {
         attribute* a = new_attribute(value_type::string);
         return a != nullptr ? texts_.extend_before(key_size, value, &a->key, &a->text) : nullptr;
     }
+    // Leaves one attribute of each key in the span and in each event, and none with an empty
+    // key: an application's attribute gives way to the agent's of that name, repeated
+    // headers or parameters become one string array of their values in order, and otherwise
+    // the last value wins. Returns the settled_* reasons that removed an attribute.
+    // settled_repeated: a key came more than once (no fault of the application's).
+    static constexpr uint32_t settled_shadowed = 1, settled_empty_key = 2, settled_repeated = 4;
+    uint32_t settle_attributes();
+    // The elements of a string_array attribute, in order.
+    template <typename each_element>
+    void for_each_element(const attribute& array, each_element each) const {
+        std::string_view rest = text(array.text);
+        while (rest.size() >= sizeof(uint32_t)) {
+            uint32_t size;
+            std::memcpy(&size, rest.data(), sizeof size);
+            each(rest.substr(sizeof size, size));
+            rest.remove_prefix(sizeof size + size);
+        }
+    }
+
     // Attributes added after an event belong to it until the next add_event or end_event.
     bool add_event(std::string_view name, uint64_t time_unix_nano);
     void end_event() { current_owner_ = 0; }
@@ -146,6 +178,7 @@ class otlp_span {
         // The caller sets the key and the value.
         attribute* added = attributes_.extend(1);
         added->type = type;
+        added->origin = current_origin_;
         added->owner = current_owner_;
         return added;
     }
@@ -165,6 +198,12 @@ class otlp_span {
     std::vector<event> events_;
     text_ref name_;
     text_ref status_message_;
+    // The values of `count` texts as a string_array's text.
+    template <typename text_at>
+    text_ref append_elements(size_t count, text_at text_of);
+    uint32_t settle_key(size_t first);
+
+    attribute_origin current_origin_ = attribute_origin::agent;
     uint16_t current_owner_ = 0;  // dropped_event: attributes of an event that was dropped
     uint32_t span_attribute_count_ = 0;
     uint32_t event_attribute_count_ = 0;
@@ -177,11 +216,13 @@ struct key_value {
     std::string key;
     value_type type = value_type::string;
     std::string text;
+    std::vector<std::string> texts;  // string_array
     int64_t integer = 0;
     double floating = 0;
     bool boolean = false;
 
-    // The value's type decides the attribute's: std::string, int64_t, double or bool.
+    // The value's type decides the attribute's: std::string, int64_t, double, bool or
+    // std::vector<std::string>.
     template <typename value_of>
     static key_value of(std::string key, value_of value) {
         key_value kv;
@@ -191,6 +232,9 @@ struct key_value {
         } else if constexpr (std::is_same_v<value_of, int64_t>) {
             kv.type = value_type::integer;
             kv.integer = value;
+        } else if constexpr (std::is_same_v<value_of, std::vector<std::string>>) {
+            kv.type = value_type::string_array;
+            kv.texts = std::move(value);
         } else if constexpr (std::is_same_v<value_of, double>) {
             kv.type = value_type::floating;
             kv.floating = value;

@@ -20,6 +20,11 @@ void write_attribute(protobuf_writer& w, uint32_t field, const otlp_span& span,
                      const attribute& a) {
     const size_t outer = w.begin(field);
     w.string_field(wire::key_value_key, span.text(a.key));
+    if (a.type == value_type::string_array) {
+        wire::write_string_array_value(w, [&](auto emit) { span.for_each_element(a, emit); });
+        w.end(outer);
+        return;
+    }
     const bool text = a.type == value_type::string;
     wire::write_any_value(w, a.type, text ? span.text(a.text) : std::string_view(),
                           a.type == value_type::integer ? a.integer : 0,

@@ -25,6 +25,8 @@ class reusable_buffer {
         return out;
     }
     bool fits(size_t count) const { return count <= capacity_ - size_; }
+    // Keeps the first `count` elements.
+    void truncate(size_t count) { size_ = std::min(size_, count); }
     size_t size() const { return size_; }
     element* data() const { return data_.get(); }
     size_t capacity_bytes() const { return capacity_ * sizeof(element); }

@@ -42,6 +42,7 @@ constexpr std::string_view option_names[] = {
     "otel_traces_sampler",
     "otel_traces_sampler_arg",
     "otel_metric_export_interval",
+    "otel_redact_headers",
 };
 
 class sources {
@@ -302,6 +303,7 @@ settings_result resolve_settings(std::span<const std::u16string_view> options,
         s.max_export_batch_size = s.max_queue_size;
     }
     resolve_sampler(from, s.sampler, warnings);
+    if (const auto source = from.option("otel_redact_headers")) s.redact_headers = source->value;
     return result;
 }
 

@@ -37,6 +37,7 @@ struct settings {
     uint64_t max_queue_bytes = 16u << 20;
     otel::sampler sampler;
     milliseconds metric_interval{60000};
+    std::string redact_headers;  // header names, comma-separated, whose values are not sent
 };
 
 struct settings_result {

@@ -18,6 +18,15 @@ void on_warning(const char* text) {
 }
 
 std::string any_value(const received_request& r, const std::string& prefix) {
+    const std::string array = prefix + ".arrayValue.values";
+    if (const size_t n = r.count(array); n > 0) {
+        std::string out = "[";
+        for (size_t i = 0; i < n; ++i) {
+            if (i > 0) out += ',';
+            out += any_value(r, array + "." + std::to_string(i));
+        }
+        return out + "]";
+    }
     for (const char* type : {"stringValue", "intValue", "doubleValue", "boolValue"}) {
         const auto found = r.fields.find(prefix + "." + type);
         if (found != r.fields.end()) return found->second;
@@ -29,7 +38,10 @@ fields attributes_at(const received_request& r, const std::string& prefix) {
     fields out;
     for (size_t i = 0, n = r.count(prefix); i < n; ++i) {
         const std::string at = prefix + "." + std::to_string(i);
-        out[r.field(at + ".key")] = any_value(r, at + ".value");
+        const std::string key = r.field(at + ".key");
+        // A collector keeps any one of the values of a repeated key: each key arrives once.
+        EXPECT_TRUE(!key.empty() && out.count(key) == 0) << "key '" << key << "' at " << at;
+        out[key] = any_value(r, at + ".value");
     }
     return out;
 }
@@ -56,6 +68,8 @@ std::vector<received_span> spans_in(const std::vector<received_request>& request
             s.kind = std::atoi(r.field(at + ".kind").c_str());
             s.status = std::atoi(r.field(at + ".status.code").c_str());
             s.status_message = r.field(at + ".status.message");
+            s.start = r.field(at + ".startTimeUnixNano");
+            s.end = r.field(at + ".endTimeUnixNano");
             s.attributes = attributes_at(r, at + ".attributes");
             for (size_t e = 0, events = r.count(at + ".events"); e < events; ++e) {
                 const std::string event = at + ".events." + std::to_string(e);

@@ -23,8 +23,9 @@ struct received_span {
     int kind = 0;    // OTLP numbering: 1 internal, 2 server, 3 client, 4 producer, 5 consumer
     int status = 0;  // 0 unset, 2 error
     std::string status_message;
-    fields attributes;  // values as text
-    fields resource;    // the resource's attributes, service.name among them
+    std::string start, end;  // nanoseconds since 1970, decimal
+    fields attributes;       // values as text, a string array as "[a,b]"; each key once
+    fields resource;         // the resource's attributes, service.name among them
     std::vector<std::pair<std::string, fields>> events;
 };
 
