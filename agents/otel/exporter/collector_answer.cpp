@@ -1,5 +1,7 @@
 #include "collector_answer.h"
 
+#include "utf.h"
+
 namespace otel {
 
 namespace {
@@ -67,34 +69,6 @@ class protobuf_reader {
     bool broken_ = false;
 };
 
-// The length of the UTF-8 sequence at the start of `text`, 0 when it is not a valid one.
-size_t utf8_sequence(std::string_view text) {
-    const auto lead = static_cast<uint8_t>(text[0]);
-    if (lead < 0x80) return 1;
-    size_t length;
-    uint32_t point;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, point = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, point = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, point = lead & 0x07u;
-    } else {
-        return 0;
-    }
-    if (text.size() < length) return 0;
-    for (size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<uint8_t>(text[i]);
-        if ((next & 0xC0) != 0x80) return 0;
-        point = (point << 6) | (next & 0x3Fu);
-    }
-    static constexpr uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (point < smallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
-        return 0;
-    }
-    return length;
-}
-
 }  // namespace
 
 std::optional<partial_success> read_partial_success(std::string_view body) {
@@ -128,25 +102,28 @@ std::string read_status_message(std::string_view body) {
 }
 
 std::string printable_text(std::string_view text, size_t limit) {
+    // Each byte that is not part of UTF-8 arrives as a lone low surrogate.
+    std::u16string units(utf8_to_utf16_marking_invalid(text.data(), text.size(), nullptr, 0), 0);
+    utf8_to_utf16_marking_invalid(text.data(), text.size(), units.data(), units.size());
     std::string out;
     size_t fits = 0;  // the length at the last character that leaves room for "..."
-    while (!text.empty()) {
-        const size_t length = utf8_sequence(text);
-        const auto first = static_cast<uint8_t>(text[0]);
-        std::string_view piece = text.substr(0, length);
-        if (length == 0) {
-            piece = "?";
-        } else if ((length == 1 && (first < 0x20 || first == 0x7F)) ||
-                   (length == 2 && first == 0xC2 && static_cast<uint8_t>(text[1]) < 0xA0)) {
-            piece = " ";  // C0 and C1 controls
+    for (size_t i = 0; i < units.size();) {
+        const char16_t unit = units[i];
+        const bool pair = unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units.size();
+        char piece[4] = {' '};
+        size_t size = 1;
+        if (!pair && unit >= 0xD800 && unit <= 0xDFFF) {
+            piece[0] = '?';
+        } else if (unit >= 0x20 && (unit < 0x7F || unit > 0x9F)) {  // not a C0 or C1 control
+            size = utf16_to_utf8(&units[i], pair ? 2 : 1, piece, sizeof piece);
         }
-        if (out.size() + piece.size() > limit) {
+        if (out.size() + size > limit) {
             out.resize(fits);
             return out + "...";
         }
-        out.append(piece);
+        out.append(piece, size);
         if (out.size() + 3 <= limit) fits = out.size();
-        text.remove_prefix(length == 0 ? 1 : length);
+        i += pair ? 2 : 1;
     }
     return out;
 }
