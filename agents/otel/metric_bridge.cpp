@@ -25,6 +25,7 @@ bool metric_bridge::update(const agent_core::metric_event& event, uint64_t now_u
     std::string name(event.group);
     name.append(".").append(event.key);
     std::lock_guard<std::mutex> hold(mutex_);
+    if (forked_) reset_locked();
     identity id{name, event.kind, event.floating, std::string(event.unit)};
     auto found = ids_.find(id);
     if (found == ids_.end()) {
@@ -73,14 +74,20 @@ bool metric_bridge::update(const agent_core::metric_event& event, uint64_t now_u
 
 void metric_bridge::collect(uint64_t now_unix_nano, std::vector<otel::otlp_metric>& out) {
     std::lock_guard<std::mutex> hold(mutex_);
+    if (forked_) reset_locked();
     aggregator_->collect(now_unix_nano, out);
 }
 
 void metric_bridge::reset() {
     std::lock_guard<std::mutex> hold(mutex_);
+    reset_locked();
+}
+
+void metric_bridge::reset_locked() {
     aggregator_ = std::make_unique<otel::metric_aggregator>();
     ids_.clear();
     limit_reported_ = false;
+    forked_ = false;
 }
 
 }  // namespace otel_agent

@@ -32,8 +32,13 @@ class metric_bridge {
     // Fork: held from before the fork until after it, so no thread is inside the aggregator.
     void lock() { mutex_.lock(); }
     void unlock() { mutex_.unlock(); }
+    // In a fork child: the parent sends its series, the child's start again from zero at the
+    // next update or collection (nothing is allocated or freed in the fork handler).
+    void forget_after_fork() { forked_ = true; }
 
   private:
+    void reset_locked();
+
     using identity = std::tuple<std::string, agent_core::metric_kind, bool, std::string>;
 
     std::mutex mutex_;
@@ -41,6 +46,7 @@ class metric_bridge {
         std::make_unique<otel::metric_aggregator>();
     std::map<identity, uint64_t> ids_;
     bool limit_reported_ = false;
+    bool forked_ = false;
 };
 
 }  // namespace otel_agent

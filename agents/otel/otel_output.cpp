@@ -141,9 +141,8 @@ void otel_output::after_session_ended() { stop(retiring_.exchange(nullptr)); }
 void otel_output::after_fork_in_child() {
     // The thread that would stop it is not in the child, nor is the exporter's thread.
     retiring_.store(nullptr);
+    metrics_->forget_after_fork();
     metrics_->unlock();
-    // The parent sends its series; the child's start from zero at a time of their own.
-    metrics_->reset();
 }
 
 void otel_output::stop_exporter() { stop(exporter_.exchange(nullptr, std::memory_order_acq_rel)); }
