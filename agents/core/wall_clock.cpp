@@ -13,8 +13,9 @@
 namespace agent_core {
 
 namespace {
-// For tests: microseconds added to the system clock's readings.
+// For tests: microseconds added to the system clock's readings, ticks to the counter's.
 std::atomic<int64_t> system_shift_us{0};
+std::atomic<int64_t> counter_shift{0};
 }  // namespace
 
 uint64_t system_microseconds() {
@@ -46,7 +47,7 @@ constexpr uint64_t fastest_rate = (uint64_t{1} << rate_shift) / 100000;
 
 uint64_t counter() {
 #if defined(__x86_64__)
-    return __rdtsc();
+    return __rdtsc() + static_cast<uint64_t>(counter_shift.load(std::memory_order_relaxed));
 #else
     return 0;
 #endif
@@ -64,10 +65,14 @@ sample take_sample() {
     return {before + (after - before) / 2, us, after - before <= sample_ticks};
 }
 
-// The counter at `ticks` is `us`; readings are never below `floor`; from `until` on a new
-// anchor is due. The rate was measured since (base_ticks, base_us). rate 0: not yet known.
+// The counter at `ticks` is `us`; readings are never below `floor`; the anchor serves the
+// `length` ticks from `ticks` on (0: a new one is due). A counter that reads below `ticks`
+// stepped back (the machine resumed, a virtual machine moved) and takes a new anchor too. The
+// rate was measured since (base_ticks, base_us). rate 0: not yet known.
 struct anchor {
-    uint64_t ticks, us, floor, rate, until, base_ticks, base_us;
+    uint64_t ticks, us, floor, rate, length, base_ticks, base_us;
+
+    bool serves(uint64_t now) const { return now - ticks < length; }
 
     uint64_t at(uint64_t now) const {
         uint64_t reading = us;
@@ -88,20 +93,20 @@ uint64_t rate_between(uint64_t base_ticks, uint64_t base_us, const sample& s) {
 }
 
 struct alignas(64) anchor_slot {
-    std::atomic<uint64_t> ticks{0}, us{0}, floor{0}, rate{0}, until{0}, base_ticks{0}, base_us{0};
+    std::atomic<uint64_t> ticks{0}, us{0}, floor{0}, rate{0}, length{0}, base_ticks{0}, base_us{0};
 
     // Release stores: a reader that sees one of them sees the claim before it.
     void store(const anchor& a) {
         constexpr auto order = std::memory_order_release;
         ticks.store(a.ticks, order), us.store(a.us, order), floor.store(a.floor, order);
-        rate.store(a.rate, order), until.store(a.until, order);
+        rate.store(a.rate, order), length.store(a.length, order);
         base_ticks.store(a.base_ticks, order), base_us.store(a.base_us, order);
     }
     // Acquire loads: the generation read after them is not read before them.
     anchor load() const {
         constexpr auto order = std::memory_order_acquire;
-        return {ticks.load(order), us.load(order),         floor.load(order),  rate.load(order),
-                until.load(order), base_ticks.load(order), base_us.load(order)};
+        return {ticks.load(order),  us.load(order),         floor.load(order),  rate.load(order),
+                length.load(order), base_ticks.load(order), base_us.load(order)};
     }
 };
 
@@ -129,13 +134,21 @@ struct clock_state {
     }
 
     // Publishes a new anchor unless another thread writes one or published one since `seen`.
-    void publish(uint64_t seen, const anchor& a) {
+    // With `previous`, the new anchor's floor is raised last to the previous anchor's reading
+    // at that moment: readers kept reading the previous anchor while this thread sampled and
+    // wrote, and their readings must not lie above the new anchor's.
+    void publish(uint64_t seen, const anchor& a, const anchor* previous = nullptr) {
         if ((seen & 1) != 0 ||
             !generation.compare_exchange_strong(seen, seen + 1, std::memory_order_acquire,
                                                 std::memory_order_relaxed)) {
             return;
         }
-        slots[((seen >> 1) + 1) & 1].store(a);
+        anchor_slot& slot = slots[((seen >> 1) + 1) & 1];
+        slot.store(a);
+        if (previous != nullptr) {
+            const uint64_t held = previous->at(counter());
+            if (held > a.floor) slot.floor.store(held, std::memory_order_release);
+        }
         generation.store(seen + 2, std::memory_order_release);
     }
 };
@@ -169,35 +182,38 @@ uint64_t renew(const anchor& a, uint64_t seen) {
             if (rate == 0) {
                 state.publish(seen, {s.ticks, s.us, s.us, 0, 0, s.ticks, s.us});
             } else {
-                state.publish(seen,
-                              {s.ticks, s.us, s.us, rate, s.ticks + ticks_for(anchor_us, rate),
-                               a.base_ticks, a.base_us});
+                state.publish(seen, {s.ticks, s.us, s.us, rate, ticks_for(anchor_us, rate),
+                                     a.base_ticks, a.base_us});
             }
         }
         return s.us;
     }
     const uint64_t predicted = a.at(s.ticks);
     const bool stepped = predicted > s.us + step_us || s.us > predicted + step_us;
+    const bool counter_back = s.ticks < a.ticks;
     const uint64_t floor = stepped || s.us > predicted ? s.us : predicted;
     if (!s.precise) return floor;
     anchor next{s.ticks, s.us, floor, a.rate, 0, a.base_ticks, a.base_us};
     // A span with a step in it gives a wrong rate, unless it is only one anchor long (then
     // the next span has the rate right again even if the system clock keeps stepping); a
     // short span gives an imprecise one.
-    if ((!stepped || a.base_ticks == a.ticks) && s.us >= a.base_us + calibration_us) {
+    if ((!stepped || a.base_ticks == a.ticks) && !counter_back &&
+        s.us >= a.base_us + calibration_us) {
         const uint64_t rate = rate_between(a.base_ticks, a.base_us, s);
         if (rate != 0) next.rate = rate;
     }
-    if (stepped || s.us - a.base_us >= span_us) next.base_ticks = s.ticks, next.base_us = s.us;
-    next.until = s.ticks + ticks_for(anchor_us, next.rate);
-    state.publish(seen, next);
+    if (stepped || counter_back || s.us - a.base_us >= span_us) {
+        next.base_ticks = s.ticks, next.base_us = s.us;
+    }
+    next.length = ticks_for(anchor_us, next.rate);
+    state.publish(seen, next, stepped ? nullptr : &a);
     return floor;
 }
 
 [[gnu::noinline]] uint64_t counter_reading_anew(uint64_t now) {
     uint64_t seen = 0;
     const anchor a = state.current(&seen);
-    if (now < a.until) return a.at(now);
+    if (a.serves(now)) return a.at(now);
     return renew(a, seen);
 }
 
@@ -208,15 +224,14 @@ uint64_t renew(const anchor& a, uint64_t seen) {
     constexpr auto order = std::memory_order_acquire;
     const uint64_t before = state.generation.load(order);
     const anchor_slot& slot = state.slots[(before >> 1) & 1];
-    const uint64_t until = slot.until.load(order);
     const anchor a{slot.ticks.load(order),
                    slot.us.load(order),
                    slot.floor.load(order),
                    slot.rate.load(order),
-                   until,
+                   slot.length.load(order),
                    0,
                    0};
-    if (now < until && state.generation.load(std::memory_order_relaxed) - before <= 1) {
+    if (a.serves(now) && state.generation.load(std::memory_order_relaxed) - before <= 1) {
         return a.at(now);
     }
     return counter_reading_anew(now);
@@ -253,8 +268,10 @@ void start_over() {
 
 void expire_anchor() {
     const uint64_t generation = state.generation.load();
-    state.slots[(generation >> 1) & 1].until.store(0);
+    state.slots[(generation >> 1) & 1].length.store(0);
 }
+
+void shift_counter(int64_t ticks) { counter_shift.store(ticks, std::memory_order_relaxed); }
 
 void shift_system_clock(int64_t us) { system_shift_us.store(us, std::memory_order_relaxed); }
 

@@ -30,6 +30,8 @@ void start_over();
 void expire_anchor();
 // Sets the system clock, as the wall clock reads it, that many microseconds from the true one.
 void shift_system_clock(int64_t us);
+// Sets the processor's counter, as the wall clock reads it, that many ticks from the true one.
+void shift_counter(int64_t ticks);
 // true: every reading comes from the system clock; false: the clock chooses again.
 void use_system_clock(bool system);
 // Whether readings come from the counter now (it is trustworthy and its rate is known).

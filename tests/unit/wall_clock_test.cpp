@@ -67,6 +67,7 @@ class WallClock : public testing::Test {
     void TearDown() override {
         wall_clock_testing::use_system_clock(false);
         wall_clock_testing::shift_system_clock(0);
+        wall_clock_testing::shift_counter(0);
     }
 };
 
@@ -115,6 +116,21 @@ TEST_F(WallClock, FollowsTheSystemClockSetBackOrForwardButHoldsAgainstSmallSteps
         wall_clock_testing::shift_system_clock(0);
         wall_clock_testing::expire_anchor();
         wall_clock_microseconds();
+    }
+}
+
+// A counter that steps back below the anchor (the machine resumed, a virtual machine moved;
+// an anchor serves well under 2^32 ticks) does not hold the clock still: the next reading
+// takes a new anchor and the clock stays with the system's.
+TEST_F(WallClock, StaysWithTheSystemClockWhenTheCounterStepsBack) {
+    if (!wall_clock_testing::counter_trustworthy()) GTEST_SKIP() << "the counter is not used here";
+    for (const int64_t back : {int64_t{1} << 32, int64_t{1} << 48}) {
+        SCOPED_TRACE(back);
+        poll(tolerance_us, 0);
+        wall_clock_testing::shift_counter(-back);
+        poll(tolerance_us, 0);
+        wall_clock_testing::shift_counter(0);
+        wall_clock_testing::start_over();
     }
 }
 
