@@ -125,7 +125,13 @@ QUORIN_API quorin_status_t quorin_stub_strip_sdk_cmdline_args(int32_t* argc, quo
  * Initialization and shutdown nest: each successful quorin_initialize needs one
  * quorin_shutdown; the last one releases the agent and unloads its module. Forwarded calls
  * must not overlap the shutdown that releases the agent. In a fork child that was forked
- * while another thread was inside these calls, they return QUORIN_STATUS_FORK_CHILD. */
+ * while another thread was inside these calls, they return QUORIN_STATUS_FORK_CHILD.
+ * Neither may be called from DllMain nor from a module's static constructors or destructors:
+ * initialization loads a module and an agent may start a thread, the release may wait for
+ * one, and under the system's loader lock both can deadlock. A process that exits without
+ * the last quorin_shutdown leaves the agent as it is, on every system: it waits for nothing
+ * and frees nothing, and what it has queued (spans, lines) is not delivered. Call
+ * quorin_shutdown before the process exits to deliver it. */
 
 QUORIN_API quorin_status_t quorin_initialize(void);
 /* As quorin_initialize; the flags reach the agent as one of its additional options. */

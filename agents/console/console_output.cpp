@@ -197,6 +197,6 @@ void console_output::after_fork_in_child() {
 }  // namespace console
 
 agent_core::agent_output& agent_core::module_output() {
-    static console::console_output instance;
-    return instance;
+    static agent_core::kept_at_exit<console::console_output> instance;
+    return instance.value;
 }

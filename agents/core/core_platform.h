@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace agent_core {
 
@@ -21,6 +22,9 @@ struct thread_binding {
     uint64_t claim;  // the claim under which the thread took the state
 };
 
+// Makes sure every thread can hold a binding; false with the reason when the system has no
+// thread-local slot left for this module. The agent's initialize calls it before any binding.
+bool reserve_thread_slots(std::string* error);
 // Also arranges that thread_exited() receives the binding when the thread exits.
 void bind_current_thread(thread_binding binding);
 // Defined by the core.

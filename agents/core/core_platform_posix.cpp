@@ -26,6 +26,9 @@ thread_local exit_notice notice;
 
 thread_local constinit thread_binding current_binding{nullptr, 0};
 
+// thread_local needs no slot of the system's.
+bool reserve_thread_slots(std::string*) { return true; }
+
 void bind_current_thread(thread_binding new_binding) {
     current_binding = new_binding;
     notice.armed = true;

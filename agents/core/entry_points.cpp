@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "agent_contract.h"
+#include "core_platform.h"
 #include "slots.h"
 #include "text.h"
 
@@ -95,6 +96,9 @@ uint32_t agent_initialize(const contract::agent_init_record* record, void** cont
     char stamp[sizeof record->build_stamp + 1] = {};
     std::memcpy(stamp, record->build_stamp, sizeof record->build_stamp);
     info.build_stamp = printable_text(stamp);
+    std::string reason;
+    if (!reserve_thread_slots(&reason))
+        return fail(QUORIN_STATUS_GENERIC_ERROR, reason, error, capacity);
     recorder& core = the_recorder();
     core.begin(info);
     *context = &core;

@@ -3,6 +3,7 @@
 #include <mutex>
 #include <vector>
 
+#include "kept_at_exit.h"
 #include "spin_lock.h"
 #include "thread_state.h"
 
@@ -60,7 +61,8 @@ class record_pool {
     size_t kept_bytes_ = 0;  // the memory the spares hold
 };
 
-record_pool pool;
+kept_at_exit<record_pool> kept_pool;
+record_pool& pool = kept_pool.value;
 
 }  // namespace
 

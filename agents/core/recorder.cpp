@@ -8,10 +8,11 @@
 
 namespace agent_core {
 
-recorder recorder_instance;
+kept_at_exit<recorder> recorder_instance;
 
 void thread_exited(thread_binding binding) {
-    recorder_instance.threads.exited(binding, recorder_instance.objects);
+    recorder& core = the_recorder();
+    core.threads.exited(binding, core.objects);
 }
 
 bool recorder::configure(const std::vector<agent_option>& options, std::string* error) {
@@ -30,7 +31,7 @@ void recorder::begin(const session_info& info) {
     std::lock_guard<std::mutex> hold(lifecycle_);
     if (active()) finish();
     threads.set_seed(system_entropy());
-    active_.store(true, std::memory_order_release);
+    agent_bound.store(true, std::memory_order_release);
     output().session_started(info);
 }
 
@@ -119,7 +120,7 @@ void recorder::finish() {
     });
     threads.free_all(objects);
     trim_record_pool();
-    active_.store(false, std::memory_order_release);
+    agent_bound.store(false, std::memory_order_release);
 }
 
 void recorder::refuse_publish(call& c) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "kept_at_exit.h"
 #include "object_table.h"
 #include "output.h"
 #include "thread_state.h"
@@ -29,7 +30,7 @@ class recorder {
     // Ends what is open (as not ended), reports what never started, forgets every object.
     void release(void* context);
 
-    bool active() const { return active_.load(std::memory_order_acquire); }
+    bool active() const { return agent_bound.load(std::memory_order_acquire); }
     // Whether this process is a fork child of a process in which the agent was initialized.
     bool forked_child() const { return forked_child_.load(std::memory_order_relaxed); }
     agent_output& output() const {
@@ -81,15 +82,14 @@ class recorder {
     std::mutex lifecycle_;
     std::mutex notices_;
     std::vector<std::string> pending_;
-    std::atomic<bool> active_{false};
     std::atomic<bool> forked_child_{false};
 };
 
 inline bool recorded(const record_fields& tracer) { return recorded(tracer.context); }
 
 // The module's one recorder, defined with the core.
-extern recorder recorder_instance;
-inline recorder& the_recorder() { return recorder_instance; }
+extern kept_at_exit<recorder> recorder_instance;
+inline recorder& the_recorder() { return recorder_instance.value; }
 
 // Microseconds since 1970-01-01 UTC, from the core's wall clock.
 inline uint64_t now_microseconds() { return wall_clock_microseconds(); }

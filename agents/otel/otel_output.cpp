@@ -82,8 +82,8 @@ bool otel_output::configure(const std::vector<agent_core::agent_option>& options
 }
 
 otel_output::~otel_output() {
-    // A process that exits without releasing the agent: its exporter thread may still run (on
-    // Windows it is gone already), so neither it nor what it uses is touched.
+    // A module unloaded without its close: its exporter thread may still run, so neither it
+    // nor what it uses is touched.
     if (exporter_.load() != nullptr || retiring_.load() != nullptr || stopping_.load() != 0) {
         (void)metrics_.release();
     }
@@ -229,6 +229,6 @@ bool otel_output::parse_tag(std::string_view tag, bool binary,
 }  // namespace otel_agent
 
 agent_core::agent_output& agent_core::module_output() {
-    static otel_agent::otel_output instance;
-    return instance;
+    static agent_core::kept_at_exit<otel_agent::otel_output> instance;
+    return instance.value;
 }
