@@ -23,8 +23,8 @@ namespace {
 using clock = std::chrono::steady_clock;
 
 // How long the closing of a request handle may take before the posting thread leaves its
-// context to the callback.
-constexpr DWORD closing_grace_ms = 1000;
+// context to the callback (Wine takes about a second when a read is under way).
+constexpr DWORD closing_grace_ms = 2000;
 
 std::wstring widen(std::string_view text) {
     if (text.empty()) return {};
