@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "exporter_support.h"
+#include "http_transport.h"
 
 namespace {
 
@@ -153,7 +154,8 @@ TEST(OtelExporter, ReportsDeliveryAsTheCollectorAnsweredItAndNeverFollowsARedire
         EXPECT_EQ(refused, r.refused + 1);
         EXPECT_EQ(metrics, r.metrics_failed);
         EXPECT_EQ(points, r.points_refused);
-        EXPECT_NE(warnings.back().find("last error: HTTP 400 from http://127.0.0.1:"), std::string::npos);
+        EXPECT_NE(warnings.back().find("last error: HTTP 400 from http://127.0.0.1:"),
+                  std::string::npos);
     }
     EXPECT_EQ(rx.errors(), "");
 }
@@ -162,16 +164,17 @@ TEST(OtelExporter, AnAbsentOrHangingCollectorHoldsUpFlushAndShutdownOnlyForTheTi
     REQUIRE_RECEIVER(rx);
     struct row {
         const char* what;
-        bool refused;  // else the receiver accepts and never answers
+        const char* answer;  // the receiver's; none: nothing listens
     };
-    for (const row& r : {row{"connection refused", true}, row{"hang", false}}) {
+    for (const row& r :
+         {row{"connection refused", nullptr}, row{"hang", "hang"}, row{"trickle", "200 trickle"}}) {
         SCOPED_TRACE(r.what);
         rx.reset();
         auto options = otel_test::options_for(rx, 800ms);
-        if (r.refused) {
+        if (r.answer == nullptr) {
             options.traces_endpoint = *otel::parse_url("http://127.0.0.1:1/v1/traces");
         } else {
-            rx.script("hang\nhang\nhang\nhang\nhang\nhang\nhang\nhang");
+            rx.script(std::string(r.answer) + " always");
         }
         otel::exporter exporter(options);
         exporter.start();
@@ -200,6 +203,44 @@ bool eventually(condition holds, std::chrono::seconds bound = 30s) {
         std::this_thread::yield();
     }
     return true;
+}
+
+// One request has one deadline over all its phases, and an abort from another thread ends it
+// at once, whether the collector says nothing or sends its answer a byte a second.
+TEST(OtelTransport, TheDeadlineOrAnAbortEndsARequestTheCollectorHoldsUp) {
+    REQUIRE_RECEIVER(rx);
+    const otel::url target = rx.endpoint("/v1/traces");
+    for (const char* script : {"hang", "200 trickle"}) {
+        for (const bool abort : {false, true}) {
+            SCOPED_TRACE(std::string(script) + (abort ? ", aborted" : ", deadline"));
+            rx.reset();
+            rx.script(script);
+            otel::http_transport transport;
+            otel::http_request request;
+            request.target = &target;
+            request.body = "";  // an empty export request
+            const auto started = clock_type::now();
+            request.deadline = started + (abort ? 60s : 2s);
+            std::thread aborter;
+            if (abort) {
+                aborter = std::thread([&] {
+                    eventually([&] { return !rx.requests().empty(); });
+                    transport.abort();
+                });
+            }
+            const otel::http_response response = transport.post(request);
+            const auto took = clock_type::now() - started;
+            if (aborter.joinable()) aborter.join();
+            EXPECT_LT(took, 2s + slack);
+            EXPECT_EQ(response.status, 0);
+            EXPECT_FALSE(response.error.empty());
+            EXPECT_EQ(rx.requests().size(), 1u);
+            if (abort) {
+                EXPECT_EQ(transport.post(request).error, "aborted");  // and every later one
+            }
+        }
+    }
+    rx.reset();
 }
 
 TEST(OtelExporter, ACollectorThatRestartsGetsEverySpanTheQueueHeldExactlyOnce) {
