@@ -49,7 +49,8 @@ struct platform_fork_handlers {
 void platform_register_fork_handlers(platform_fork_handlers* handlers);
 
 // ---- Standard error ----
-// Writes one line with one write and flushes. False when there is no standard error stream.
+// Writes one line to standard error at once, past any C runtime's buffer (on Windows: as
+// UTF-16 to a console, else as UTF-8 with one write on the handle). False when there is none.
 bool platform_stderr_write(const char16_t* text, size_t length);
 
 // ---- Environment ----
