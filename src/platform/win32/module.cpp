@@ -13,6 +13,15 @@ constexpr uint32_t name_insert_errors[] = {129, 182, 188, 189, 190, 191, 192, 19
 // Left in the buffer for a path the loader refuses as too long, its %1 the path as given.
 constexpr char16_t too_long_text[] =
     u"The path %1 is too long for the system's loader; move the agent module to a shorter path.";
+constexpr char16_t not_qualified_text[] =
+    u"The agent module must be given by a fully qualified path.";
+
+// The whole text into the buffer, or nothing when it does not fit.
+template <size_t size>
+void copy_text(const char16_t (&text)[size], char16_t* buffer, size_t capacity) {
+    if (buffer == nullptr || capacity < size) return;
+    for (size_t i = 0; i < size; ++i) buffer[i] = text[i];
+}
 
 bool separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -34,13 +43,11 @@ bool prefixed(const wchar_t* path) {
 // resolved (what the system does to a path anyway, but the flag that finds the module's own
 // dependencies beside it needs it done beforehand), in the \\?\ form when longer than
 // MAX_PATH allows, since only that form lifts the limit and it turns all normalisation off.
-// A path not fully qualified is refused as the restricted search refuses it, so that the
-// current folder never decides which module is loaded, whichever flags apply. Returns 0 with
-// *loaded owned (release with platform_heap_release) or null to load the name as given.
+// Returns 0 with *loaded owned (release with platform_heap_release) or null to load the name
+// as given.
 DWORD loader_path(const wchar_t* name, wchar_t** loaded) {
     *loaded = nullptr;
     if (prefixed(name)) return 0;
-    if (!fully_qualified(name)) return ERROR_INVALID_PARAMETER;
     const DWORD needed = GetFullPathNameW(name, 0, nullptr, nullptr);
     if (needed == 0) return GetLastError();
     // Room for "\\?\UNC" in front of it.
@@ -94,6 +101,13 @@ void platform_error_mode_restore(uint32_t saved_mode) { SetThreadErrorMode(saved
 
 void* platform_module_open(const char16_t* name, uint32_t flags, uint32_t* error, char16_t* buffer,
                            size_t capacity) {
+    // A path that is not fully qualified is refused as the restricted search refuses it, so
+    // that the current folder never decides which module is loaded, whichever flags apply.
+    if (!prefixed(wide(name)) && !fully_qualified(wide(name))) {
+        *error = ERROR_INVALID_PARAMETER;
+        copy_text(not_qualified_text, buffer, capacity);
+        return nullptr;
+    }
     wchar_t* loaded = nullptr;
     *error = loader_path(wide(name), &loaded);
     HMODULE module = nullptr;
@@ -102,12 +116,7 @@ void* platform_module_open(const char16_t* name, uint32_t flags, uint32_t* error
         *error = module == nullptr ? GetLastError() : 0;
         platform_heap_release(loaded);
     }
-    if (*error == ERROR_FILENAME_EXCED_RANGE && buffer != nullptr &&
-        capacity >= sizeof too_long_text / sizeof too_long_text[0]) {
-        for (size_t i = 0; i < sizeof too_long_text / sizeof too_long_text[0]; ++i) {
-            buffer[i] = too_long_text[i];
-        }
-    }
+    if (*error == ERROR_FILENAME_EXCED_RANGE) copy_text(too_long_text, buffer, capacity);
     return reinterpret_cast<void*>(module);
 }
 

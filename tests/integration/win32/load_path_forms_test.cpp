@@ -57,13 +57,17 @@ TEST_F(LoadPathForms, ForwardSlashesAndLongPathsLoadRelativePathsAreRefused) {
         EXPECT_EQ(quorin_initialize(), c.expected);
         EXPECT_EQ(current_load_info().found, c.expected == QUORIN_STATUS_OK ? 1 : 0);
         // The log names the path as it was given, and a refusal is an expected failure.
-        bool named = false;
+        bool named = false, refusal = false;
         for (const log_line& line : logged()) {
             named |= line.text == u"    Agent module:  '" + c.path + u"'";
+            refusal |= line.text.ends_with(
+                u": The agent module must be given by a fully "
+                u"qualified path.");
             EXPECT_FALSE(line.text.starts_with(u"Unexpected error"))
                 << testing::PrintToString(line);
         }
         EXPECT_TRUE(named);
+        EXPECT_EQ(refusal, c.expected == 87);
     }
     while (quorin_shutdown() == QUORIN_STATUS_OK) {
     }
