@@ -30,17 +30,17 @@ bool console_output::open(const char16_t* destination, std::string* error) {
     const std::string name = agent_core::utf16_to_utf8(destination);
     if (name.empty() || equal_ignore_ascii_case(name, "stdout")) return true;
     if (equal_ignore_ascii_case(name, "stderr")) {
-        writer_ = std::make_unique<line_writer>(stderr, false);
+        writer_ = std::make_unique<line_writer>(standard_error());
         file_name_ = "standard error";
         return true;
     }
     std::string reason;
-    FILE* file = open_output_file(destination, &reason);
+    output_target* file = open_output_file(destination, &reason);
     if (file == nullptr) {
         *error = "cannot open the output '" + name + "': " + reason;
         return false;
     }
-    writer_ = std::make_unique<line_writer>(file, true);
+    writer_ = std::make_unique<line_writer>(file);
     file_name_ = name;
     return true;
 }
@@ -54,11 +54,9 @@ void console_output::close_file() {
 }
 
 console_output::~console_output() {
-    // A process that exits without releasing the agent.
-    if (writer_ != nullptr) {
-        writer_->write_rest_at_exit();
-        (void)writer_.release();
-    }
+    // Destroyed when the module is unloaded after its close (at a process exit with the agent
+    // bound it is not destroyed at all): a writer still here is never waited for.
+    (void)writer_.release();
 }
 
 bool console_output::configure(const std::vector<agent_core::agent_option>& options,
@@ -163,7 +161,7 @@ void console_output::write_indented(uint32_t depth, std::string_view text) {
 }
 
 void console_output::write_line(std::string_view line) {
-    if (writer_ == nullptr) writer_ = std::make_unique<line_writer>(stdout, false);
+    if (writer_ == nullptr) writer_ = std::make_unique<line_writer>(standard_output());
     writer_->write(line);
 }
 

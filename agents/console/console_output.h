@@ -2,7 +2,6 @@
 // metric updates and the agent's own notes, to standard output, standard error or a file.
 #pragma once
 
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>

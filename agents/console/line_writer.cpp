@@ -10,16 +10,11 @@ namespace console {
 namespace {
 // How long a fork waits for a write under way to end before it goes ahead.
 constexpr auto fork_wait = std::chrono::milliseconds(100);
-// How long an exit waits for the writer's thread to end its write.
-constexpr auto exit_wait = std::chrono::milliseconds(200);
 }  // namespace
 
-line_writer::line_writer(FILE* out, bool owns_file, size_t bound_bytes)
-    : out_(out), owns_file_(owns_file), bound_(bound_bytes) {}
+line_writer::line_writer(output_target* out, size_t bound_bytes) : out_(out), bound_(bound_bytes) {}
 
-line_writer::~line_writer() {
-    if (owns_file_) std::fclose(out_);
-}
+line_writer::~line_writer() { close_output(out_); }
 
 void line_writer::write(std::string_view line) {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -64,12 +59,6 @@ bool line_writer::start() {
     }
 }
 
-void line_writer::write_out(const std::string& lines) {
-    if (lines.empty()) return;
-    std::fwrite(lines.data(), 1, lines.size(), out_);
-    std::fflush(out_);
-}
-
 void line_writer::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
@@ -82,7 +71,7 @@ void line_writer::run() {
         const uint64_t upto = queued_lines_;
         in_flight_ = batch.size();
         lock.unlock();
-        write_out(batch);
+        write_output(out_, batch);
         batch.clear();
         lock.lock();
         spare_.swap(batch);
@@ -124,21 +113,6 @@ bool line_writer::stop(std::chrono::milliseconds timeout) {
     delete thread_;
     thread_ = nullptr;
     return true;
-}
-
-void line_writer::write_rest_at_exit() {
-    std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
-    if (!lock || broken_in_child_) return;  // a thread that is gone held the lock
-    // Where the thread is still there it writes the rest itself; one that is gone (or still
-    // writes after the wait) leaves it to this thread, unless it went in the middle of a write.
-    if (written_.wait_for(lock, exit_wait, [this] { return queued_.empty() && !writing(); }) ||
-        writing()) {
-        return;
-    }
-    note_dropped();
-    write_out(queued_);
-    queued_.clear();
-    written_lines_ = queued_lines_;
 }
 
 void line_writer::before_fork() {

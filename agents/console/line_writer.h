@@ -8,11 +8,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+
+#include "console_platform.h"
 
 namespace console {
 
@@ -20,8 +21,8 @@ class line_writer {
   public:
     static constexpr size_t default_bound = 4u << 20;
 
-    // owns_file: the writer closes the file when it is done with it.
-    line_writer(FILE* out, bool owns_file, size_t bound_bytes = default_bound);
+    // The writer closes the output (close_output) when it is done with it.
+    explicit line_writer(output_target* out, size_t bound_bytes = default_bound);
     ~line_writer();
     line_writer(const line_writer&) = delete;
     line_writer& operator=(const line_writer&) = delete;
@@ -31,15 +32,11 @@ class line_writer {
     // Waits until the lines queued before the call are written; false when that takes longer
     // than the timeout.
     bool flush(std::chrono::milliseconds timeout);
-    // Writes what is queued, stops the thread and closes an owned file. When the output does
+    // Writes what is queued, stops the thread and closes an opened file. When the output does
     // not take the lines within the timeout, the thread is left to finish on its own: it then
     // owns this writer and frees it, the module stays loaded for it, and the caller gives the
     // writer up (release the pointer) without destroying it. Returns false then.
     bool stop(std::chrono::milliseconds timeout);
-    // A process that exits without releasing the agent: writes what is queued on the calling
-    // thread when the writer's thread is not in the middle of writing (on Windows it is gone
-    // already), and leaves everything else alone.
-    void write_rest_at_exit();
 
     // Fork: the lock is held across the fork, after a short wait for a write under way to end
     // (a child must not find the file locked by a thread it does not have). The child forgets
@@ -54,14 +51,12 @@ class line_writer {
     // With the lock held: the note on lines dropped since the last one, when there are any
     // and it fits.
     void note_dropped();
-    void write_out(const std::string& lines);
     // With the lock held: whether the thread is writing a batch.
     bool writing() const { return in_flight_ != 0; }
     // With the lock held: false when no thread could be started.
     bool start();
 
-    FILE* const out_;
-    const bool owns_file_;
+    output_target* const out_;
     const size_t bound_;
     std::mutex mutex_;
     std::condition_variable wake_;     // the thread waits on it

@@ -49,7 +49,8 @@ struct platform_fork_handlers {
 void platform_register_fork_handlers(platform_fork_handlers* handlers);
 
 // ---- Standard error ----
-// Writes one line with one write and flushes. False when there is no standard error stream.
+// Writes one line to standard error at once, past any C runtime's buffer (on Windows: as
+// UTF-16 to a console, else as UTF-8 with one write on the handle). False when there is none.
 bool platform_stderr_write(const char16_t* text, size_t length);
 
 // ---- Environment ----
@@ -76,8 +77,11 @@ bool platform_loader_search_flags(uint32_t* flags);
 // Adds "fail critical errors" to the thread's error mode. Returns whether it was changed.
 bool platform_error_mode_enter(uint32_t* saved_mode);
 void platform_error_mode_restore(uint32_t saved_mode);
-// Loads a module. On failure returns null with *error set at once; may leave the system's
-// own text (naming the file) in buffer, otherwise leaves buffer untouched.
+// Loads a module from a path. On failure returns null with *error set at once; may leave a
+// text naming the file in buffer (the system's, or one with a %1 insert for the name when
+// platform_load_error_has_name_insert), otherwise leaves buffer untouched. Windows hands the
+// loader the full path with '\' separators (the \\?\ form beyond MAX_PATH) and refuses a
+// path that is not fully qualified with ERROR_INVALID_PARAMETER, as the restricted search does.
 void* platform_module_open(const char16_t* name, uint32_t flags, uint32_t* error, char16_t* buffer,
                            size_t capacity);
 // Takes a reference to a module already in the process, found by its name among the loaded
@@ -91,5 +95,5 @@ void* platform_module_symbol(void* module, const char* name, uint32_t* error, ch
 uint32_t platform_module_close(void* module);
 // Load failures that only say "not there" (or "name refused"); every other one is unexpected.
 bool platform_load_error_expected(uint32_t code);
-// Load failures whose system text carries a %1 insert for the module name.
+// Load failures whose text carries a %1 insert for the module name.
 bool platform_load_error_has_name_insert(uint32_t code);

@@ -25,9 +25,9 @@ std::u16string from_ascii(const char* text) {
     return std::u16string(text, text + std::strlen(text));
 }
 
-// ENOMEM from the POSIX backend when it cannot convert a module path for the system loader;
-// the Windows backend hands the path to the system as it is.
-constexpr quorin_status_t platform_out_of_memory = QUORIN_TEST_WINDOWS ? 0 : 12;
+// ENOMEM (POSIX) or ERROR_NOT_ENOUGH_MEMORY (Windows) from the backend when it cannot make the
+// module path it hands the system's loader.
+constexpr quorin_status_t platform_out_of_memory = QUORIN_TEST_WINDOWS ? 8 : 12;
 constexpr uint32_t init_flags = 5;
 const std::u16string load_failed =
     u"Could not load agent module for Corvantis Kestrane SDK for C/C++: ";

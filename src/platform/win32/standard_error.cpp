@@ -1,8 +1,7 @@
 #include <windows.h>
 
-#include <cstdio>
-
 #include "platform/platform.h"
+#include "standard_handle.h"
 
 namespace {
 constexpr int line_bytes = 8192;
@@ -14,28 +13,33 @@ int to_utf8(const char16_t* text, size_t length, char* out, int capacity) {
 }  // namespace
 
 bool platform_stderr_write(const char16_t* text, size_t length) {
-    FILE* stream = stderr;
-    if (stream == nullptr) return false;
+    void* out = standard_handle(standard_stream::error);
+    if (out == nullptr) return false;
+    if (standard_handle_is_console(out)) {
+        standard_handle_write_console(out, text, length);
+        return true;
+    }
+    // A pipe or a file gets the UTF-8 bytes straight on the handle, in one write: no C
+    // runtime's buffer lies between, so the line keeps its place among the application's own.
     char line[line_bytes];
-    char* out = line;
-    int bytes = to_utf8(text, length, line, line_bytes);
-    if (bytes == 0 && length != 0) {
+    char* bytes = line;
+    int count = to_utf8(text, length, line, line_bytes);
+    if (count == 0 && length != 0) {
         // A longer line still goes out whole, in one write; without memory, cut to the buffer.
         const int needed = to_utf8(text, length, nullptr, 0);
-        out = needed > 0 ? static_cast<char*>(platform_heap_allocate(static_cast<size_t>(needed)))
-                         : nullptr;
-        if (out != nullptr) {
-            bytes = to_utf8(text, length, out, needed);
+        bytes = needed > 0 ? static_cast<char*>(platform_heap_allocate(static_cast<size_t>(needed)))
+                           : nullptr;
+        if (bytes != nullptr) {
+            count = to_utf8(text, length, bytes, needed);
         } else {
-            out = line;
+            bytes = line;
             // At most three bytes a unit: this many units always fit.
             const size_t fitting = static_cast<size_t>(line_bytes / 3);
-            bytes = to_utf8(text, length < fitting ? length : fitting, line, line_bytes);
-            if (bytes > 0) line[bytes - 1] = '\n';
+            count = to_utf8(text, length < fitting ? length : fitting, line, line_bytes);
+            if (count > 0) line[count - 1] = '\n';
         }
     }
-    if (bytes > 0) std::fwrite(out, 1, static_cast<size_t>(bytes), stream);
-    std::fflush(stream);
-    if (out != line) platform_heap_release(out);
+    if (count > 0) standard_handle_write_bytes(out, bytes, static_cast<size_t>(count));
+    if (bytes != line) platform_heap_release(bytes);
     return true;
 }
