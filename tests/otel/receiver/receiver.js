@@ -5,7 +5,12 @@
 // "path=value" lines.
 //
 //   node receiver.js [--port N] [--port-file FILE] [--control-port-file FILE]
+//                    [--tls-dir DIR --tls-port-file FILE]
 //
+// With --tls-dir it also serves OTLP over HTTPS with DIR/server.crt and DIR/server.key, on
+// one port without client certificates and on another that requires one issued by
+// DIR/client-ca.crt; it writes "PORT MTLS_PORT" to the TLS port file. Both record and answer
+// as the plain port does.
 // Control requests (POST) are served on the OTLP port and on a control port of their own,
 // which stays up while the OTLP listener is down. Answered at once unless said otherwise:
 //   /control/script    body: one answer per line, used by the next OTLP requests in order,
@@ -45,6 +50,7 @@
 
 const fs = require('fs');
 const http = require('http');
+const https = require('https');
 const path = require('path');
 const { tree } = require('./tree.js');
 const generated = require(path.join(
@@ -360,7 +366,7 @@ listenOtlp(Number(option('--port') || 0), () => {
         res.writeHead(200);
         res.end();
     });
-    redirectServer.listen(0, '127.0.0.1', () => {
+    redirectServer.listen(0, '127.0.0.1', () => listenTls(() => {
         redirectPort = redirectServer.address().port;
         controlServer.listen(0, '127.0.0.1', () => {
             const controlPort = controlServer.address().port;
@@ -370,8 +376,25 @@ listenOtlp(Number(option('--port') || 0), () => {
             if (portFile) fs.writeFileSync(portFile, `${otlpPort}\n`);
             console.log(`listening on 127.0.0.1:${otlpPort}, control on 127.0.0.1:${controlPort}`);
         });
-    });
+    }));
 });
+
+// The HTTPS listeners, when asked for; then `then`.
+function listenTls(then) {
+    const dir = option('--tls-dir');
+    if (!dir) return then();
+    const read = (name) => fs.readFileSync(path.join(dir, name));
+    const base = { key: read('server.key'), cert: read('server.crt') };
+    const plain = https.createServer(base, handler(false));
+    const mutual = https.createServer(
+        { ...base, ca: read('client-ca.crt'), requestCert: true, rejectUnauthorized: true },
+        handler(false));
+    plain.listen(0, '127.0.0.1', () => mutual.listen(0, '127.0.0.1', () => {
+        fs.writeFileSync(option('--tls-port-file'),
+            `${plain.address().port} ${mutual.address().port}\n`);
+        then();
+    }));
+}
 
 function stop() {
     goDown();

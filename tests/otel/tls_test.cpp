@@ -1,0 +1,57 @@
+// The exporter over HTTPS against the receiver's TLS ports: a private CA, the system's CAs, a
+// CA file that cannot be used, and client certificates; what fails says why and sends nothing.
+#include <gtest/gtest.h>
+
+#include "exporter_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(OtelExporterTls, TrustsOnlyTheGivenCaAndSendsTheClientCertificate) {
+    REQUIRE_RECEIVER(rx);
+    struct row {
+        const char* what;
+        bool mutual;  // the port that requires a client certificate
+        const char *ca, *client_certificate, *client_key;
+        const char* error;  // in the warning when nothing arrives; "" when the spans arrive
+    };
+    const row rows[] = {
+        {"the CA given", false, "ca.crt", "", "", ""},
+        {"the system's CAs", false, "", "", "", "certificate"},
+        {"a CA that did not issue the server's", false, "client-ca.crt", "", "", "certificate"},
+        {"a CA file that does not exist", false, "absent.crt", "", "",
+         "absent.crt' cannot be read"},
+        {"a CA file with no certificate", false, "client.key", "", "", "holds no PEM certificate"},
+        {"client certificate, PKCS#8 key", true, "ca.crt", "client.crt", "client.key", ""},
+        {"client certificate, PKCS#1 key", true, "ca.crt", "client.crt", "client-rsa.key", ""},
+        {"no client certificate", true, "ca.crt", "", "", "(https://localhost:"},
+        {"a key without its certificate", true, "ca.crt", "", "client.key",
+         "without its certificate"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        rx.reset();
+        auto options = otel_test::options_for(rx, 1s);
+        options.traces_endpoint = *otel::parse_url(rx.tls_base(r.mutual) + "/v1/traces");
+        auto file = [&](const char* name) { return *name != 0 ? rx.tls_file(name) : ""; };
+        options.traces_tls = {file(r.ca), file(r.client_certificate), file(r.client_key)};
+        std::vector<std::string> warnings;
+        options.warn = [&](const std::string& text) { warnings.push_back(text); };
+        otel::exporter exporter(options);
+        exporter.start();
+        ASSERT_TRUE(otel_test::queue_span(exporter, "over tls"));
+        exporter.flush();
+        exporter.shutdown();
+
+        const bool arrives = *r.error == 0;
+        EXPECT_EQ(otel_test::delivered_span_names(rx.requests()).size(), arrives ? 1u : 0u);
+        EXPECT_EQ(exporter.stats().spans_exported, arrives ? 1u : 0u);
+        if (!arrives) {
+            ASSERT_FALSE(warnings.empty());
+            EXPECT_NE(warnings.back().find(r.error), std::string::npos) << warnings.back();
+        }
+    }
+}
+
+}  // namespace
