@@ -19,9 +19,10 @@ otel_receiver_install() {
     fi
 }
 
-# otel_receiver_certificates DIR : a CA with a server certificate for 127.0.0.1 and localhost,
+# otel_receiver_certificates DIR : a CA with server certificates signed by it: server for
+# 127.0.0.1 and localhost, other for another host, expired for localhost but expired in 2020;
 # and a second CA with a client certificate (its key both as PKCS#8, client.key, and as PKCS#1,
-# client-rsa.key), made afresh, valid for two days.
+# client-rsa.key); made afresh, valid for two days.
 otel_receiver_certificates() {
     local dir=$1 days=2
     command -v openssl >/dev/null || ensure_packages openssl
@@ -34,16 +35,39 @@ otel_receiver_certificates() {
                 -addext "basicConstraints=critical,CA:TRUE" \
                 -addext "keyUsage=critical,keyCertSign,cRLSign" || exit 1
         done
-        # sign NAME CA EXTENSIONS : NAME.key and NAME.crt issued by CA.
+        # sign NAME CA EXTENSIONS [DATES] : NAME.key and NAME.crt issued by CA; DATES, as
+        # "-startdate X -enddate Y", through openssl ca, which alone takes dates in the past.
         sign() {
             openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" \
-                -subj "/CN=quorin test $1" &&
-                printf '%s\n' "$3" >"$1.ext" &&
+                -subj "/CN=quorin test $1" && printf '%s\n' "$3" >"$1.ext" || return 1
+            if [ -z "${4:-}" ]; then
                 openssl x509 -req -in "$1.csr" -CA "$2.crt" -CAkey "$2.key" -CAcreateserial \
                     -days "$days" -out "$1.crt" -extfile "$1.ext"
+                return
+            fi
+            cat >ca.cnf <<'END'
+[ca]
+default_ca = dated
+[dated]
+database = index.txt
+new_certs_dir = .
+serial = serial
+default_md = sha256
+policy = any
+[any]
+commonName = supplied
+END
+            : >index.txt && echo 01 >serial &&
+                openssl ca -batch -config ca.cnf -cert "$2.crt" -keyfile "$2.key" -in "$1.csr" \
+                    -out "$1.crt" -extfile "$1.ext" -notext $4
         }
+        local server_ext="extendedKeyUsage=serverAuth"
         sign server ca "subjectAltName=IP:127.0.0.1,DNS:localhost
-extendedKeyUsage=serverAuth" || exit 1
+$server_ext" || exit 1
+        sign other ca "subjectAltName=DNS:elsewhere.invalid
+$server_ext" || exit 1
+        sign expired ca "subjectAltName=IP:127.0.0.1,DNS:localhost
+$server_ext" "-startdate 20200101000000Z -enddate 20200102000000Z" || exit 1
         sign client client-ca "extendedKeyUsage=clientAuth" || exit 1
         openssl rsa -in client.key -out client-rsa.key -traditional || exit 1
     ) >"$dir.log" 2>&1 || { cat "$dir.log" >&2; return 1; }

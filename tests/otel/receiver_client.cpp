@@ -73,6 +73,7 @@ std::string receiver::tls_file(const std::string& name) const {
 }
 
 void receiver::reset() { control("reset"); }
+void receiver::tls_certificate(const std::string& name) { control("tls-certificate", name); }
 void receiver::script(const std::string& lines) { control("script", lines); }
 std::string receiver::errors() { return control("errors"); }
 void receiver::down() { control("down"); }

@@ -36,6 +36,9 @@ class receiver {
     // https://localhost:PORT of the HTTPS port, or of the one that requires a client
     // certificate; a failed expectation and "" when the test script did not say.
     std::string tls_base(bool client_certificate_required) const;
+    // The first HTTPS port serves the certificate NAME ("other": for another host, "expired")
+    // to new connections until reset.
+    void tls_certificate(const std::string& name);
     // A file of the certificates' folder ("ca.crt", "client.key", ...) as this system names it.
     std::string tls_file(const std::string& name) const;
 

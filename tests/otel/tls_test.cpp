@@ -12,26 +12,32 @@ TEST(OtelExporterTls, TrustsOnlyTheGivenCaAndSendsTheClientCertificate) {
     REQUIRE_RECEIVER(rx);
     struct row {
         const char* what;
-        bool mutual;  // the port that requires a client certificate
+        bool mutual;         // the port that requires a client certificate
+        const char* server;  // the certificate the other port serves
         const char *ca, *client_certificate, *client_key;
         const char* error;  // in the warning when nothing arrives; "" when the spans arrive
     };
     const row rows[] = {
-        {"the CA given", false, "ca.crt", "", "", ""},
-        {"the system's CAs", false, "", "", "", "certificate"},
-        {"a CA that did not issue the server's", false, "client-ca.crt", "", "", "certificate"},
-        {"a CA file that does not exist", false, "absent.crt", "", "",
+        {"the CA given", false, "server", "ca.crt", "", "", ""},
+        {"the system's CAs", false, "server", "", "", "", "certificate"},
+        {"a CA that did not issue it", false, "server", "client-ca.crt", "", "", "certificate"},
+        {"the CA's, for another host", false, "other", "ca.crt", "", "", "certificate"},
+        {"the CA's, expired", false, "expired", "ca.crt", "", "", "certificate"},
+        {"a CA file that does not exist", false, "server", "absent.crt", "", "",
          "absent.crt' cannot be read"},
-        {"a CA file with no certificate", false, "client.key", "", "", "holds no PEM certificate"},
-        {"client certificate, PKCS#8 key", true, "ca.crt", "client.crt", "client.key", ""},
-        {"client certificate, PKCS#1 key", true, "ca.crt", "client.crt", "client-rsa.key", ""},
-        {"no client certificate", true, "ca.crt", "", "", "(https://localhost:"},
-        {"a key without its certificate", true, "ca.crt", "", "client.key",
+        {"a CA file with no certificate", false, "server", "client.key", "", "", "no PEM"},
+        {"client certificate, PKCS#8 key", true, "server", "ca.crt", "client.crt", "client.key",
+         ""},
+        {"client certificate, PKCS#1 key", true, "server", "ca.crt", "client.crt", "client-rsa.key",
+         ""},
+        {"no client certificate", true, "server", "ca.crt", "", "", "certificate"},
+        {"a key without its certificate", true, "server", "ca.crt", "", "client.key",
          "without its certificate"},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
         rx.reset();
+        rx.tls_certificate(r.server);
         auto options = otel_test::options_for(rx, 1s);
         options.traces_endpoint = *otel::parse_url(rx.tls_base(r.mutual) + "/v1/traces");
         auto file = [&](const char* name) { return *name != 0 ? rx.tls_file(name) : ""; };

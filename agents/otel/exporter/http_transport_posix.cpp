@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <mutex>
 
 #include "http_transport.h"
@@ -189,9 +190,12 @@ http_response http_transport::post(const http_request& request) {
         response.error =
             result == CURLE_ABORTED_BY_CALLBACK ? "aborted" : curl_easy_strerror(result);
         if (tls_failure(result) && detail[0] != '\0') response.error += std::string(": ") + detail;
-        response.untrusted = result == CURLE_PEER_FAILED_VERIFICATION ||
-                             result == CURLE_SSL_CACERT_BADFILE ||
-                             result == CURLE_SSL_CERTPROBLEM || result == CURLE_SSL_ISSUER_ERROR;
+        // A TLS alert from the collector (one that requires a client certificate sends it
+        // after the handshake) is a refusal too.
+        response.untrusted =
+            result == CURLE_PEER_FAILED_VERIFICATION || result == CURLE_SSL_CACERT_BADFILE ||
+            result == CURLE_SSL_CERTPROBLEM || result == CURLE_SSL_ISSUER_ERROR ||
+            (result == CURLE_RECV_ERROR && std::strstr(detail, " alert ") != nullptr);
         response.body.clear();
     }
     return response;

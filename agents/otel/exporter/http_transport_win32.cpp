@@ -201,9 +201,11 @@ struct tls_material {
                                              static_cast<DWORD>(der.size()), CERT_STORE_ADD_ALWAYS,
                                              nullptr);
         }
-        if (CertEnumCertificatesInStore(roots, nullptr) == nullptr) {
+        const PCCERT_CONTEXT first = CertEnumCertificatesInStore(roots, nullptr);
+        if (first == nullptr) {
             return "the CA file '" + files.certificate + "' holds no certificate Windows can read";
         }
+        CertFreeCertificateContext(first);
         // These alone as roots (Windows 8 and later). Where that engine cannot be made (Windows
         // 7, Wine) the default engine builds the chain and check_server requires its root to
         // be one of these all the same.
@@ -281,10 +283,11 @@ std::unique_ptr<tls_material> load_tls(const tls_files& files, std::string& prob
     auto material = std::make_unique<tls_material>();
     material->files = files;
     if (!files.certificate.empty())
-        problem = material->load_roots(*read_small_file(files.certificate));
+        problem = material->load_roots(read_small_file(files.certificate).value_or(""));
     if (problem.empty() && !files.client_certificate.empty()) {
         std::string key = read_small_file(files.client_key).value_or("");
-        problem = material->load_client(*read_small_file(files.client_certificate), key);
+        problem =
+            material->load_client(read_small_file(files.client_certificate).value_or(""), key);
         SecureZeroMemory(key.data(), key.size());
     }
     if (!problem.empty()) return nullptr;

@@ -10,7 +10,9 @@
 // With --tls-dir it also serves OTLP over HTTPS with DIR/server.crt and DIR/server.key, on
 // one port without client certificates and on another that requires one issued by
 // DIR/client-ca.crt; it writes "PORT MTLS_PORT" to the TLS port file. Both record and answer
-// as the plain port does.
+// as the plain port does. Besides the control requests below:
+//   /control/tls-certificate  body: NAME; the first HTTPS port serves DIR/NAME.crt and
+//                      DIR/NAME.key to new connections until reset ("server" again)
 // Control requests (POST) are served on the OTLP port and on a control port of their own,
 // which stays up while the OTLP listener is down. Answered at once unless said otherwise:
 //   /control/script    body: one answer per line, used by the next OTLP requests in order,
@@ -201,7 +203,12 @@ function control(req, res, body) {
             return reply(`${redirected}\n`);
         case '/control/errors':
             return reply(errors.join('\n'));
+        case '/control/tls-certificate':
+            if (!tlsPlain) return reply('no TLS\n');
+            tlsPlain.setSecureContext(tlsFiles(body.toString().trim()));
+            return reply('ok\n');
         case '/control/reset':
+            if (tlsPlain) tlsPlain.setSecureContext(tlsFiles('server'));
             requests = [];
             errors = [];
             script = [];
@@ -380,18 +387,21 @@ listenOtlp(Number(option('--port') || 0), () => {
 });
 
 // The HTTPS listeners, when asked for; then `then`.
+let tlsPlain = null;
+const tlsFiles = (name) => {
+    const read = (file) => fs.readFileSync(path.join(option('--tls-dir'), file));
+    return { key: read(`${name}.key`), cert: read(`${name}.crt`) };
+};
 function listenTls(then) {
-    const dir = option('--tls-dir');
-    if (!dir) return then();
-    const read = (name) => fs.readFileSync(path.join(dir, name));
-    const base = { key: read('server.key'), cert: read('server.crt') };
-    const plain = https.createServer(base, handler(false));
+    if (!option('--tls-dir')) return then();
+    const base = tlsFiles('server');
+    tlsPlain = https.createServer(base, handler(false));
     const mutual = https.createServer(
-        { ...base, ca: read('client-ca.crt'), requestCert: true, rejectUnauthorized: true },
+        { ...base, ca: tlsFiles('client-ca').cert, requestCert: true, rejectUnauthorized: true },
         handler(false));
-    plain.listen(0, '127.0.0.1', () => mutual.listen(0, '127.0.0.1', () => {
+    tlsPlain.listen(0, '127.0.0.1', () => mutual.listen(0, '127.0.0.1', () => {
         fs.writeFileSync(option('--tls-port-file'),
-            `${plain.address().port} ${mutual.address().port}\n`);
+            `${tlsPlain.address().port} ${mutual.address().port}\n`);
         then();
     }));
 }
