@@ -22,7 +22,8 @@ otel_receiver_install() {
 # otel_receiver_certificates DIR : a CA with server certificates signed by it: server for
 # 127.0.0.1 and localhost, other for another host, expired for localhost but expired in 2020;
 # and a second CA with a client certificate (its key both as PKCS#8, client.key, and as PKCS#1,
-# client-rsa.key); made afresh, valid for two days.
+# client-rsa.key), and an EC key, client-ec.key, that is not its; made afresh, valid for two
+# days.
 otel_receiver_certificates() {
     local dir=$1 days=2
     command -v openssl >/dev/null || ensure_packages openssl
@@ -70,6 +71,7 @@ $server_ext" || exit 1
 $server_ext" "-startdate 20200101000000Z -enddate 20200102000000Z" || exit 1
         sign client client-ca "extendedKeyUsage=clientAuth" || exit 1
         openssl rsa -in client.key -out client-rsa.key -traditional || exit 1
+        openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out client-ec.key || exit 1
     ) >"$dir.log" 2>&1 || { cat "$dir.log" >&2; return 1; }
 }
 

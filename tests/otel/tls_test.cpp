@@ -31,6 +31,8 @@ TEST(OtelExporterTls, TrustsOnlyTheGivenCaAndSendsTheClientCertificate) {
         {"client certificate, PKCS#1 key", true, "server", "ca.crt", "client.crt", "client-rsa.key",
          ""},
         {"no client certificate", true, "server", "ca.crt", "", "", "certificate"},
+        // Not the certificate's key, and on Windows of a kind the agent cannot load.
+        {"an EC key", true, "server", "ca.crt", "client.crt", "client-ec.key", " key"},
         {"a key without its certificate", true, "server", "ca.crt", "", "client.key",
          "without its certificate"},
     };

@@ -1,5 +1,6 @@
 #include "http_transport.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -20,14 +21,14 @@ int64_t milliseconds_to_start(const http_request& request, bool aborted, http_re
 }
 
 std::optional<std::string> read_small_file(const std::string& path) {
-    constexpr std::streamsize limit = 1 << 20;
+    constexpr std::streamoff limit = 1 << 20;
     const std::u8string name(path.begin(), path.end());
-    std::ifstream file(std::filesystem::path(name), std::ios::binary);
+    std::ifstream file(std::filesystem::path(name), std::ios::binary | std::ios::ate);
     if (!file) return std::nullopt;
-    std::string contents(static_cast<size_t>(limit), '\0');
-    file.read(contents.data(), limit);
-    if (file.bad()) return std::nullopt;
-    contents.resize(static_cast<size_t>(file.gcount()));
+    const std::streamoff size = std::min<std::streamoff>(file.tellg(), limit);
+    if (size < 0 || !file.seekg(0)) return std::nullopt;
+    std::string contents(static_cast<size_t>(size), '\0');
+    if (!file.read(contents.data(), size)) return std::nullopt;
     return contents;
 }
 
