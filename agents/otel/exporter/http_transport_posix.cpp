@@ -117,8 +117,10 @@ http_response http_transport::post(const http_request& request) {
     }
     const int64_t remaining = milliseconds_to_start(request, state_->aborted.load(), response);
     if (remaining == 0) return response;
-    if (request.tls != nullptr && !request.tls->empty()) {
-        response.error = tls_files_problem(*request.tls);
+    // As on Windows, the TLS files serve https:// endpoints only.
+    const tls_files* tls = request.target->scheme == "https" ? request.tls : nullptr;
+    if (tls != nullptr && !tls->empty()) {
+        response.error = tls_files_problem(*tls);
         response.untrusted = !response.error.empty();
         if (response.untrusted) return response;
     }
@@ -152,7 +154,7 @@ http_response http_transport::post(const http_request& request) {
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "quorin-otel-agent");
     char detail[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, detail);
-    if (request.tls != nullptr) set_tls(easy, *request.tls);
+    if (tls != nullptr) set_tls(easy, *tls);
 
     curl_multi_add_handle(state_->multi, easy);
     CURLcode result = CURLE_OK;
