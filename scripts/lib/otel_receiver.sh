@@ -19,14 +19,76 @@ otel_receiver_install() {
     fi
 }
 
-# otel_receiver_start LOG : starts it and exports QUORIN_OTEL_RECEIVER=http://127.0.0.1:PORT and
-# QUORIN_OTEL_RECEIVER_CONTROL, the address of its control port (up while the OTLP port is down).
+# otel_receiver_certificates DIR : a CA with server certificates signed by it: server for
+# 127.0.0.1 and localhost, other for another host, expired for localhost but expired in 2020;
+# and a second CA with a client certificate (its key both as PKCS#8, client.key, and as PKCS#1,
+# client-rsa.key), and an EC key, client-ec.key, that is not its; made afresh, valid for two
+# days.
+otel_receiver_certificates() {
+    local dir=$1 days=2
+    command -v openssl >/dev/null || ensure_packages openssl
+    rm -rf "$dir" && mkdir -p "$dir" || return 1
+    (
+        cd "$dir" || exit 1
+        for ca in ca client-ca; do
+            openssl req -x509 -newkey rsa:2048 -nodes -keyout "$ca.key" -out "$ca.crt" \
+                -days "$days" -subj "/CN=quorin test $ca" \
+                -addext "basicConstraints=critical,CA:TRUE" \
+                -addext "keyUsage=critical,keyCertSign,cRLSign" || exit 1
+        done
+        # sign NAME CA EXTENSIONS [DATES] : NAME.key and NAME.crt issued by CA; DATES, as
+        # "-startdate X -enddate Y", through openssl ca, which alone takes dates in the past.
+        sign() {
+            openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" \
+                -subj "/CN=quorin test $1" && printf '%s\n' "$3" >"$1.ext" || return 1
+            if [ -z "${4:-}" ]; then
+                openssl x509 -req -in "$1.csr" -CA "$2.crt" -CAkey "$2.key" -CAcreateserial \
+                    -days "$days" -out "$1.crt" -extfile "$1.ext"
+                return
+            fi
+            cat >ca.cnf <<'END'
+[ca]
+default_ca = dated
+[dated]
+database = index.txt
+new_certs_dir = .
+serial = serial
+default_md = sha256
+policy = any
+[any]
+commonName = supplied
+END
+            : >index.txt && echo 01 >serial &&
+                openssl ca -batch -config ca.cnf -cert "$2.crt" -keyfile "$2.key" -in "$1.csr" \
+                    -out "$1.crt" -extfile "$1.ext" -notext $4
+        }
+        local server_ext="extendedKeyUsage=serverAuth"
+        sign server ca "subjectAltName=IP:127.0.0.1,DNS:localhost
+$server_ext" || exit 1
+        sign other ca "subjectAltName=DNS:elsewhere.invalid
+$server_ext" || exit 1
+        sign expired ca "subjectAltName=IP:127.0.0.1,DNS:localhost
+$server_ext" "-startdate 20200101000000Z -enddate 20200102000000Z" || exit 1
+        sign client client-ca "extendedKeyUsage=clientAuth" || exit 1
+        openssl rsa -in client.key -out client-rsa.key -traditional || exit 1
+        openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out client-ec.key || exit 1
+    ) >"$dir.log" 2>&1 || { cat "$dir.log" >&2; return 1; }
+}
+
+# otel_receiver_start LOG : starts it and exports QUORIN_OTEL_RECEIVER=http://127.0.0.1:PORT,
+# QUORIN_OTEL_RECEIVER_CONTROL, the address of its control port (up while the OTLP port is down),
+# QUORIN_OTEL_RECEIVER_TLS and QUORIN_OTEL_RECEIVER_MTLS, its HTTPS ports without and with
+# client certificates (https://localhost:PORT), and QUORIN_OTEL_RECEIVER_TLS_DIR, the folder of
+# the certificates (otel_receiver_certificates).
 otel_receiver_start() {
     local log=$1 port_file="$otel_receiver_dir/port" control_file="$otel_receiver_dir/control-port"
+    local tls_dir="$otel_receiver_dir/tls" tls_file="$otel_receiver_dir/tls-port"
     local tries=0
-    rm -f "$port_file" "$control_file"
+    rm -f "$port_file" "$control_file" "$tls_file"
+    otel_receiver_certificates "$tls_dir" || return 1
     node "$otel_receiver_dir/receiver.js" --port-file "$port_file" \
-        --control-port-file "$control_file" >"$log" 2>&1 &
+        --control-port-file "$control_file" --tls-dir "$tls_dir" --tls-port-file "$tls_file" \
+        >"$log" 2>&1 &
     otel_receiver_pid=$!
     # The port file is written last.
     while [ ! -s "$port_file" ]; do
@@ -39,6 +101,12 @@ otel_receiver_start() {
     done
     export QUORIN_OTEL_RECEIVER="http://127.0.0.1:$(cat "$port_file")"
     export QUORIN_OTEL_RECEIVER_CONTROL="http://127.0.0.1:$(cat "$control_file")"
+    local tls_ports
+    read -r -a tls_ports <"$tls_file"
+    # By name: Wine's certificate checks match DNS names only, not IP addresses.
+    export QUORIN_OTEL_RECEIVER_TLS="https://localhost:${tls_ports[0]}"
+    export QUORIN_OTEL_RECEIVER_MTLS="https://localhost:${tls_ports[1]}"
+    export QUORIN_OTEL_RECEIVER_TLS_DIR="$tls_dir"
 }
 
 # otel_receiver_control WHAT : prints the answer of the receiver's /control/WHAT (tree, ...).
@@ -55,6 +123,7 @@ otel_receiver_stop() {
     wait "$otel_receiver_pid"
     local status=$?
     otel_receiver_pid=
-    unset QUORIN_OTEL_RECEIVER QUORIN_OTEL_RECEIVER_CONTROL
+    unset QUORIN_OTEL_RECEIVER QUORIN_OTEL_RECEIVER_CONTROL QUORIN_OTEL_RECEIVER_TLS \
+        QUORIN_OTEL_RECEIVER_MTLS QUORIN_OTEL_RECEIVER_TLS_DIR
     [ "$status" -eq 0 ]
 }

@@ -9,7 +9,7 @@ if [ $# -ne 1 ]; then
 fi
 dll=$1
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
-system='^(kernel32|kernelbase|ntdll|msvcrt|ucrtbase|advapi32|user32|bcrypt|ws2_32|shell32|ole32|oleaut32|winhttp|api-ms-win-[a-z0-9-]+)\.dll$'
+system='^(kernel32|kernelbase|ntdll|msvcrt|ucrtbase|advapi32|user32|bcrypt|ws2_32|shell32|ole32|oleaut32|winhttp|crypt32|api-ms-win-[a-z0-9-]+)\.dll$'
 
 imports=$("$objdump" -p "$dll" | sed -nE 's/^[[:space:]]*DLL Name: +//p' | sort -u)
 if [ -z "$imports" ]; then

@@ -56,7 +56,24 @@ std::string receiver::control(const std::string& what, const std::string& body) 
     return response.body;
 }
 
+std::string receiver::tls_base(bool client_certificate_required) const {
+    const char* name =
+        client_certificate_required ? "QUORIN_OTEL_RECEIVER_MTLS" : "QUORIN_OTEL_RECEIVER_TLS";
+    const auto base = otel::read_process_environment(name);
+    EXPECT_TRUE(base && !base->empty()) << name << " is not set (scripts/test sets it)";
+    return base.value_or("");
+}
+
+std::string receiver::tls_file(const std::string& name) const {
+    const auto dir = otel::read_process_environment("QUORIN_OTEL_RECEIVER_TLS_DIR");
+    EXPECT_TRUE(dir && !dir->empty()) << "QUORIN_OTEL_RECEIVER_TLS_DIR is not set";
+    // Wine shows the build machine's root as drive Z:.
+    const std::string drive = std::string(otel::os_type()) == "windows" ? "Z:" : "";
+    return drive + dir.value_or("") + "/" + name;
+}
+
 void receiver::reset() { control("reset"); }
+void receiver::tls_certificate(const std::string& name) { control("tls-certificate", name); }
 void receiver::script(const std::string& lines) { control("script", lines); }
 std::string receiver::errors() { return control("errors"); }
 void receiver::down() { control("down"); }

@@ -1,7 +1,9 @@
 // The tests' side of the OTLP receiver (tests/otel/receiver): its address comes from
 // QUORIN_OTEL_RECEIVER (http://127.0.0.1:PORT, set by the test script that starts it), the
 // address of its control port, which stays up while the OTLP port is down, from
-// QUORIN_OTEL_RECEIVER_CONTROL (else the OTLP port serves control too).
+// QUORIN_OTEL_RECEIVER_CONTROL (else the OTLP port serves control too); its HTTPS ports
+// from QUORIN_OTEL_RECEIVER_TLS and QUORIN_OTEL_RECEIVER_MTLS (client certificate required),
+// and the folder of their certificates from QUORIN_OTEL_RECEIVER_TLS_DIR.
 #pragma once
 
 #include <map>
@@ -31,6 +33,14 @@ class receiver {
 
     otel::url endpoint(const std::string& path) const;  // on the receiver
     std::string base() const { return base_; }
+    // https://localhost:PORT of the HTTPS port, or of the one that requires a client
+    // certificate; a failed expectation and "" when the test script did not say.
+    std::string tls_base(bool client_certificate_required) const;
+    // The first HTTPS port serves the certificate NAME ("other": for another host, "expired")
+    // to new connections until reset.
+    void tls_certificate(const std::string& name);
+    // A file of the certificates' folder ("ca.crt", "client.key", ...) as this system names it.
+    std::string tls_file(const std::string& name) const;
 
     void reset();
     // One answer per line for the next OTLP requests: "503 retry-after=0", "400", "hang", ...

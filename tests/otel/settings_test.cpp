@@ -2,6 +2,8 @@
 // before generic, and what an unusable value gives; the parsers behind them.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -301,3 +303,32 @@ TEST(OtelSettings, UrlParser) {
 }
 
 }  // namespace
+
+TEST(OtelSettings, TlsFilesFollowTheOrderOfSourcesAndAreCheckedAtOnce) {
+    // None of the files exists: each signal warns of its first problem with the settings used.
+    const auto ordered = resolve({u"otel_certificate=/o/ca", u"otel_traces_certificate=/ot/ca"},
+                                 {{"OTEL_EXPORTER_OTLP_CERTIFICATE", "/v/ca"},
+                                  {"OTEL_EXPORTER_OTLP_METRICS_CERTIFICATE", "/vm/ca"},
+                                  {"OTEL_EXPORTER_OTLP_CLIENT_KEY", "/v/key"}});
+    EXPECT_EQ(ordered.values.traces_tls.certificate, "/ot/ca");
+    EXPECT_EQ(ordered.values.metrics_tls.certificate, "/o/ca");
+    EXPECT_EQ(ordered.values.traces_tls.client_key, "/v/key");
+    ASSERT_EQ(ordered.warnings.size(), 2u);
+    EXPECT_NE(ordered.warnings[0].find("client key '/v/key' without its certificate"),
+              std::string::npos)
+        << ordered.warnings[0];
+    EXPECT_NE(ordered.warnings[0].find("option otel_traces_certificate"), std::string::npos);
+    EXPECT_NE(ordered.warnings[1].find("option otel_certificate"), std::string::npos);
+
+    // A key file that is no PEM: named, its contents never shown; no files, no warning.
+    const auto path = (std::filesystem::temp_directory_path() / "quorin-tls-settings.key");
+    std::ofstream(path) << "S3CRET";
+    const std::string name = path.string();
+    const auto unusable = resolve({}, {{"OTEL_EXPORTER_OTLP_CLIENT_KEY", name},
+                                       {"OTEL_EXPORTER_OTLP_CLIENT_CERTIFICATE", name}});
+    std::filesystem::remove(path);
+    ASSERT_EQ(unusable.warnings.size(), 1u);  // one for both signals
+    EXPECT_NE(unusable.warnings[0].find("'" + name + "' holds no PEM"), std::string::npos);
+    EXPECT_EQ(unusable.warnings[0].find("S3CRET"), std::string::npos);
+    EXPECT_TRUE(resolve({}, {}).values.traces_tls.empty());
+}

@@ -24,6 +24,8 @@ exporter_options exporter_options::from(const settings& resolved) {
     options.traces_endpoint = resolved.traces_endpoint;
     options.metrics_endpoint = resolved.metrics_endpoint;
     options.headers = resolved.headers;
+    options.traces_tls = resolved.traces_tls;
+    options.metrics_tls = resolved.metrics_tls;
     options.resource = resolved.resource;
     options.timeout = resolved.timeout;
     options.schedule_delay = resolved.schedule_delay;
@@ -107,8 +109,9 @@ struct exporter::engine {
     void export_metrics(std::vector<otlp_metric>& metrics, std::string& body);
     // Sends one body with the retry policy: nothing when it was not delivered, else the items
     // the collector rejected in a partial success.
-    std::optional<uint64_t> deliver(const url& target, const std::string& body,
-                                    counter& rejected_count, counter& failed_count, uint64_t items);
+    std::optional<uint64_t> deliver(const url& target, const tls_files& tls,
+                                    const std::string& body, counter& rejected_count,
+                                    counter& failed_count, uint64_t items);
     // Losses so far: spans dropped, refused, not delivered; metric requests failed, data
     // points refused.
     std::array<uint64_t, 5> counts() const {
@@ -183,7 +186,8 @@ void exporter::engine::export_spans(size_t budget, std::vector<otlp_span*>& batc
         budget -= taken;
         encode_trace_request(origin(), options.scope, batch, body);
         for (otlp_span* span : batch) queue.recycle(span);
-        if (const auto refused = deliver(options.traces_endpoint, body, rejected, failed, taken)) {
+        if (const auto refused = deliver(options.traces_endpoint, options.traces_tls, body,
+                                         rejected, failed, taken)) {
             const uint64_t part = std::min<uint64_t>(*refused, taken);
             rejected.add(part);
             exported.add(taken - part);
@@ -200,16 +204,16 @@ void exporter::engine::export_metrics(std::vector<otlp_metric>& metrics, std::st
     }
     if (metrics.empty() || aborting.load()) return;
     encode_metrics_request(origin(), options.scope, metrics, body);
-    if (const auto refused =
-            deliver(options.metrics_endpoint, body, metrics_failed, metrics_failed, 1)) {
+    if (const auto refused = deliver(options.metrics_endpoint, options.metrics_tls, body,
+                                     metrics_failed, metrics_failed, 1)) {
         metrics_exported.add(1);
         points_rejected.add(*refused);
     }
 }
 
-std::optional<uint64_t> exporter::engine::deliver(const url& target, const std::string& body,
-                                                  counter& rejected_count, counter& failed_count,
-                                                  uint64_t items) {
+std::optional<uint64_t> exporter::engine::deliver(const url& target, const tls_files& tls,
+                                                  const std::string& body, counter& rejected_count,
+                                                  counter& failed_count, uint64_t items) {
     const clock::time_point deadline = attempt_deadline();
     // The origin only: the path's query may carry a token.
     const std::string from = target.origin();
@@ -217,6 +221,7 @@ std::optional<uint64_t> exporter::engine::deliver(const url& target, const std::
         http_request request;
         request.target = &target;
         request.headers = options.headers;
+        request.tls = &tls;
         request.body = body;
         request.deadline = deadline;
         const http_response response = transport.post(request);
@@ -239,6 +244,10 @@ std::optional<uint64_t> exporter::engine::deliver(const url& target, const std::
         }
         last_error = response.status != 0 ? refusal(response, from)
                                           : printable(response.error) + " (" + from + ")";
+        if (response.untrusted) {  // tried again with the next export, not sooner
+            failed_count.add(items);
+            return std::nullopt;
+        }
         const auto delay =
             retry_delay(options.retry, attempt,
                         parse_retry_after(response.retry_after, unix_seconds_now()), jitter.next());

@@ -22,6 +22,8 @@ struct exporter_options {
     url traces_endpoint;
     url metrics_endpoint;
     std::vector<key_value_text> headers;
+    tls_files traces_tls;
+    tls_files metrics_tls;
     otel::resource resource;
     instrumentation_scope scope;
     milliseconds timeout{10000};

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,6 +14,24 @@
 
 namespace otel {
 
+// The PEM files of one signal's TLS: the CAs that alone are trusted for the collector's
+// certificate (empty: the system's), and a client certificate with its key for mutual TLS.
+// Paths as the settings gave them; a file is read when a request needs it.
+struct tls_files {
+    std::string certificate;
+    std::string client_certificate;
+    std::string client_key;
+    bool empty() const {
+        return certificate.empty() && client_certificate.empty() && client_key.empty();
+    }
+};
+
+// Why the files cannot be used for a request (a file that cannot be read or holds no PEM
+// item of its kind, a key without its certificate or the reverse, a key this system cannot
+// load); empty when they can. Paths are named, contents never. A request whose files cannot
+// be used fails with this reason and is not sent without them.
+std::string tls_files_problem(const tls_files& files);
+
 struct http_request {
     const url* target = nullptr;
     std::span<const key_value_text> headers;
@@ -20,6 +39,7 @@ struct http_request {
     std::string_view body;
     std::chrono::steady_clock::time_point deadline;
     size_t response_limit = 64 * 1024;  // bytes of the answer's body kept
+    const tls_files* tls = nullptr;     // none: the system's CAs, no client certificate
 };
 
 struct http_response {
@@ -29,11 +49,19 @@ struct http_response {
     std::string location;     // the Location header, if any
     std::string body;         // up to the request's response_limit
     bool oversized = false;   // the body went past the limit: the transfer was cut off
+    // No answer, for a reason a retry within the export cannot mend: the TLS files cannot be
+    // used, or the collector's certificate is not trusted.
+    bool untrusted = false;
 };
 
 // Milliseconds left for a request that may start: 0 (with the reason in response.error) when
 // it is aborted or its deadline has passed.
 int64_t milliseconds_to_start(const http_request& request, bool aborted, http_response& response);
+
+// A file's contents, at most 1 MiB; nothing when it cannot be read. The path is UTF-8.
+std::optional<std::string> read_small_file(const std::string& path);
+// The checks of tls_files_problem that need no system library; the platform's adds its own.
+std::string common_tls_problem(const tls_files& files);
 
 class http_transport {
   public:

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <mutex>
 
 #include "http_transport.h"
@@ -51,7 +52,39 @@ void initialize_once() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// libcurl reads the files itself; certificate and host name checks stay on.
+void set_tls(CURL* easy, const tls_files& files) {
+    if (!files.certificate.empty())
+        curl_easy_setopt(easy, CURLOPT_CAINFO, files.certificate.c_str());
+    if (!files.client_certificate.empty()) {
+        curl_easy_setopt(easy, CURLOPT_SSLCERT, files.client_certificate.c_str());
+        curl_easy_setopt(easy, CURLOPT_SSLCERTTYPE, "PEM");
+        curl_easy_setopt(easy, CURLOPT_SSLKEY, files.client_key.c_str());
+        curl_easy_setopt(easy, CURLOPT_SSLKEYTYPE, "PEM");
+    }
+}
+
+// libcurl's text for TLS failures, with the detail of its error buffer (which names the
+// certificate problem, never a header or the URL's query).
+bool tls_failure(CURLcode result) {
+    switch (result) {
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_CLIENTCERT:
+        case CURLE_RECV_ERROR:  // a TLS alert after the handshake (a client certificate refused)
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
+
+std::string tls_files_problem(const tls_files& files) { return common_tls_problem(files); }
 
 struct http_transport::state {
     CURLM* multi = nullptr;
@@ -84,6 +117,13 @@ http_response http_transport::post(const http_request& request) {
     }
     const int64_t remaining = milliseconds_to_start(request, state_->aborted.load(), response);
     if (remaining == 0) return response;
+    // As on Windows, the TLS files serve https:// endpoints only.
+    const tls_files* tls = request.target->scheme == "https" ? request.tls : nullptr;
+    if (tls != nullptr && !tls->empty()) {
+        response.error = tls_files_problem(*tls);
+        response.untrusted = !response.error.empty();
+        if (response.untrusted) return response;
+    }
 
     curl_slist* headers = nullptr;
     const std::string content_type = "Content-Type: " + std::string(request.content_type);
@@ -112,6 +152,9 @@ http_response http_transport::post(const http_request& request) {
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "quorin-otel-agent");
+    char detail[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, detail);
+    if (tls != nullptr) set_tls(easy, *tls);
 
     curl_multi_add_handle(state_->multi, easy);
     CURLcode result = CURLE_OK;
@@ -137,6 +180,7 @@ http_response http_transport::post(const http_request& request) {
         curl_multi_poll(state_->multi, nullptr, 0, 200, nullptr);
     }
     curl_multi_remove_handle(state_->multi, easy);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);  // the buffer ends with this call
     curl_slist_free_all(headers);
 
     if (result == CURLE_OK || (result == CURLE_WRITE_ERROR && response.oversized)) {
@@ -147,6 +191,13 @@ http_response http_transport::post(const http_request& request) {
         response.status = 0;
         response.error =
             result == CURLE_ABORTED_BY_CALLBACK ? "aborted" : curl_easy_strerror(result);
+        if (tls_failure(result) && detail[0] != '\0') response.error += std::string(": ") + detail;
+        // A TLS alert from the collector (one that requires a client certificate sends it
+        // after the handshake) is a refusal too.
+        response.untrusted =
+            result == CURLE_PEER_FAILED_VERIFICATION || result == CURLE_SSL_CACERT_BADFILE ||
+            result == CURLE_SSL_CERTPROBLEM || result == CURLE_SSL_ISSUER_ERROR ||
+            (result == CURLE_RECV_ERROR && std::strstr(detail, " alert ") != nullptr);
         response.body.clear();
     }
     return response;

@@ -3,12 +3,22 @@
 // posting thread; that thread waits until the request's one deadline or an abort, and is the
 // only one that closes the request handle. A closed handle is never used again, and the
 // request's context lives until WinHTTP says the handle is closing: no callback comes after.
+//
+// A CA file replaces WinHTTP's check against the system's CAs for that request: the callback
+// checks the collector's certificate against the file's CAs alone as the request is about to
+// be sent, and closes the handle at once when it is not trusted. A client certificate's key is
+// imported into a key container of its own, deleted again with the transport.
 #include <windows.h>
+// After windows.h, which they need.
+#include <wincrypt.h>
 #include <winhttp.h>
 
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <optional>
+#include <span>
+#include <vector>
 
 #include "http_transport.h"
 
@@ -36,7 +46,35 @@ std::wstring widen(std::string_view text) {
 }
 
 std::string failure(const char* what, DWORD error) {
-    return std::string("WinHTTP ") + what + " failed with error " + std::to_string(error);
+    const char* tls = error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR ? " (the TLS handshake failed: "
+                                                                    "a certificate refused)"
+                      : error == ERROR_WINHTTP_SECURE_FAILURE
+                          ? " (the collector's certificate is not trusted)"
+                      : error == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED
+                          ? " (the collector asks for a client certificate)"
+                          : "";
+    return std::string("WinHTTP ") + what + " failed with error " + std::to_string(error) + tls;
+}
+
+// Errors of the TLS layer that a retry within the export cannot mend.
+bool tls_refusal(DWORD error) {
+    return error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR || error == ERROR_WINHTTP_SECURE_FAILURE ||
+           error == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED;
+}
+
+// What WinHTTP found wrong with the collector's certificate (its secure failure flags).
+std::string certificate_failure(DWORD flags) {
+    std::string text = "the collector's certificate";
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA) text += " is not issued by a trusted CA;";
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID) text += " names another host;";
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID)
+        text += " is expired or not yet valid;";
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED) text += " is revoked;";
+    if (text.back() != ';') text += " is refused;";
+    text.back() = ' ';
+    char hex[16];
+    snprintf(hex, sizeof hex, "0x%lX", static_cast<unsigned long>(flags));
+    return text + "(WinHTTP flags " + hex + ")";
 }
 
 // A header's value (ASCII; anything else becomes '?'), when the answer has it.
@@ -71,18 +109,283 @@ HINTERNET open_session() {
     return session;
 }
 
+// The DER of each PEM item labelled `label` ("CERTIFICATE") in `text`.
+std::vector<std::vector<BYTE>> pem_items(const std::string& text, const std::string& label) {
+    std::vector<std::vector<BYTE>> items;
+    const std::string begin = "-----BEGIN " + label + "-----", end = "-----END " + label + "-----";
+    for (size_t at = text.find(begin); at != std::string::npos; at = text.find(begin, at)) {
+        const size_t stop = text.find(end, at);
+        if (stop == std::string::npos) break;
+        const std::string block = text.substr(at, stop + end.size() - at);
+        DWORD size = 0;
+        if (CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()),
+                                 CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr)) {
+            std::vector<BYTE> der(size);
+            if (CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()),
+                                     CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr,
+                                     nullptr)) {
+                der.resize(size);
+                items.push_back(std::move(der));
+            }
+        }
+        at = stop + end.size();
+    }
+    return items;
+}
+
+// The contents of the DER element at the front of `at`, which must have `tag`; `at` moves past
+// it. Nothing when it is not there whole.
+std::optional<std::span<const BYTE>> der_element(std::span<const BYTE>& at, BYTE tag) {
+    if (at.size() < 2 || at[0] != tag) return std::nullopt;
+    size_t length = at[1], header = 2;
+    if ((length & 0x80) != 0) {
+        const size_t count = length & 0x7F;
+        if (count == 0 || count > 4 || at.size() < 2 + count) return std::nullopt;
+        length = 0;
+        for (size_t i = 0; i < count; ++i) length = (length << 8) | at[2 + i];
+        header += count;
+    }
+    if (at.size() - header < length) return std::nullopt;
+    const auto contents = at.subspan(header, length);
+    at = at.subspan(header + length);
+    return contents;
+}
+
+// The PKCS#1 key inside a PKCS#8 PrivateKeyInfo of an RSA key; nothing for another kind.
+std::optional<std::vector<BYTE>> rsa_in_pkcs8(std::span<const BYTE> der) {
+    static constexpr BYTE rsa_encryption[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01};
+    auto info = der_element(der, 0x30);
+    if (!info || !der_element(*info, 0x02)) return std::nullopt;  // the version
+    auto algorithm = der_element(*info, 0x30);
+    const auto oid = algorithm ? der_element(*algorithm, 0x06) : std::nullopt;
+    const auto key = der_element(*info, 0x04);
+    if (!oid || !key || !std::ranges::equal(*oid, rsa_encryption)) return std::nullopt;
+    return std::vector<BYTE>(key->begin(), key->end());
+}
+
+std::string hex_error(DWORD error) {
+    char text[16];
+    snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(error));
+    return text;
+}
+
+// What one tls_files gives WinHTTP: the CA file's certificates as the only roots of a chain
+// engine, and the client certificate with its key in a key container of its own.
+struct tls_material {
+    tls_files files;
+    HCERTSTORE roots = nullptr;
+    HCERTCHAINENGINE engine = nullptr;  // null: the default engine
+    PCCERT_CONTEXT client = nullptr;
+    std::wstring container;  // the key's; deleted with the material
+
+    tls_material() = default;
+    tls_material(const tls_material&) = delete;
+    tls_material& operator=(const tls_material&) = delete;
+    ~tls_material() {
+        if (client != nullptr) CertFreeCertificateContext(client);
+        if (engine != nullptr) CertFreeCertificateChainEngine(engine);
+        if (roots != nullptr) CertCloseStore(roots, 0);
+        if (!container.empty()) {
+            HCRYPTPROV gone = 0;
+            CryptAcquireContextW(&gone, container.c_str(), MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES,
+                                 CRYPT_DELETEKEYSET | CRYPT_SILENT);
+        }
+    }
+
+    // Empty, or why the CA file cannot serve.
+    std::string load_roots(const std::string& text) {
+        roots = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+        if (roots == nullptr) return "no certificate store: error " + hex_error(GetLastError());
+        for (const auto& der : pem_items(text, "CERTIFICATE")) {
+            CertAddEncodedCertificateToStore(roots, X509_ASN_ENCODING, der.data(),
+                                             static_cast<DWORD>(der.size()), CERT_STORE_ADD_ALWAYS,
+                                             nullptr);
+        }
+        const PCCERT_CONTEXT first = CertEnumCertificatesInStore(roots, nullptr);
+        if (first == nullptr) {
+            return "the CA file '" + files.certificate + "' holds no certificate Windows can read";
+        }
+        CertFreeCertificateContext(first);
+        // These alone as roots (Windows 8 and later). Where that engine cannot be made (Windows
+        // 7, Wine) the default engine builds the chain and check_server requires its root to
+        // be one of these all the same.
+        CERT_CHAIN_ENGINE_CONFIG config{};
+        config.cbSize = sizeof config;
+        config.hExclusiveRoot = roots;
+        if (!CertCreateCertificateChainEngine(&config, &engine)) engine = nullptr;
+        return {};
+    }
+
+    // Empty, or why the client certificate or its key cannot serve.
+    std::string load_client(const std::string& certificate_text, const std::string& key_text) {
+        const auto certificates = pem_items(certificate_text, "CERTIFICATE");
+        if (!certificates.empty()) {
+            client = CertCreateCertificateContext(X509_ASN_ENCODING, certificates[0].data(),
+                                                  static_cast<DWORD>(certificates[0].size()));
+        }
+        if (client == nullptr) {
+            return "the client certificate '" + files.client_certificate +
+                   "' holds no certificate Windows can read";
+        }
+        const std::string key_name = "the client key '" + files.client_key + "'";
+        // An RSA key: PKCS#1 as it is, or inside PKCS#8 (read here: not every crypt32 decodes
+        // PKCS_PRIVATE_KEY_INFO).
+        auto rsa = pem_items(key_text, "RSA PRIVATE KEY");
+        if (rsa.empty()) {
+            for (auto& der : pem_items(key_text, "PRIVATE KEY")) {
+                if (auto key = rsa_in_pkcs8(der)) rsa.push_back(std::move(*key));
+                SecureZeroMemory(der.data(), der.size());
+            }
+        }
+        if (rsa.empty()) {
+            return key_name + " is no RSA key in PKCS#1 or unencrypted PKCS#8 PEM, the kinds " +
+                   "the agent can load on Windows";
+        }
+        BYTE* blob = nullptr;
+        DWORD blob_size = 0;
+        const bool decoded = CryptDecodeObjectEx(
+            X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, PKCS_RSA_PRIVATE_KEY, rsa[0].data(),
+            static_cast<DWORD>(rsa[0].size()), CRYPT_DECODE_ALLOC_FLAG, nullptr, &blob, &blob_size);
+        for (auto& der : rsa) SecureZeroMemory(der.data(), der.size());
+        if (!decoded) return key_name + " cannot be decoded: error " + hex_error(GetLastError());
+        static std::atomic<unsigned> serial{0};
+        container = L"quorin-otel-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                    std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(++serial);
+        HCRYPTPROV provider = 0;
+        HCRYPTKEY key = 0;
+        // Exportable: Wine's TLS exports the key to use it.
+        bool imported = CryptAcquireContextW(&provider, container.c_str(), MS_ENH_RSA_AES_PROV_W,
+                                             PROV_RSA_AES, CRYPT_NEWKEYSET | CRYPT_SILENT) &&
+                        CryptImportKey(provider, blob, blob_size, 0, CRYPT_EXPORTABLE, &key);
+        const DWORD error = GetLastError();
+        SecureZeroMemory(blob, blob_size);
+        LocalFree(blob);
+        if (key != 0) CryptDestroyKey(key);
+        if (provider != 0) CryptReleaseContext(provider, 0);
+        if (!imported) return key_name + " cannot be imported: error " + hex_error(error);
+        CRYPT_KEY_PROV_INFO where{};
+        where.pwszContainerName = container.data();
+        where.pwszProvName = const_cast<wchar_t*>(MS_ENH_RSA_AES_PROV_W);
+        where.dwProvType = PROV_RSA_AES;
+        where.dwKeySpec = AT_KEYEXCHANGE;
+        if (!CertSetCertificateContextProperty(client, CERT_KEY_PROV_INFO_PROP_ID, 0, &where)) {
+            return key_name + " cannot be tied to its certificate: error " +
+                   hex_error(GetLastError());
+        }
+        return {};
+    }
+};
+
+// The material of `files`, or why there is none.
+std::unique_ptr<tls_material> load_tls(const tls_files& files, std::string& problem) {
+    problem = common_tls_problem(files);
+    if (!problem.empty()) return nullptr;
+    auto material = std::make_unique<tls_material>();
+    material->files = files;
+    if (!files.certificate.empty())
+        problem = material->load_roots(read_small_file(files.certificate).value_or(""));
+    if (problem.empty() && !files.client_certificate.empty()) {
+        std::string key = read_small_file(files.client_key).value_or("");
+        problem =
+            material->load_client(read_small_file(files.client_certificate).value_or(""), key);
+        SecureZeroMemory(key.data(), key.size());
+    }
+    if (!problem.empty()) return nullptr;
+    return material;
+}
+
+// Empty when the collector's certificate chains to one of the CA file's certificates, is
+// valid now for a server, and names `host`; else why not.
+std::string check_server(HINTERNET handle, const tls_material& tls, const std::wstring& host) {
+    PCCERT_CONTEXT server = nullptr;
+    DWORD size = sizeof server;
+    if (!WinHttpQueryOption(handle, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &server, &size) ||
+        server == nullptr) {
+        return "the collector's certificate cannot be read: error " + hex_error(GetLastError());
+    }
+    char server_auth[] = szOID_PKIX_KP_SERVER_AUTH;
+    LPSTR usages[] = {server_auth};
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof para;
+    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    para.RequestedUsage.Usage.cUsageIdentifier = 1;
+    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    std::string problem;
+    // The chain may use what the server sent and the CA file; its root must be the file's.
+    HCERTSTORE stores = CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
+    if (stores != nullptr) {
+        CertAddStoreToCollection(stores, server->hCertStore, 0, 0);
+        CertAddStoreToCollection(stores, tls.roots, 0, 0);
+    }
+    if (stores == nullptr ||
+        !CertGetCertificateChain(tls.engine, server, nullptr, stores, &para,
+                                 CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, &chain)) {
+        problem = "no chain for the collector's certificate: error " + hex_error(GetLastError());
+    } else {
+        HTTPSPolicyCallbackData extra{};
+        extra.cbStruct = sizeof extra;
+        extra.dwAuthType = AUTHTYPE_SERVER;
+        extra.pwszServerName = const_cast<wchar_t*>(host.c_str());
+        extra.fdwChecks = SECURITY_FLAG_IGNORE_UNKNOWN_CA;  // the root is checked below
+        CERT_CHAIN_POLICY_PARA policy{};
+        policy.cbSize = sizeof policy;
+        policy.pvExtraPolicyPara = &extra;
+        CERT_CHAIN_POLICY_STATUS status{};
+        status.cbSize = sizeof status;
+        if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
+            problem =
+                "the collector's certificate cannot be checked: error " + hex_error(GetLastError());
+        } else if (status.dwError != 0) {
+            const char* reason = status.dwError == static_cast<DWORD>(CERT_E_CHAINING)
+                                     ? "not issued by a CA of the CA file"
+                                 : status.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH)
+                                     ? "issued for another host name"
+                                 : status.dwError == static_cast<DWORD>(CERT_E_EXPIRED)
+                                     ? "expired or not yet valid"
+                                     : "refused";
+            problem = std::string("the collector's certificate is ") + reason + " (" +
+                      hex_error(status.dwError) + ")";
+        }
+        const CERT_SIMPLE_CHAIN* simple = chain->cChain > 0 ? chain->rgpChain[0] : nullptr;
+        const PCCERT_CONTEXT root = simple != nullptr && simple->cElement > 0
+                                        ? simple->rgpElement[simple->cElement - 1]->pCertContext
+                                        : nullptr;
+        PCCERT_CONTEXT known = root == nullptr
+                                   ? nullptr
+                                   : CertFindCertificateInStore(tls.roots, X509_ASN_ENCODING, 0,
+                                                                CERT_FIND_EXISTING, root, nullptr);
+        if (known != nullptr) {
+            CertFreeCertificateContext(known);
+        } else if (problem.empty()) {
+            problem = "the collector's certificate is not issued by a CA of the CA file";
+        }
+        CertFreeCertificateChain(chain);
+    }
+    if (stores != nullptr) CertCloseStore(stores, 0);
+    CertFreeCertificateContext(server);
+    return problem;
+}
+
 // One request's side of the callback. The posting thread frees it once the handle is closing;
 // when that takes too long it hands it over, and the callback frees it instead.
 struct call {
     HANDLE completed_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     HANDLE closing_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::atomic<bool> handed_over{false};  // set first by whichever side lets go
+    std::atomic<bool> closed{false};       // set by whichever side closes the handle
+    // Set: the callback checks the collector's certificate against the CA file before the
+    // request goes out, and closes the handle when it is not trusted.
+    std::shared_ptr<const tls_material> check;
+    std::wstring host;
 
     std::mutex mutex;  // guards the completion below
     bool completed = false;
-    DWORD notification = 0;  // the completion's status
-    DWORD error = 0;         // of WINHTTP_CALLBACK_STATUS_REQUEST_ERROR
-    DWORD bytes = 0;         // available or read
+    DWORD notification = 0;    // the completion's status
+    DWORD error = 0;           // of WINHTTP_CALLBACK_STATUS_REQUEST_ERROR
+    DWORD bytes = 0;           // available or read
+    std::string refused;       // why the collector's certificate is not trusted; stays once set
+    DWORD secure_failure = 0;  // WinHTTP's flags for the collector's certificate, if refused
 
     // What WinHTTP reads or writes until the handle is closed.
     std::wstring headers;
@@ -95,7 +398,7 @@ struct call {
     }
 };
 
-void CALLBACK on_status(HINTERNET, DWORD_PTR context, DWORD status, void* information,
+void CALLBACK on_status(HINTERNET handle, DWORD_PTR context, DWORD status, void* information,
                         DWORD length) {
     auto* request = reinterpret_cast<call*>(context);
     if (request == nullptr) return;
@@ -105,6 +408,23 @@ void CALLBACK on_status(HINTERNET, DWORD_PTR context, DWORD status, void* inform
         } else {
             SetEvent(request->closing_event);  // the last touch: the poster frees it then
         }
+        return;
+    }
+    if (status == WINHTTP_CALLBACK_STATUS_SENDING_REQUEST) {
+        if (request->check == nullptr) return;
+        std::string problem = check_server(handle, *request->check, request->host);
+        if (problem.empty()) return;
+        // Nothing of the request may reach this server: the handle closes before the callback
+        // returns, and the poster, told why, does not close it again.
+        request->closed.store(true);
+        {
+            std::lock_guard<std::mutex> lock(request->mutex);
+            request->refused = std::move(problem);
+            request->completed = true;
+            request->notification = WINHTTP_CALLBACK_STATUS_REQUEST_ERROR;
+        }
+        SetEvent(request->completed_event);
+        WinHttpCloseHandle(handle);  // the context may be gone from here on
         return;
     }
     DWORD error = 0, bytes = 0;
@@ -118,9 +438,17 @@ void CALLBACK on_status(HINTERNET, DWORD_PTR context, DWORD status, void* inform
         case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
             bytes = length;
             break;
+        case WINHTTP_CALLBACK_STATUS_WRITE_COMPLETE:
+            bytes = *static_cast<const DWORD*>(information);
+            break;
         case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
             error = static_cast<const WINHTTP_ASYNC_RESULT*>(information)->dwError;
             break;
+        case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE: {  // a request error follows
+            std::lock_guard<std::mutex> lock(request->mutex);
+            request->secure_failure = *static_cast<const DWORD*>(information);
+            return;
+        }
         default:
             return;
     }
@@ -144,8 +472,16 @@ void pin_module() {
 
 }  // namespace
 
+std::string tls_files_problem(const tls_files& files) {
+    std::string problem;
+    load_tls(files, problem);
+    return problem;
+}
+
 struct http_transport::state {
     HINTERNET session = nullptr;
+    // Loaded on the first request that needs them; the exporter thread alone posts.
+    std::vector<std::shared_ptr<const tls_material>> tls;
     HANDLE abort_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // stays set
     std::atomic<bool> aborted{false};
 };
@@ -175,13 +511,24 @@ class transfer {
 
     void run(http_response& response, size_t limit) {
         const auto size = static_cast<DWORD>(call_.body.size());
+        // With a CA file the body waits until the collector's certificate has been checked
+        // (where closing the handle in the callback does not stop the request going out, as
+        // under Wine, the spans at least never do).
+        const bool body_later = call_.check != nullptr;
         if (!WinHttpSendRequest(handle_, call_.headers.c_str(), static_cast<DWORD>(-1),
-                                call_.body.data(), size, size,
-                                reinterpret_cast<DWORD_PTR>(&call_))) {
+                                body_later ? WINHTTP_NO_REQUEST_DATA : call_.body.data(),
+                                body_later ? 0 : size, size, reinterpret_cast<DWORD_PTR>(&call_))) {
             response.error = failure("send", GetLastError());
             return;
         }
         if (!await("send", response)) return;
+        for (DWORD written = 0; body_later && written < size; written += bytes_) {
+            if (!WinHttpWriteData(handle_, call_.body.data() + written, size - written, nullptr)) {
+                response.error = failure("write", GetLastError());
+                return;
+            }
+            if (!await("write", response)) return;
+        }
         if (!WinHttpReceiveResponse(handle_, nullptr)) {
             response.error = failure("receive", GetLastError());
             return;
@@ -229,8 +576,18 @@ class transfer {
                 if (call_.completed) {
                     call_.completed = false;
                     bytes_ = call_.bytes;
-                    if (call_.notification != WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) return true;
-                    response.error = failure(what, call_.error);
+                    // Once the callback has refused the certificate (and closed the handle),
+                    // whatever WinHTTP reports after is no success.
+                    if (call_.notification != WINHTTP_CALLBACK_STATUS_REQUEST_ERROR &&
+                        call_.refused.empty()) {
+                        return true;
+                    }
+                    response.error = !call_.refused.empty() ? call_.refused
+                                     : call_.secure_failure != 0
+                                         ? certificate_failure(call_.secure_failure)
+                                         : failure(what, call_.error);
+                    response.untrusted = !call_.refused.empty() || call_.secure_failure != 0 ||
+                                         tls_refusal(call_.error);
                     return false;
                 }
             }
@@ -259,7 +616,7 @@ class transfer {
 // Closes a request handle whose callback is set, and frees its context once WinHTTP is done
 // with it, or leaves that to the callback.
 void close_request(HINTERNET handle, call* request) {
-    WinHttpCloseHandle(handle);
+    if (!request->closed.exchange(true)) WinHttpCloseHandle(handle);
     WaitForSingleObject(request->closing_event, closing_grace_ms);
     if (!request->handed_over.exchange(true)) {
         pin_module();
@@ -268,6 +625,26 @@ void close_request(HINTERNET handle, call* request) {
     // The callback signals as its last step: once it has, the context is free to go.
     WaitForSingleObject(request->closing_event, INFINITE);
     delete request;
+}
+
+// For a request with a CA file, WinHTTP's check against the system's CAs gives way to the
+// callback's against the file's (the host name and the dates WinHTTP still checks); a client
+// certificate is offered before the server asks for it.
+bool set_tls(HINTERNET handle, const tls_material& tls, std::string& error) {
+    if (tls.roots != nullptr) {
+        DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+        if (!WinHttpSetOption(handle, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags)) {
+            error = failure("CA file", GetLastError());
+            return false;
+        }
+    }
+    if (tls.client != nullptr &&
+        !WinHttpSetOption(handle, WINHTTP_OPTION_CLIENT_CERT_CONTEXT,
+                          const_cast<CERT_CONTEXT*>(tls.client), sizeof(CERT_CONTEXT))) {
+        error = failure("client certificate", GetLastError());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -283,6 +660,24 @@ http_response http_transport::post(const http_request& request) {
     const int timeout = static_cast<int>(std::min<int64_t>(remaining, 0x7FFFFFFF));
 
     const url& target = *request.target;
+    std::shared_ptr<const tls_material> tls;
+    if (request.tls != nullptr && !request.tls->empty() && target.scheme == "https") {
+        // Loaded once and kept while they serve; a failure is tried again with the next request.
+        for (const auto& loaded : state_->tls) {
+            const tls_files& f = loaded->files;
+            if (f.certificate == request.tls->certificate &&
+                f.client_certificate == request.tls->client_certificate &&
+                f.client_key == request.tls->client_key) {
+                tls = loaded;
+            }
+        }
+        if (tls == nullptr) {
+            tls = load_tls(*request.tls, response.error);
+            response.untrusted = tls == nullptr;
+            if (tls == nullptr) return response;
+            state_->tls.push_back(tls);
+        }
+    }
     HINTERNET connection =
         WinHttpConnect(state_->session, widen(target.host).c_str(), target.port, 0);
     if (connection == nullptr) {
@@ -298,14 +693,20 @@ http_response http_transport::post(const http_request& request) {
         return response;
     }
     auto* context = new call;
+    if (tls != nullptr && tls->roots != nullptr) {
+        context->check = tls;
+        context->host = widen(target.host);
+    }
     DWORD_PTR context_value = reinterpret_cast<DWORD_PTR>(context);
     const bool watched = context->completed_event != nullptr && context->closing_event != nullptr &&
                          WinHttpSetOption(handle, WINHTTP_OPTION_CONTEXT_VALUE, &context_value,
                                           sizeof context_value) &&
-                         WinHttpSetStatusCallback(
-                             handle, on_status,
-                             WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
-                             0) != WINHTTP_INVALID_STATUS_CALLBACK;
+                         WinHttpSetStatusCallback(handle, on_status,
+                                                  WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS |
+                                                      WINHTTP_CALLBACK_FLAG_HANDLES |
+                                                      WINHTTP_CALLBACK_FLAG_SEND_REQUEST |
+                                                      WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
+                                                  0) != WINHTTP_INVALID_STATUS_CALLBACK;
     if (!watched) {
         response.error = failure("callback", GetLastError());
         WinHttpCloseHandle(handle);  // no callback is set: nothing comes after it
@@ -314,6 +715,11 @@ http_response http_transport::post(const http_request& request) {
         return response;
     }
 
+    if (tls != nullptr && !set_tls(handle, *tls, response.error)) {
+        close_request(handle, context);
+        WinHttpCloseHandle(connection);
+        return response;
+    }
     DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
     WinHttpSetOption(handle, WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects, sizeof no_redirects);
     // The deadline ends the request; WinHTTP's own limits (30 s for a read, 90 s for the

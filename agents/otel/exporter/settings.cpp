@@ -43,6 +43,15 @@ constexpr std::string_view option_names[] = {
     "otel_traces_sampler_arg",
     "otel_metric_export_interval",
     "otel_redact_headers",
+    "otel_certificate",
+    "otel_client_certificate",
+    "otel_client_key",
+    "otel_traces_certificate",
+    "otel_traces_client_certificate",
+    "otel_traces_client_key",
+    "otel_metrics_certificate",
+    "otel_metrics_client_certificate",
+    "otel_metrics_client_key",
 };
 
 class sources {
@@ -263,6 +272,39 @@ void resolve_headers(const sources& from, settings& out, std::vector<std::string
     }
 }
 
+// The TLS files of one signal ("traces", "metrics"): each the signal's option, the generic
+// option, the signal's variable, the generic variable. Files that cannot be used are named in a
+// warning now; the requests then fail with the same reason rather than go without them.
+void resolve_tls(const sources& from, const std::string& signal, tls_files& out,
+                 std::vector<std::string>& warnings) {
+    auto upper = [](std::string text) {
+        for (char& c : text) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+        return text;
+    };
+    std::string origins;
+    auto take = [&](const std::string& name, std::string& path) {
+        std::optional<found> source = from.option("otel_" + signal + "_" + name);
+        if (!source) source = from.option("otel_" + name);
+        if (!source)
+            source = from.variable(upper("OTEL_EXPORTER_OTLP_" + signal + "_" + name).c_str());
+        if (!source) source = from.variable(upper("OTEL_EXPORTER_OTLP_" + name).c_str());
+        if (!source) return;
+        path = std::string(trim(source->value));
+        origins += (origins.empty() ? "" : ", ") + source->origin;
+    };
+    take("certificate", out.certificate);
+    take("client_certificate", out.client_certificate);
+    take("client_key", out.client_key);
+    if (out.empty()) return;
+    const std::string problem = tls_files_problem(out);
+    if (problem.empty()) return;
+    std::string warning =
+        problem + " (" + origins + "); requests that need it are not sent until it can be used";
+    if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) {
+        warnings.push_back(std::move(warning));
+    }
+}
+
 }  // namespace
 
 settings_result resolve_settings(std::span<const std::u16string_view> options,
@@ -277,6 +319,8 @@ settings_result resolve_settings(std::span<const std::u16string_view> options,
     resolve_endpoint(from, "otel_metrics_endpoint", "OTEL_EXPORTER_OTLP_METRICS_ENDPOINT",
                      "v1/metrics", s.metrics_endpoint, result.error);
     resolve_headers(from, s, warnings);
+    resolve_tls(from, "traces", s.traces_tls, warnings);
+    resolve_tls(from, "metrics", s.metrics_tls, warnings);
     resolve_resource(from, s, warnings);
 
     constexpr uint64_t hour_ms = 3600 * 1000;

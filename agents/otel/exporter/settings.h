@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "http_transport.h"
 #include "otlp_model.h"
 #include "sampler.h"
 #include "setting_parsers.h"
@@ -26,6 +27,8 @@ struct settings {
     url traces_endpoint;   // POST target of span batches
     url metrics_endpoint;  // POST target of metric batches
     std::vector<key_value_text> headers;
+    tls_files traces_tls;                  // CA file and client certificate of the span requests
+    tls_files metrics_tls;                 // and of the metric requests
     otel::resource resource;               // service.name first, then the configured attributes
     bool service_name_configured = false;  // else the agent may name the service itself
     // One export with its retries, and flush and release: the smaller of the OTLP timeout

@@ -5,7 +5,14 @@
 // "path=value" lines.
 //
 //   node receiver.js [--port N] [--port-file FILE] [--control-port-file FILE]
+//                    [--tls-dir DIR --tls-port-file FILE]
 //
+// With --tls-dir it also serves OTLP over HTTPS with DIR/server.crt and DIR/server.key, on
+// one port without client certificates and on another that requires one issued by
+// DIR/client-ca.crt; it writes "PORT MTLS_PORT" to the TLS port file. Both record and answer
+// as the plain port does. Besides the control requests below:
+//   /control/tls-certificate  body: NAME; the first HTTPS port serves DIR/NAME.crt and
+//                      DIR/NAME.key to new connections until reset ("server" again)
 // Control requests (POST) are served on the OTLP port and on a control port of their own,
 // which stays up while the OTLP listener is down. Answered at once unless said otherwise:
 //   /control/script    body: one answer per line, used by the next OTLP requests in order,
@@ -45,6 +52,7 @@
 
 const fs = require('fs');
 const http = require('http');
+const https = require('https');
 const path = require('path');
 const { tree } = require('./tree.js');
 const generated = require(path.join(
@@ -195,7 +203,12 @@ function control(req, res, body) {
             return reply(`${redirected}\n`);
         case '/control/errors':
             return reply(errors.join('\n'));
+        case '/control/tls-certificate':
+            if (!tlsPlain) return reply('no TLS\n');
+            tlsPlain.setSecureContext(tlsFiles(body.toString().trim()));
+            return reply('ok\n');
         case '/control/reset':
+            if (tlsPlain) tlsPlain.setSecureContext(tlsFiles('server'));
             requests = [];
             errors = [];
             script = [];
@@ -360,7 +373,7 @@ listenOtlp(Number(option('--port') || 0), () => {
         res.writeHead(200);
         res.end();
     });
-    redirectServer.listen(0, '127.0.0.1', () => {
+    redirectServer.listen(0, '127.0.0.1', () => listenTls(() => {
         redirectPort = redirectServer.address().port;
         controlServer.listen(0, '127.0.0.1', () => {
             const controlPort = controlServer.address().port;
@@ -370,8 +383,28 @@ listenOtlp(Number(option('--port') || 0), () => {
             if (portFile) fs.writeFileSync(portFile, `${otlpPort}\n`);
             console.log(`listening on 127.0.0.1:${otlpPort}, control on 127.0.0.1:${controlPort}`);
         });
-    });
+    }));
 });
+
+// The HTTPS listeners, when asked for; then `then`.
+let tlsPlain = null;
+const tlsFiles = (name) => {
+    const read = (file) => fs.readFileSync(path.join(option('--tls-dir'), file));
+    return { key: read(`${name}.key`), cert: read(`${name}.crt`) };
+};
+function listenTls(then) {
+    if (!option('--tls-dir')) return then();
+    const base = tlsFiles('server');
+    tlsPlain = https.createServer(base, handler(false));
+    const mutual = https.createServer(
+        { ...base, ca: tlsFiles('client-ca').cert, requestCert: true, rejectUnauthorized: true },
+        handler(false));
+    tlsPlain.listen(0, '127.0.0.1', () => mutual.listen(0, '127.0.0.1', () => {
+        fs.writeFileSync(option('--tls-port-file'),
+            `${tlsPlain.address().port} ${mutual.address().port}\n`);
+        then();
+    }));
+}
 
 function stop() {
     goDown();
