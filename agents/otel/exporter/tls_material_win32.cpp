@@ -1,0 +1,255 @@
+#include "tls_material_win32.h"
+
+#include <algorithm>
+#include <atomic>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace otel {
+
+namespace {
+
+// The DER of each PEM item labelled `label` ("CERTIFICATE") in `text`.
+std::vector<std::vector<BYTE>> pem_items(const std::string& text, const std::string& label) {
+    std::vector<std::vector<BYTE>> items;
+    const std::string begin = "-----BEGIN " + label + "-----", end = "-----END " + label + "-----";
+    for (size_t at = text.find(begin); at != std::string::npos; at = text.find(begin, at)) {
+        const size_t stop = text.find(end, at);
+        if (stop == std::string::npos) break;
+        const std::string block = text.substr(at, stop + end.size() - at);
+        DWORD size = 0;
+        if (CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()),
+                                 CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr)) {
+            std::vector<BYTE> der(size);
+            if (CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()),
+                                     CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr,
+                                     nullptr)) {
+                der.resize(size);
+                items.push_back(std::move(der));
+            }
+        }
+        at = stop + end.size();
+    }
+    return items;
+}
+
+// The contents of the DER element at the front of `at`, which must have `tag`; `at` moves past
+// it. Nothing when it is not there whole.
+std::optional<std::span<const BYTE>> der_element(std::span<const BYTE>& at, BYTE tag) {
+    if (at.size() < 2 || at[0] != tag) return std::nullopt;
+    size_t length = at[1], header = 2;
+    if ((length & 0x80) != 0) {
+        const size_t count = length & 0x7F;
+        if (count == 0 || count > 4 || at.size() < 2 + count) return std::nullopt;
+        length = 0;
+        for (size_t i = 0; i < count; ++i) length = (length << 8) | at[2 + i];
+        header += count;
+    }
+    if (at.size() - header < length) return std::nullopt;
+    const auto contents = at.subspan(header, length);
+    at = at.subspan(header + length);
+    return contents;
+}
+
+// The PKCS#1 key inside a PKCS#8 PrivateKeyInfo of an RSA key; nothing for another kind.
+std::optional<std::vector<BYTE>> rsa_in_pkcs8(std::span<const BYTE> der) {
+    static constexpr BYTE rsa_encryption[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01};
+    auto info = der_element(der, 0x30);
+    if (!info || !der_element(*info, 0x02)) return std::nullopt;  // the version
+    auto algorithm = der_element(*info, 0x30);
+    const auto oid = algorithm ? der_element(*algorithm, 0x06) : std::nullopt;
+    const auto key = der_element(*info, 0x04);
+    if (!oid || !key || !std::ranges::equal(*oid, rsa_encryption)) return std::nullopt;
+    return std::vector<BYTE>(key->begin(), key->end());
+}
+
+std::string hex_error(DWORD error) {
+    char text[16];
+    snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(error));
+    return text;
+}
+
+}  // namespace
+
+tls_material::~tls_material() {
+    if (client != nullptr) CertFreeCertificateContext(client);
+    if (engine != nullptr) CertFreeCertificateChainEngine(engine);
+    if (roots != nullptr) CertCloseStore(roots, 0);
+    if (!container.empty()) {
+        HCRYPTPROV gone = 0;
+        CryptAcquireContextW(&gone, container.c_str(), MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES,
+                             CRYPT_DELETEKEYSET | CRYPT_SILENT);
+    }
+}
+
+std::string tls_material::load_roots(const std::string& text) {
+    roots = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+    if (roots == nullptr) return "no certificate store: error " + hex_error(GetLastError());
+    for (const auto& der : pem_items(text, "CERTIFICATE")) {
+        CertAddEncodedCertificateToStore(roots, X509_ASN_ENCODING, der.data(),
+                                         static_cast<DWORD>(der.size()), CERT_STORE_ADD_ALWAYS,
+                                         nullptr);
+    }
+    const PCCERT_CONTEXT first = CertEnumCertificatesInStore(roots, nullptr);
+    if (first == nullptr) {
+        return "the CA file '" + files.certificate + "' holds no certificate Windows can read";
+    }
+    CertFreeCertificateContext(first);
+    // These alone as roots (Windows 8 and later). Where that engine cannot be made (Windows
+    // 7, Wine) the default engine builds the chain and check_server requires its root to
+    // be one of these all the same.
+    CERT_CHAIN_ENGINE_CONFIG config{};
+    config.cbSize = sizeof config;
+    config.hExclusiveRoot = roots;
+    if (!CertCreateCertificateChainEngine(&config, &engine)) engine = nullptr;
+    return {};
+}
+
+std::string tls_material::load_client(const std::string& certificate_text,
+                                      const std::string& key_text) {
+    const auto certificates = pem_items(certificate_text, "CERTIFICATE");
+    if (!certificates.empty()) {
+        client = CertCreateCertificateContext(X509_ASN_ENCODING, certificates[0].data(),
+                                              static_cast<DWORD>(certificates[0].size()));
+    }
+    if (client == nullptr) {
+        return "the client certificate '" + files.client_certificate +
+               "' holds no certificate Windows can read";
+    }
+    const std::string key_name = "the client key '" + files.client_key + "'";
+    // An RSA key: PKCS#1 as it is, or inside PKCS#8 (read here: not every crypt32 decodes
+    // PKCS_PRIVATE_KEY_INFO).
+    auto rsa = pem_items(key_text, "RSA PRIVATE KEY");
+    if (rsa.empty()) {
+        for (auto& der : pem_items(key_text, "PRIVATE KEY")) {
+            if (auto key = rsa_in_pkcs8(der)) rsa.push_back(std::move(*key));
+            SecureZeroMemory(der.data(), der.size());
+        }
+    }
+    if (rsa.empty()) {
+        return key_name + " is no RSA key in PKCS#1 or unencrypted PKCS#8 PEM, the kinds " +
+               "the agent can load on Windows";
+    }
+    BYTE* blob = nullptr;
+    DWORD blob_size = 0;
+    const bool decoded = CryptDecodeObjectEx(
+        X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, PKCS_RSA_PRIVATE_KEY, rsa[0].data(),
+        static_cast<DWORD>(rsa[0].size()), CRYPT_DECODE_ALLOC_FLAG, nullptr, &blob, &blob_size);
+    for (auto& der : rsa) SecureZeroMemory(der.data(), der.size());
+    if (!decoded) return key_name + " cannot be decoded: error " + hex_error(GetLastError());
+    static std::atomic<unsigned> serial{0};
+    container = L"quorin-otel-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(++serial);
+    HCRYPTPROV provider = 0;
+    HCRYPTKEY key = 0;
+    // Exportable: Wine's TLS exports the key to use it.
+    bool imported = CryptAcquireContextW(&provider, container.c_str(), MS_ENH_RSA_AES_PROV_W,
+                                         PROV_RSA_AES, CRYPT_NEWKEYSET | CRYPT_SILENT) &&
+                    CryptImportKey(provider, blob, blob_size, 0, CRYPT_EXPORTABLE, &key);
+    const DWORD error = GetLastError();
+    SecureZeroMemory(blob, blob_size);
+    LocalFree(blob);
+    if (key != 0) CryptDestroyKey(key);
+    if (provider != 0) CryptReleaseContext(provider, 0);
+    if (!imported) return key_name + " cannot be imported: error " + hex_error(error);
+    CRYPT_KEY_PROV_INFO where{};
+    where.pwszContainerName = container.data();
+    where.pwszProvName = const_cast<wchar_t*>(MS_ENH_RSA_AES_PROV_W);
+    where.dwProvType = PROV_RSA_AES;
+    where.dwKeySpec = AT_KEYEXCHANGE;
+    if (!CertSetCertificateContextProperty(client, CERT_KEY_PROV_INFO_PROP_ID, 0, &where)) {
+        return key_name + " cannot be tied to its certificate: error " + hex_error(GetLastError());
+    }
+    return {};
+}
+
+std::unique_ptr<tls_material> load_tls(const tls_files& files, std::string& problem) {
+    problem = common_tls_problem(files);
+    if (!problem.empty()) return nullptr;
+    auto material = std::make_unique<tls_material>();
+    material->files = files;
+    if (!files.certificate.empty())
+        problem = material->load_roots(read_small_file(files.certificate).value_or(""));
+    if (problem.empty() && !files.client_certificate.empty()) {
+        std::string key = read_small_file(files.client_key).value_or("");
+        problem =
+            material->load_client(read_small_file(files.client_certificate).value_or(""), key);
+        SecureZeroMemory(key.data(), key.size());
+    }
+    if (!problem.empty()) return nullptr;
+    return material;
+}
+
+std::string check_server(HINTERNET handle, const tls_material& tls, const std::wstring& host) {
+    PCCERT_CONTEXT server = nullptr;
+    DWORD size = sizeof server;
+    if (!WinHttpQueryOption(handle, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &server, &size) ||
+        server == nullptr) {
+        return "the collector's certificate cannot be read: error " + hex_error(GetLastError());
+    }
+    char server_auth[] = szOID_PKIX_KP_SERVER_AUTH;
+    LPSTR usages[] = {server_auth};
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof para;
+    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    para.RequestedUsage.Usage.cUsageIdentifier = 1;
+    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    std::string problem;
+    // The chain may use what the server sent and the CA file; its root must be the file's.
+    HCERTSTORE stores = CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
+    if (stores != nullptr) {
+        CertAddStoreToCollection(stores, server->hCertStore, 0, 0);
+        CertAddStoreToCollection(stores, tls.roots, 0, 0);
+    }
+    if (stores == nullptr ||
+        !CertGetCertificateChain(tls.engine, server, nullptr, stores, &para,
+                                 CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, &chain)) {
+        problem = "no chain for the collector's certificate: error " + hex_error(GetLastError());
+    } else {
+        HTTPSPolicyCallbackData extra{};
+        extra.cbStruct = sizeof extra;
+        extra.dwAuthType = AUTHTYPE_SERVER;
+        extra.pwszServerName = const_cast<wchar_t*>(host.c_str());
+        extra.fdwChecks = SECURITY_FLAG_IGNORE_UNKNOWN_CA;  // the root is checked below
+        CERT_CHAIN_POLICY_PARA policy{};
+        policy.cbSize = sizeof policy;
+        policy.pvExtraPolicyPara = &extra;
+        CERT_CHAIN_POLICY_STATUS status{};
+        status.cbSize = sizeof status;
+        if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
+            problem =
+                "the collector's certificate cannot be checked: error " + hex_error(GetLastError());
+        } else if (status.dwError != 0) {
+            const char* reason = status.dwError == static_cast<DWORD>(CERT_E_CHAINING)
+                                     ? "not issued by a CA of the CA file"
+                                 : status.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH)
+                                     ? "issued for another host name"
+                                 : status.dwError == static_cast<DWORD>(CERT_E_EXPIRED)
+                                     ? "expired or not yet valid"
+                                     : "refused";
+            problem = std::string("the collector's certificate is ") + reason + " (" +
+                      hex_error(status.dwError) + ")";
+        }
+        const CERT_SIMPLE_CHAIN* simple = chain->cChain > 0 ? chain->rgpChain[0] : nullptr;
+        const PCCERT_CONTEXT root = simple != nullptr && simple->cElement > 0
+                                        ? simple->rgpElement[simple->cElement - 1]->pCertContext
+                                        : nullptr;
+        PCCERT_CONTEXT known = root == nullptr
+                                   ? nullptr
+                                   : CertFindCertificateInStore(tls.roots, X509_ASN_ENCODING, 0,
+                                                                CERT_FIND_EXISTING, root, nullptr);
+        if (known != nullptr) {
+            CertFreeCertificateContext(known);
+        } else if (problem.empty()) {
+            problem = "the collector's certificate is not issued by a CA of the CA file";
+        }
+        CertFreeCertificateChain(chain);
+    }
+    if (stores != nullptr) CertCloseStore(stores, 0);
+    CertFreeCertificateContext(server);
+    return problem;
+}
+
+}  // namespace otel
