@@ -16,6 +16,8 @@
 #include "settings.h"
 #include "span_mapping.h"
 
+#define QUORIN_OTEL_AGENT_VERSION "1.0.0"
+
 namespace otel_agent {
 
 class otel_output final : public agent_core::agent_output {
@@ -23,7 +25,9 @@ class otel_output final : public agent_core::agent_output {
     otel_output() : agent_output(true) {}
     ~otel_output() override;
 
-    const char16_t* version() const override { return u"OpenTelemetry agent 1.0.0"; }
+    const char16_t* version() const override {
+        return u"OpenTelemetry agent " QUORIN_OTEL_AGENT_VERSION;
+    }
     const char* name() const override { return "OpenTelemetry agent"; }
     bool configure(const std::vector<agent_core::agent_option>& options,
                    std::string* error) override;

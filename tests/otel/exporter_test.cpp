@@ -379,3 +379,46 @@ TEST(OtelExporterConcurrency, ManyProducersAndFlushesLoseOrDoubleNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(OtelExporter, EachSignalsRequestsCarryItsOwnSettings) {
+    REQUIRE_RECEIVER(rx);
+    auto options = otel_test::options_for(rx);
+    options.traces.compression = otel::compression::gzip;
+    options.user_agent = "quorin-otel-agent/9.8.7 (Test x86_64)";
+    bool collected = false;
+    options.collect_metrics = [&](std::vector<otel::otlp_metric>& out) {
+        if (std::exchange(collected, true)) return;
+        out.emplace_back().name = "requests";
+        out.back().numbers.push_back({{}, 1, 2, false, 1, 0});
+    };
+    otel::exporter exporter(options);
+    exporter.start();
+    // Twice, so that the second body goes through the reused stream and buffer.
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 50; ++i)
+            ASSERT_TRUE(queue_span(exporter, "GET /orders/" + std::to_string(i)));
+        ASSERT_TRUE(exporter.flush());
+    }
+    exporter.shutdown();
+    EXPECT_EQ(exporter.stats().spans_exported, 100u);
+
+    const auto requests = rx.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    for (const auto& request : requests) {
+        SCOPED_TRACE(request.path);
+        EXPECT_EQ(request.headers.at("user-agent"), options.user_agent);
+        if (request.path.ends_with("/v1/traces")) {
+            EXPECT_EQ(request.headers.at("content-encoding"), "gzip");
+            EXPECT_LT(request.bytes * 2, request.decoded);  // decoded by the receiver
+            EXPECT_EQ(request.count("resourceSpans.0.scopeSpans.0.spans"), 50u);
+        } else {
+            EXPECT_EQ(request.headers.count("content-encoding"), 0u);
+            EXPECT_EQ(request.bytes, request.decoded);
+        }
+    }
+    EXPECT_EQ(rx.errors(), "");
+}
+
+}  // namespace

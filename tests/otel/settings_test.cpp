@@ -301,3 +301,53 @@ TEST(OtelSettings, UrlParser) {
 }
 
 }  // namespace
+
+// The settings each signal's requests have of their own, as one line.
+std::string per_signal(const otel::settings& s) {
+    std::string out;
+    for (const auto& [name, signal] : {std::pair{"traces", &s.traces}, {"metrics", &s.metrics}}) {
+        out += std::string(out.empty() ? "" : " ") + name + ":";
+        out += signal->compression == otel::compression::gzip ? "gzip" : "none";
+    }
+    return out;
+}
+
+TEST(OtelSettings, PerSignalSettingsFollowTheOrderOfSources) {
+    struct row {
+        std::vector<std::u16string> options;
+        environment_map environment;
+        const char* expected;
+        const char* warning;  // a text the one warning holds; "" for none
+    };
+    const row rows[] = {
+        {{}, {}, "traces:none metrics:none", ""},
+        {{}, {{"OTEL_EXPORTER_OTLP_COMPRESSION", "GZIP"}}, "traces:gzip metrics:gzip", ""},
+        {{},
+         {{"OTEL_EXPORTER_OTLP_COMPRESSION", "gzip"},
+          {"OTEL_EXPORTER_OTLP_METRICS_COMPRESSION", "none"}},
+         "traces:gzip metrics:none",
+         ""},
+        {{u"otel_compression=none"},
+         {{"OTEL_EXPORTER_OTLP_TRACES_COMPRESSION", "gzip"}},
+         "traces:none metrics:none",
+         ""},
+        {{u"otel_traces_compression=gzip", u"otel_compression=none"},
+         {},
+         "traces:gzip metrics:none",
+         ""},
+        {{u"otel_compression=zstd"},
+         {},
+         "traces:none metrics:none",
+         "option otel_compression 'zstd' is not one of none, gzip; none is used"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.expected);
+        const auto result = resolve(r.options, r.environment);
+        EXPECT_EQ(per_signal(result.values), r.expected);
+        // A bad generic value is read for each signal and reported once.
+        ASSERT_EQ(result.warnings.size(), *r.warning == 0 ? 0u : 1u);
+        if (*r.warning != 0) {
+            EXPECT_NE(result.warnings[0].find(r.warning), std::string::npos);
+        }
+    }
+}

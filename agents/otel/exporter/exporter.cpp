@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "collector_answer.h"
+#include "gzip.h"
 #include "http_transport.h"
 #include "id_generator.h"
 #include "otel_platform.h"
@@ -31,6 +32,8 @@ exporter_options exporter_options::from(const settings& resolved) {
     options.max_queue_size = resolved.max_queue_size;
     options.max_export_batch_size = resolved.max_export_batch_size;
     options.max_queue_bytes = resolved.max_queue_bytes;
+    options.traces = resolved.traces;
+    options.metrics = resolved.metrics;
     return options;
 }
 
@@ -81,6 +84,7 @@ struct exporter::engine {
     const std::atomic<const resource*>& named_resource;
     span_queue queue;
     http_transport transport;
+    gzip_compressor gzip;
     id_generator jitter;
     std::thread thread;
 
@@ -107,8 +111,9 @@ struct exporter::engine {
     void export_metrics(std::vector<otlp_metric>& metrics, std::string& body);
     // Sends one body with the retry policy: nothing when it was not delivered, else the items
     // the collector rejected in a partial success.
-    std::optional<uint64_t> deliver(const url& target, const std::string& body,
-                                    counter& rejected_count, counter& failed_count, uint64_t items);
+    std::optional<uint64_t> deliver(const url& target, const signal_settings& signal,
+                                    std::string_view body, counter& rejected_count,
+                                    counter& failed_count, uint64_t items);
     // Losses so far: spans dropped, refused, not delivered; metric requests failed, data
     // points refused.
     std::array<uint64_t, 5> counts() const {
@@ -183,7 +188,8 @@ void exporter::engine::export_spans(size_t budget, std::vector<otlp_span*>& batc
         budget -= taken;
         encode_trace_request(origin(), options.scope, batch, body);
         for (otlp_span* span : batch) queue.recycle(span);
-        if (const auto refused = deliver(options.traces_endpoint, body, rejected, failed, taken)) {
+        if (const auto refused =
+                deliver(options.traces_endpoint, options.traces, body, rejected, failed, taken)) {
             const uint64_t part = std::min<uint64_t>(*refused, taken);
             rejected.add(part);
             exported.add(taken - part);
@@ -200,17 +206,25 @@ void exporter::engine::export_metrics(std::vector<otlp_metric>& metrics, std::st
     }
     if (metrics.empty() || aborting.load()) return;
     encode_metrics_request(origin(), options.scope, metrics, body);
-    if (const auto refused =
-            deliver(options.metrics_endpoint, body, metrics_failed, metrics_failed, 1)) {
+    if (const auto refused = deliver(options.metrics_endpoint, options.metrics, body,
+                                     metrics_failed, metrics_failed, 1)) {
         metrics_exported.add(1);
         points_rejected.add(*refused);
     }
 }
 
-std::optional<uint64_t> exporter::engine::deliver(const url& target, const std::string& body,
-                                                  counter& rejected_count, counter& failed_count,
-                                                  uint64_t items) {
+std::optional<uint64_t> exporter::engine::deliver(const url& target, const signal_settings& signal,
+                                                  std::string_view body, counter& rejected_count,
+                                                  counter& failed_count, uint64_t items) {
     const clock::time_point deadline = attempt_deadline();
+    std::string_view encoding;
+    if (signal.compression == compression::gzip) {
+        // Once for all the attempts; a body zlib could not compress goes as it is.
+        if (const auto packed = gzip.compress(body)) {
+            body = *packed;
+            encoding = "gzip";
+        }
+    }
     // The origin only: the path's query may carry a token.
     const std::string from = target.origin();
     for (int attempt = 1;; ++attempt) {
@@ -218,6 +232,8 @@ std::optional<uint64_t> exporter::engine::deliver(const url& target, const std::
         request.target = &target;
         request.headers = options.headers;
         request.body = body;
+        request.content_encoding = encoding;
+        request.user_agent = options.user_agent;
         request.deadline = deadline;
         const http_response response = transport.post(request);
         attempts.add(1);

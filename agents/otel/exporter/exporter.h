@@ -30,6 +30,8 @@ struct exporter_options {
     uint32_t max_queue_size = 2048;
     uint32_t max_export_batch_size = 512;
     uint64_t max_queue_bytes = 16u << 20;
+    signal_settings traces, metrics;
+    std::string user_agent = "quorin-otel-agent";
     retry_options retry;
     milliseconds warning_interval{10000};
     // Called on the exporter thread (and in shutdown) with a warning for the application.

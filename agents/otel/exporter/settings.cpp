@@ -43,6 +43,9 @@ constexpr std::string_view option_names[] = {
     "otel_traces_sampler_arg",
     "otel_metric_export_interval",
     "otel_redact_headers",
+    "otel_compression",
+    "otel_traces_compression",
+    "otel_metrics_compression",
 };
 
 class sources {
@@ -263,6 +266,53 @@ void resolve_headers(const sources& from, settings& out, std::vector<std::string
     }
 }
 
+std::string upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+    return out;
+}
+
+// A setting of one signal ("traces", "compression"): the signal's option, the generic option,
+// the signal's variable, the generic variable.
+std::optional<found> signal_source(const sources& from, std::string_view signal,
+                                   std::string_view setting) {
+    const std::string option = "otel_" + std::string(signal) + "_" + std::string(setting);
+    const std::string variable = "OTEL_EXPORTER_OTLP_" + upper(signal) + "_" + upper(setting);
+    if (auto value = from.option(option)) return value;
+    if (auto value = from.option("otel_" + std::string(setting))) return value;
+    if (auto value = from.variable(variable.c_str())) return value;
+    return from.variable(("OTEL_EXPORTER_OTLP_" + upper(setting)).c_str());
+}
+
+// The value of a setting that names one of a few choices, in any case; nothing (with a
+// warning that the first choice, the default, is used) for anything else.
+std::optional<size_t> choice(const found& source, std::span<const std::string_view> choices,
+                             std::vector<std::string>& warnings) {
+    const std::string_view given = trim(source.value);
+    for (size_t i = 0; i < choices.size(); ++i) {
+        if (equal_ignore_ascii_case(given, choices[i])) return i;
+    }
+    std::string known;
+    for (std::string_view c : choices) known += (known.empty() ? "" : ", ") + std::string(c);
+    std::string warning =
+        describe(source) + " is not one of " + known + "; " + std::string(choices[0]) + " is used";
+    // A generic value is read for each signal, and reported once.
+    if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) {
+        warnings.push_back(std::move(warning));
+    }
+    return std::nullopt;
+}
+
+void resolve_signal(const sources& from, std::string_view signal, signal_settings& out,
+                    std::vector<std::string>& warnings) {
+    constexpr std::string_view compressions[] = {"none", "gzip"};
+    if (const auto source = signal_source(from, signal, "compression")) {
+        if (const auto index = choice(*source, compressions, warnings)) {
+            out.compression = static_cast<compression>(*index);
+        }
+    }
+}
+
 }  // namespace
 
 settings_result resolve_settings(std::span<const std::u16string_view> options,
@@ -304,6 +354,8 @@ settings_result resolve_settings(std::span<const std::u16string_view> options,
     }
     resolve_sampler(from, s.sampler, warnings);
     if (const auto source = from.option("otel_redact_headers")) s.redact_headers = source->value;
+    resolve_signal(from, "traces", s.traces, warnings);
+    resolve_signal(from, "metrics", s.metrics, warnings);
     return result;
 }
 

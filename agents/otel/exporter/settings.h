@@ -22,6 +22,13 @@ namespace otel {
 
 using milliseconds = std::chrono::milliseconds;
 
+enum class compression : uint8_t { none, gzip };
+
+// What each signal's requests may have of their own.
+struct signal_settings {
+    otel::compression compression = compression::none;
+};
+
 struct settings {
     url traces_endpoint;   // POST target of span batches
     url metrics_endpoint;  // POST target of metric batches
@@ -38,6 +45,7 @@ struct settings {
     otel::sampler sampler;
     milliseconds metric_interval{60000};
     std::string redact_headers;  // header names, comma-separated, whose values are not sent
+    signal_settings traces, metrics;
 };
 
 struct settings_result {
