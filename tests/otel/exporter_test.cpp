@@ -382,17 +382,23 @@ TEST(OtelExporterConcurrency, ManyProducersAndFlushesLoseOrDoubleNothing) {
 
 namespace {
 
+// Metrics for one request, at the first collection.
+std::function<void(std::vector<otel::otlp_metric>&)> one_metric_request() {
+    return [collected = false](std::vector<otel::otlp_metric>& out) mutable {
+        if (std::exchange(collected, true)) return;
+        out.emplace_back().name = "requests";
+        out.back().numbers.push_back({{}, 1, 2, false, 1, 0});
+    };
+}
+
 TEST(OtelExporter, EachSignalsRequestsCarryItsOwnSettings) {
     REQUIRE_RECEIVER(rx);
     auto options = otel_test::options_for(rx);
     options.traces.compression = otel::compression::gzip;
     options.user_agent = "quorin-otel-agent/9.8.7 (Test x86_64)";
-    bool collected = false;
-    options.collect_metrics = [&](std::vector<otel::otlp_metric>& out) {
-        if (std::exchange(collected, true)) return;
-        out.emplace_back().name = "requests";
-        out.back().numbers.push_back({{}, 1, 2, false, 1, 0});
-    };
+    options.headers = {{"x-tenant", "blue"}};
+    options.metrics.headers = {{{"x-metrics-key", "m"}}};
+    options.collect_metrics = one_metric_request();
     otel::exporter exporter(options);
     exporter.start();
     // Twice, so that the second body goes through the reused stream and buffer.
@@ -409,7 +415,10 @@ TEST(OtelExporter, EachSignalsRequestsCarryItsOwnSettings) {
     for (const auto& request : requests) {
         SCOPED_TRACE(request.path);
         EXPECT_EQ(request.headers.at("user-agent"), options.user_agent);
-        if (request.path.ends_with("/v1/traces")) {
+        const bool traces = request.path.ends_with("/v1/traces");
+        EXPECT_EQ(request.headers.count("x-tenant"), traces ? 1u : 0u);
+        EXPECT_EQ(request.headers.count("x-metrics-key"), traces ? 0u : 1u);
+        if (traces) {
             EXPECT_EQ(request.headers.at("content-encoding"), "gzip");
             EXPECT_LT(request.bytes * 2, request.decoded);  // decoded by the receiver
             EXPECT_EQ(request.count("resourceSpans.0.scopeSpans.0.spans"), 50u);
@@ -419,6 +428,37 @@ TEST(OtelExporter, EachSignalsRequestsCarryItsOwnSettings) {
         }
     }
     EXPECT_EQ(rx.errors(), "");
+}
+
+TEST(OtelExporter, EachSignalHasItsTimeoutAndTheReleaseEndsWithoutOne) {
+    REQUIRE_RECEIVER(rx);
+    rx.script("traces: hang always");
+    auto options = otel_test::options_for(rx, 60s);
+    options.traces.timeout = 300ms;
+    options.collect_metrics = one_metric_request();
+    {
+        otel::exporter exporter(options);
+        exporter.start();
+        ASSERT_TRUE(queue_span(exporter, "s"));
+        const auto started = clock_type::now();
+        EXPECT_TRUE(exporter.flush());  // the spans given up after their own timeout
+        EXPECT_LT(clock_type::now() - started, 300ms + slack);
+        EXPECT_EQ(exporter.stats().spans_failed, 1u);
+        EXPECT_EQ(exporter.stats().metric_requests_exported, 1u);  // under the generic timeout
+    }
+    // No limit for one export: the release still ends, after ten seconds.
+    options.traces.timeout = 0ms;
+    options.timeout = 200ms;
+    options.collect_metrics = nullptr;
+    otel::exporter exporter(options);
+    exporter.start();
+    ASSERT_TRUE(queue_span(exporter, "s"));
+    const auto started = clock_type::now();
+    exporter.shutdown();
+    EXPECT_GE(clock_type::now() - started, 9s);  // not the generic 200 ms
+    EXPECT_LT(clock_type::now() - started, 10s + slack);
+    EXPECT_EQ(exporter.stats().spans_failed + exporter.stats().spans_dropped, 1u);
+    rx.reset();
 }
 
 }  // namespace

@@ -308,6 +308,11 @@ std::string per_signal(const otel::settings& s) {
     for (const auto& [name, signal] : {std::pair{"traces", &s.traces}, {"metrics", &s.metrics}}) {
         out += std::string(out.empty() ? "" : " ") + name + ":";
         out += signal->compression == otel::compression::gzip ? "gzip" : "none";
+        if (signal->headers) {
+            out += ",headers=";
+            for (const auto& h : *signal->headers) out += h.key + "=" + h.value + ";";
+        }
+        if (signal->timeout) out += ",timeout=" + std::to_string(signal->timeout->count());
     }
     return out;
 }
@@ -339,6 +344,28 @@ TEST(OtelSettings, PerSignalSettingsFollowTheOrderOfSources) {
          {},
          "traces:none metrics:none",
          "option otel_compression 'zstd' is not one of none, gzip; none is used"},
+        // A signal's headers and timeout replace the generic ones, unless a generic option
+        // comes first; an empty one counts as not set.
+        {{},
+         {{"OTEL_EXPORTER_OTLP_HEADERS", "a=1"},
+          {"OTEL_EXPORTER_OTLP_TRACES_HEADERS", "b=2"},
+          {"OTEL_EXPORTER_OTLP_METRICS_TIMEOUT", "0"}},
+         "traces:none,headers=b=2; metrics:none,timeout=0",
+         ""},
+        {{u"otel_headers=a=1", u"otel_metrics_headers=m=3", u"otel_timeout=50"},
+         {{"OTEL_EXPORTER_OTLP_TRACES_HEADERS", "b=2"},
+          {"OTEL_EXPORTER_OTLP_TRACES_TIMEOUT", "70"}},
+         "traces:none metrics:none,headers=m=3;",
+         ""},
+        {{u"otel_traces_timeout=3600000", u"otel_metrics_headers="},
+         {},
+         "traces:none,timeout=3600000 metrics:none",
+         ""},
+        {{u"otel_traces_timeout=soon"},
+         {},
+         "traces:none metrics:none",
+         "option otel_traces_timeout 'soon' is not a whole number of milliseconds from 0 (no "
+         "limit)"},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.expected);

@@ -66,6 +66,21 @@ void renew_process_id(resource& described) {
     }
 }
 
+// One export of a signal with its retries; `unlimited` in place of 0, no limit.
+milliseconds export_timeout(const exporter_options& options, const signal_settings& signal,
+                            milliseconds unlimited = std::chrono::hours(24 * 365)) {
+    const milliseconds timeout = signal.timeout.value_or(options.timeout);
+    return timeout.count() != 0 ? timeout : unlimited;
+}
+
+// How long flush and the release wait: the longer of the two signals' export timeouts, where
+// no limit counts as ten seconds, so that the release always ends.
+milliseconds release_timeout(const exporter_options& options) {
+    constexpr milliseconds unlimited(10000);
+    return std::max(export_timeout(options, options.traces, unlimited),
+                    export_timeout(options, options.metrics, unlimited));
+}
+
 struct counter {
     std::atomic<uint64_t> value{0};
     void add(uint64_t n) { value.fetch_add(n, std::memory_order_relaxed); }
@@ -127,8 +142,8 @@ struct exporter::engine {
         return named != nullptr ? *named : options.resource;
     }
 
-    clock::time_point attempt_deadline() const {
-        clock::time_point deadline = clock::now() + options.timeout;
+    clock::time_point attempt_deadline(const signal_settings& signal) const {
+        clock::time_point deadline = clock::now() + export_timeout(options, signal);
         if (const int64_t stop = stop_deadline.load()) {
             deadline = std::min(deadline, clock::time_point(clock::duration(stop)));
         }
@@ -216,7 +231,7 @@ void exporter::engine::export_metrics(std::vector<otlp_metric>& metrics, std::st
 std::optional<uint64_t> exporter::engine::deliver(const url& target, const signal_settings& signal,
                                                   std::string_view body, counter& rejected_count,
                                                   counter& failed_count, uint64_t items) {
-    const clock::time_point deadline = attempt_deadline();
+    const clock::time_point deadline = attempt_deadline(signal);
     std::string_view encoding;
     if (signal.compression == compression::gzip) {
         // Once for all the attempts; a body zlib could not compress goes as it is.
@@ -230,7 +245,7 @@ std::optional<uint64_t> exporter::engine::deliver(const url& target, const signa
     for (int attempt = 1;; ++attempt) {
         http_request request;
         request.target = &target;
-        request.headers = options.headers;
+        request.headers = signal.headers ? *signal.headers : options.headers;
         request.body = body;
         request.content_encoding = encoding;
         request.user_agent = options.user_agent;
@@ -377,7 +392,7 @@ bool exporter::flush() {
     // Asked for on the exporter thread itself, by a warning callback that sends, say: that
     // thread cannot wait for itself, and sends what is queued at its next round.
     if (std::this_thread::get_id() == e->thread.get_id()) return false;
-    const auto deadline = clock::now() + options_.timeout;
+    const auto deadline = clock::now() + release_timeout(options_);
     std::unique_lock<std::mutex> lock(e->mutex);
     if (e->stopping) return e->queue.size() == 0;
     const uint64_t target = ++e->flush_wanted;
@@ -388,7 +403,7 @@ bool exporter::flush() {
 void exporter::shutdown() {
     engine* e = engine_.load();
     if (e == nullptr || shut_down_.exchange(true)) return;
-    const auto deadline = clock::now() + options_.timeout;
+    const auto deadline = clock::now() + release_timeout(options_);
     e->stop_deadline.store(deadline.time_since_epoch().count());
     e->closed.store(true);
     if (e->thread.joinable()) {

@@ -1,7 +1,8 @@
 // The exporter: application threads hand what finished spans are made of to a bounded queue
 // and never wait; one exporter thread sends them in batches as OTLP/HTTP, collects metrics at their
 // interval, retries what may succeed later, and reports what it had to give up through a
-// rate-limited warning. flush and shutdown wait at most the export timeout.
+// rate-limited warning. flush and shutdown wait at most the longer of the signals' export
+// timeouts, where no limit counts as ten seconds.
 #pragma once
 
 #include <atomic>
@@ -24,7 +25,7 @@ struct exporter_options {
     std::vector<key_value_text> headers;
     otel::resource resource;
     instrumentation_scope scope;
-    milliseconds timeout{10000};
+    milliseconds timeout{10000};  // one export with its retries, unless the signal has its own
     milliseconds schedule_delay{5000};
     milliseconds metric_interval{60000};
     uint32_t max_queue_size = 2048;

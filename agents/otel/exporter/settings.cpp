@@ -46,6 +46,10 @@ constexpr std::string_view option_names[] = {
     "otel_compression",
     "otel_traces_compression",
     "otel_metrics_compression",
+    "otel_traces_headers",
+    "otel_metrics_headers",
+    "otel_traces_timeout",
+    "otel_metrics_timeout",
 };
 
 class sources {
@@ -256,13 +260,18 @@ void resolve_resource(const sources& from, settings& out, std::vector<std::strin
     for (key_value& kv : attributes) out.resource.attributes.push_back(std::move(kv));
 }
 
-void resolve_headers(const sources& from, settings& out, std::vector<std::string>& warnings) {
-    const auto source = from.either("otel_headers", "OTEL_EXPORTER_OTLP_HEADERS");
-    if (!source) return;
+std::vector<key_value_text> read_headers(const found& source, std::vector<std::string>& warnings) {
     std::vector<std::string> problems;
-    out.headers = parse_key_value_list(source->value, key_value_use::header, &problems);
+    auto headers = parse_key_value_list(source.value, key_value_use::header, &problems);
     for (const std::string& p : problems) {
-        warnings.push_back(source->origin + ": the header " + p + "; it is left out");
+        warnings.push_back(source.origin + ": the header " + p + "; it is left out");
+    }
+    return headers;
+}
+
+void resolve_headers(const sources& from, settings& out, std::vector<std::string>& warnings) {
+    if (const auto source = from.either("otel_headers", "OTEL_EXPORTER_OTLP_HEADERS")) {
+        out.headers = read_headers(*source, warnings);
     }
 }
 
@@ -272,16 +281,23 @@ std::string upper(std::string_view text) {
     return out;
 }
 
-// A setting of one signal ("traces", "compression"): the signal's option, the generic option,
-// the signal's variable, the generic variable.
-std::optional<found> signal_source(const sources& from, std::string_view signal,
-                                   std::string_view setting) {
+// A setting of one signal ("traces", "compression") is read from the signal's option, the
+// generic option, the signal's variable, the generic variable. The signal's own value: the
+// first two of those that are the signal's, when no generic one comes before them.
+std::optional<found> signal_own(const sources& from, std::string_view signal,
+                                std::string_view setting) {
     const std::string option = "otel_" + std::string(signal) + "_" + std::string(setting);
     const std::string variable = "OTEL_EXPORTER_OTLP_" + upper(signal) + "_" + upper(setting);
     if (auto value = from.option(option)) return value;
-    if (auto value = from.option("otel_" + std::string(setting))) return value;
-    if (auto value = from.variable(variable.c_str())) return value;
-    return from.variable(("OTEL_EXPORTER_OTLP_" + upper(setting)).c_str());
+    if (from.option("otel_" + std::string(setting))) return std::nullopt;
+    return from.variable(variable.c_str());
+}
+
+std::optional<found> signal_source(const sources& from, std::string_view signal,
+                                   std::string_view setting) {
+    if (auto value = signal_own(from, signal, setting)) return value;
+    return from.either("otel_" + std::string(setting),
+                       ("OTEL_EXPORTER_OTLP_" + upper(setting)).c_str());
 }
 
 // The value of a setting that names one of a few choices, in any case; nothing (with a
@@ -309,6 +325,20 @@ void resolve_signal(const sources& from, std::string_view signal, signal_setting
     if (const auto source = signal_source(from, signal, "compression")) {
         if (const auto index = choice(*source, compressions, warnings)) {
             out.compression = static_cast<compression>(*index);
+        }
+    }
+    // These replace the generic headers and timeouts for the signal.
+    if (const auto source = signal_own(from, signal, "headers")) {
+        out.headers = read_headers(*source, warnings);
+    }
+    if (const auto source = signal_own(from, signal, "timeout")) {
+        constexpr uint64_t hour_ms = 3600 * 1000;
+        if (const auto value = parse_unsigned(source->value, 0, hour_ms)) {
+            out.timeout = milliseconds(*value);
+        } else {
+            warnings.push_back(describe(*source) + " is not a whole number of milliseconds " +
+                               "from 0 (no limit) to " + std::to_string(hour_ms) +
+                               "; the generic timeout is used");
         }
     }
 }

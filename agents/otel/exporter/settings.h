@@ -27,6 +27,9 @@ enum class compression : uint8_t { none, gzip };
 // What each signal's requests may have of their own.
 struct signal_settings {
     otel::compression compression = compression::none;
+    std::optional<std::vector<key_value_text>> headers;  // set: in place of the generic ones
+    // Set: in place of the generic timeout for one export with its retries; 0: no limit.
+    std::optional<std::chrono::milliseconds> timeout;
 };
 
 struct settings {
