@@ -50,6 +50,9 @@ constexpr std::string_view option_names[] = {
     "otel_metrics_headers",
     "otel_traces_timeout",
     "otel_metrics_timeout",
+    "otel_protocol",
+    "otel_traces_protocol",
+    "otel_metrics_protocol",
 };
 
 class sources {
@@ -300,6 +303,13 @@ std::optional<found> signal_source(const sources& from, std::string_view signal,
                        ("OTEL_EXPORTER_OTLP_" + upper(setting)).c_str());
 }
 
+// A generic value is read for each signal, and reported once.
+void warn_once(std::vector<std::string>& warnings, std::string warning) {
+    if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) {
+        warnings.push_back(std::move(warning));
+    }
+}
+
 // The value of a setting that names one of a few choices, in any case; nothing (with a
 // warning that the first choice, the default, is used) for anything else.
 std::optional<size_t> choice(const found& source, std::span<const std::string_view> choices,
@@ -310,12 +320,8 @@ std::optional<size_t> choice(const found& source, std::span<const std::string_vi
     }
     std::string known;
     for (std::string_view c : choices) known += (known.empty() ? "" : ", ") + std::string(c);
-    std::string warning =
-        describe(source) + " is not one of " + known + "; " + std::string(choices[0]) + " is used";
-    // A generic value is read for each signal, and reported once.
-    if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) {
-        warnings.push_back(std::move(warning));
-    }
+    warn_once(warnings, describe(source) + " is not one of " + known + "; " +
+                            std::string(choices[0]) + " is used");
     return std::nullopt;
 }
 
@@ -326,6 +332,10 @@ void resolve_signal(const sources& from, std::string_view signal, signal_setting
         if (const auto index = choice(*source, compressions, warnings)) {
             out.compression = static_cast<compression>(*index);
         }
+    }
+    if (const auto source = signal_source(from, signal, "protocol");
+        source && !equal_ignore_ascii_case(trim(source->value), "http/protobuf")) {
+        warn_once(warnings, describe(*source) + " is not supported; http/protobuf is used");
     }
     // These replace the generic headers and timeouts for the signal.
     if (const auto source = signal_own(from, signal, "headers")) {
