@@ -112,7 +112,10 @@ void otel_output::report_left_out(uint32_t reasons) {
 void otel_output::session_started(const agent_core::session_info&) {
     stop_exporter();
     reported_.store(0);
-    metrics_->reset();
+    // The agent's counters and statistics are synchronous: lowmemory sends them as deltas too.
+    metrics_->reset(settings_.metrics_temporality == otel::temporality_preference::cumulative
+                        ? otel::temporality::cumulative
+                        : otel::temporality::delta);
     service_named_.store(settings_.service_name_configured);
     try {
         otel::exporter_options options = otel::exporter_options::from(settings_);

@@ -314,6 +314,8 @@ std::string per_signal(const otel::settings& s) {
         }
         if (signal->timeout) out += ",timeout=" + std::to_string(signal->timeout->count());
     }
+    const char* temporalities[] = {"", " delta", " lowmemory"};
+    out += temporalities[static_cast<int>(s.metrics_temporality)];
     return out;
 }
 
@@ -370,6 +372,18 @@ TEST(OtelSettings, PerSignalSettingsFollowTheOrderOfSources) {
          {},
          "traces:none metrics:none",
          "option otel_protocol 'http/json' is not supported; http/protobuf is used"},
+        {{u"otel_metrics_temporality_preference=delta"},
+         {{"OTEL_EXPORTER_OTLP_METRICS_TEMPORALITY_PREFERENCE", "cumulative"}},
+         "traces:none metrics:none delta",
+         ""},
+        {{},
+         {{"OTEL_EXPORTER_OTLP_METRICS_TEMPORALITY_PREFERENCE", "LowMemory"}},
+         "traces:none metrics:none lowmemory",
+         ""},
+        {{u"otel_metrics_temporality_preference=deltas"},
+         {},
+         "traces:none metrics:none",
+         "'deltas' is not one of cumulative, delta, lowmemory; cumulative is used"},
         {{u"otel_traces_timeout=soon"},
          {},
          "traces:none metrics:none",

@@ -53,6 +53,7 @@ constexpr std::string_view option_names[] = {
     "otel_protocol",
     "otel_traces_protocol",
     "otel_metrics_protocol",
+    "otel_metrics_temporality_preference",
 };
 
 class sources {
@@ -396,6 +397,13 @@ settings_result resolve_settings(std::span<const std::u16string_view> options,
     if (const auto source = from.option("otel_redact_headers")) s.redact_headers = source->value;
     resolve_signal(from, "traces", s.traces, warnings);
     resolve_signal(from, "metrics", s.metrics, warnings);
+    if (const auto source = from.either("otel_metrics_temporality_preference",
+                                        "OTEL_EXPORTER_OTLP_METRICS_TEMPORALITY_PREFERENCE")) {
+        constexpr std::string_view preferences[] = {"cumulative", "delta", "lowmemory"};
+        if (const auto index = choice(*source, preferences, warnings)) {
+            s.metrics_temporality = static_cast<temporality_preference>(*index);
+        }
+    }
     return result;
 }
 

@@ -32,6 +32,10 @@ struct signal_settings {
     std::optional<std::chrono::milliseconds> timeout;
 };
 
+// How sums and histograms are kept. The agent's counters and statistics are synchronous and
+// monotonic, so delta and lowmemory both send them as deltas.
+enum class temporality_preference : uint8_t { cumulative, delta, lowmemory };
+
 struct settings {
     url traces_endpoint;   // POST target of span batches
     url metrics_endpoint;  // POST target of metric batches
@@ -49,6 +53,7 @@ struct settings {
     milliseconds metric_interval{60000};
     std::string redact_headers;  // header names, comma-separated, whose values are not sent
     signal_settings traces, metrics;
+    temporality_preference metrics_temporality = temporality_preference::cumulative;
 };
 
 struct settings_result {

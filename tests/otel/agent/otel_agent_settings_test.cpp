@@ -1,0 +1,64 @@
+// Operator settings of the OpenTelemetry agent through the real library, against the OTLP
+// receiver: delta temporality, attribute limits, and the switch that turns the agent off.
+#include "otel_agent_fixture.h"
+
+namespace otel_test {
+namespace {
+
+using otel_agent_settings = otel_agent_test;
+
+TEST_F(otel_agent_settings, DeltaSendsWhatHappenedSinceThePreviousExport) {
+    set_option("otel_metrics_temporality_preference=delta");
+    initialize();
+    const quorin_handle_t orders = quorin_integercountermetric_create_p("shop", "orders", "1");
+    const quorin_handle_t latency = quorin_floatstatisticsmetric_create_p("shop", "latency", "ms");
+    const quorin_handle_t depth = quorin_integergaugemetric_create_p("shop", "depth", "1");
+    quorin_integercountermetric_increase_by_p(orders, 3, "");
+    quorin_floatstatisticsmetric_add_value_p(latency, 5, "");
+    quorin_integergaugemetric_set_value_p(depth, 7, "");
+    quorin_ex_agent_force_send_data_now();
+    quorin_integercountermetric_increase_by_p(orders, 4, "");
+    quorin_floatstatisticsmetric_add_value_p(latency, 6, "");
+    quorin_floatstatisticsmetric_add_value_p(latency, 7, "");
+    quorin_ex_agent_force_send_data_now();
+    quorin_ex_agent_force_send_data_now();  // nothing happened: no sum, no histogram
+    ASSERT_EQ(quorin_shutdown(), QUORIN_STATUS_OK);
+
+    const auto requests = receiver_->requests();
+    ASSERT_EQ(requests.size(), 2u);
+    std::string previous_time;
+    for (size_t i = 0; i < requests.size(); ++i) {
+        SCOPED_TRACE(i);
+        const received_request& r = requests[i];
+        std::map<std::string, std::string> by_name;  // name -> "type value temporality"
+        const std::string list = "resourceMetrics.0.scopeMetrics.0.metrics";
+        for (size_t m = 0; m < r.count(list); ++m) {
+            const std::string at = list + "." + std::to_string(m);
+            for (const char* type : {"sum", "histogram"}) {
+                const std::string point = at + "." + type + ".dataPoints.0";
+                if (r.field(point + ".timeUnixNano").empty()) continue;
+                by_name[r.field(at + ".name")] =
+                    std::string(type) + " " + r.field(point + ".asInt") +
+                    r.field(point + ".count") + " " +
+                    r.field(at + "." + type + ".aggregationTemporality");
+                // Each delta starts where the previous export ended.
+                if (!previous_time.empty()) {
+                    EXPECT_EQ(r.field(point + ".startTimeUnixNano"), previous_time);
+                }
+            }
+        }
+        const std::map<std::string, std::string> expected[] = {
+            {{"shop.orders", "sum 3 1"}, {"shop.latency", "histogram 1 1"}},
+            {{"shop.orders", "sum 4 1"}, {"shop.latency", "histogram 2 1"}},
+        };
+        EXPECT_EQ(by_name, expected[i]);
+        previous_time = r.field(list + ".0.sum.dataPoints.0.timeUnixNano");
+    }
+    // The gauge keeps its meaning: the value of the first interval only.
+    size_t gauges = 0;
+    for (const received_point& p : points_in(requests)) gauges += p.type == "gauge";
+    EXPECT_EQ(gauges, 1u);
+}
+
+}  // namespace
+}  // namespace otel_test
