@@ -34,6 +34,7 @@ const otel::deferred_span_hooks record_hooks{
     [](const void* source) { return record_of(source).memory_bytes(); },
     [](const void* source, otel::otlp_span& span) {
         auto& output = static_cast<otel_output&>(agent_core::module_output());
+        span.limits = output.span_limits();
         output.report_left_out(fill_span(record_of(source), span, output.mapping()));
     },
     [](void* source) { agent_core::record_ptr(static_cast<agent_core::object_record*>(source)); },

@@ -58,6 +58,7 @@ class otel_output final : public agent_core::agent_output {
 
     // Read by the exporter thread as it makes spans; set before it starts.
     const mapping_options& mapping() const { return mapping_; }
+    const otel::span_limits& span_limits() const { return settings_.span_limits; }
     // The exporter thread: a warning for each reason (otlp_span::settled_*) an attribute of a
     // span was left out, the first time it occurs in a session.
     void report_left_out(uint32_t reasons);

@@ -316,6 +316,12 @@ std::string per_signal(const otel::settings& s) {
     }
     const char* temporalities[] = {"", " delta", " lowmemory"};
     out += temporalities[static_cast<int>(s.metrics_temporality)];
+    const otel::span_limits& limits = s.span_limits;
+    if (limits.attributes != 128 || limits.event_attributes != 128 ||
+        limits.value_length != UINT32_MAX) {
+        out += " limits=" + std::to_string(limits.attributes) + "/" +
+               std::to_string(limits.event_attributes) + "/" + std::to_string(limits.value_length);
+    }
     return out;
 }
 
@@ -384,6 +390,21 @@ TEST(OtelSettings, PerSignalSettingsFollowTheOrderOfSources) {
          {},
          "traces:none metrics:none",
          "'deltas' is not one of cumulative, delta, lowmemory; cumulative is used"},
+        // Attribute limits: span count / event count / value length.
+        {{},
+         {{"OTEL_ATTRIBUTE_COUNT_LIMIT", "10"},
+          {"OTEL_SPAN_ATTRIBUTE_COUNT_LIMIT", "20"},
+          {"OTEL_ATTRIBUTE_VALUE_LENGTH_LIMIT", "0"}},
+         "traces:none metrics:none limits=20/10/0",
+         ""},
+        {{u"otel_attribute_count_limit=5"},
+         {{"OTEL_SPAN_ATTRIBUTE_COUNT_LIMIT", "20"}},
+         "traces:none metrics:none limits=5/5/4294967295",
+         ""},
+        {{u"otel_span_attribute_count_limit=7"},
+         {{"OTEL_ATTRIBUTE_VALUE_LENGTH_LIMIT", "-1"}},
+         "traces:none metrics:none limits=7/128/4294967295",
+         "OTEL_ATTRIBUTE_VALUE_LENGTH_LIMIT '-1' is not a whole number of bytes"},
         {{u"otel_traces_timeout=soon"},
          {},
          "traces:none metrics:none",

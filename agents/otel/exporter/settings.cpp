@@ -54,6 +54,9 @@ constexpr std::string_view option_names[] = {
     "otel_traces_protocol",
     "otel_metrics_protocol",
     "otel_metrics_temporality_preference",
+    "otel_attribute_value_length_limit",
+    "otel_attribute_count_limit",
+    "otel_span_attribute_count_limit",
 };
 
 class sources {
@@ -354,6 +357,23 @@ void resolve_signal(const sources& from, std::string_view signal, signal_setting
     }
 }
 
+// The generic count limit holds for events' attributes too; the span's own one only for the
+// span's. Each is the option, else the variable; the span's before the generic one.
+void resolve_attribute_limits(const sources& from, span_limits& out,
+                              std::vector<std::string>& warnings) {
+    constexpr uint64_t most = 1u << 20;
+    resolve_number(from, "otel_attribute_count_limit", "OTEL_ATTRIBUTE_COUNT_LIMIT", 0, most,
+                   "attributes", out.event_attributes, warnings);
+    out.attributes = out.event_attributes;
+    const auto span_option = from.option("otel_span_attribute_count_limit");
+    if (span_option || !from.option("otel_attribute_count_limit")) {
+        resolve_number(from, "otel_span_attribute_count_limit", "OTEL_SPAN_ATTRIBUTE_COUNT_LIMIT",
+                       0, most, "attributes", out.attributes, warnings);
+    }
+    resolve_number(from, "otel_attribute_value_length_limit", "OTEL_ATTRIBUTE_VALUE_LENGTH_LIMIT",
+                   0, uint64_t{UINT32_MAX} - 1, "bytes", out.value_length, warnings);
+}
+
 }  // namespace
 
 settings_result resolve_settings(std::span<const std::u16string_view> options,
@@ -397,6 +417,7 @@ settings_result resolve_settings(std::span<const std::u16string_view> options,
     if (const auto source = from.option("otel_redact_headers")) s.redact_headers = source->value;
     resolve_signal(from, "traces", s.traces, warnings);
     resolve_signal(from, "metrics", s.metrics, warnings);
+    resolve_attribute_limits(from, s.span_limits, warnings);
     if (const auto source = from.either("otel_metrics_temporality_preference",
                                         "OTEL_EXPORTER_OTLP_METRICS_TEMPORALITY_PREFERENCE")) {
         constexpr std::string_view preferences[] = {"cumulative", "delta", "lowmemory"};

@@ -54,6 +54,7 @@ struct settings {
     std::string redact_headers;  // header names, comma-separated, whose values are not sent
     signal_settings traces, metrics;
     temporality_preference metrics_temporality = temporality_preference::cumulative;
+    otel::span_limits span_limits;  // the attribute limits; the event limit as is
 };
 
 struct settings_result {

@@ -60,5 +60,38 @@ TEST_F(otel_agent_settings, DeltaSendsWhatHappenedSinceThePreviousExport) {
     EXPECT_EQ(gauges, 1u);
 }
 
+// A span of the span API with the given text attributes.
+void span_with(const char* name, std::vector<const char*> keys, std::vector<const char*> values) {
+    const quorin_handle_t span = quorin_ex_spantracer_create(0);
+    quorin_ex_spantracer_set_operationname_p(span, name);
+    quorin_ex_spantracer_set_strings_p(span, keys.data(), values.data(), BY_VALUE(keys.size()));
+    quorin_tracer_start(span);
+    quorin_tracer_end(span);
+}
+
+TEST_F(otel_agent_settings, AttributeLimitsCutValuesAtACharacterAndCountWhatIsDropped) {
+    set_option("otel_attribute_value_length_limit=4");
+    set_option("otel_span_attribute_count_limit=3");
+    set_option("otel_attribute_count_limit=100");  // the span's own limit comes first
+    initialize();
+    // a, e-acute (2 bytes), euro sign (3 bytes): the fourth byte is inside the euro sign.
+    span_with("cut", {"k"}, {"a\xC3\xA9\xE2\x82\xAC"});
+    span_with("exact", {"k"}, {"abcd"});
+    span_with("many", {"k0", "k1", "k2", "k3", "k4", "k5", "k6", "k7", "k8", "k9"},
+              {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"});
+    const auto spans = shutdown_and_receive_spans();
+    EXPECT_EQ(span_named(spans, "cut").attributes.at("k"), "a\xC3\xA9");
+    EXPECT_EQ(span_named(spans, "exact").attributes.at("k"), "abcd");
+    EXPECT_EQ(span_named(spans, "many").attributes.size(), 3u);
+    // The count of what was dropped arrives with the span.
+    const auto request = receiver_->requests().at(0);
+    const std::string list = "resourceSpans.0.scopeSpans.0.spans";
+    for (size_t i = 0; i < request.count(list); ++i) {
+        const std::string at = list + "." + std::to_string(i);
+        if (request.field(at + ".name") != "many") continue;
+        EXPECT_EQ(std::stoi(request.field(at + ".droppedAttributesCount")), 7);
+    }
+}
+
 }  // namespace
 }  // namespace otel_test
