@@ -70,6 +70,12 @@ bool otel_output::configure(const std::vector<agent_core::agent_option>& options
     }
     const std::vector<std::u16string_view> views(texts.begin(), texts.end());
     otel::settings_result resolved = otel::resolve_settings(views, &otel::read_process_environment);
+    switched_off_ = !resolved.values.disabled_by.empty();
+    if (switched_off_) {
+        // Nothing else is reported: the application runs as without an agent.
+        *error = "disabled by " + resolved.values.disabled_by;
+        return false;
+    }
     if (!resolved.error.empty()) {
         *error = resolved.error;
         return false;

@@ -31,6 +31,7 @@ class otel_output final : public agent_core::agent_output {
     const char* name() const override { return "OpenTelemetry agent"; }
     bool configure(const std::vector<agent_core::agent_option>& options,
                    std::string* error) override;
+    bool switched_off() const override { return switched_off_; }
     void close() override;
     void session_started(const agent_core::session_info& info) override;
     void session_ended() override;
@@ -70,6 +71,7 @@ class otel_output final : public agent_core::agent_output {
     void stop(otel::exporter* stopping);
 
     otel::settings settings_;
+    bool switched_off_ = false;  // by OTEL_SDK_DISABLED
     mapping_options mapping_;
     std::atomic<otel::exporter*> exporter_{nullptr};
     // Taken out of use at the release, stopped after the core's lifecycle lock is let go.

@@ -316,6 +316,7 @@ std::string per_signal(const otel::settings& s) {
     }
     const char* temporalities[] = {"", " delta", " lowmemory"};
     out += temporalities[static_cast<int>(s.metrics_temporality)];
+    if (!s.disabled_by.empty()) out += " off:" + s.disabled_by;
     const otel::span_limits& limits = s.span_limits;
     if (limits.attributes != 128 || limits.event_attributes != 128 ||
         limits.value_length != UINT32_MAX) {
@@ -405,6 +406,18 @@ TEST(OtelSettings, PerSignalSettingsFollowTheOrderOfSources) {
          {{"OTEL_ATTRIBUTE_VALUE_LENGTH_LIMIT", "-1"}},
          "traces:none metrics:none limits=7/128/4294967295",
          "OTEL_ATTRIBUTE_VALUE_LENGTH_LIMIT '-1' is not a whole number of bytes"},
+        {{},
+         {{"OTEL_SDK_DISABLED", "True"}},
+         "traces:none metrics:none off:OTEL_SDK_DISABLED=True",
+         ""},
+        {{u"otel_sdk_disabled=false"},
+         {{"OTEL_SDK_DISABLED", "true"}},
+         "traces:none metrics:none",
+         ""},
+        {{u"otel_sdk_disabled=true"},
+         {},
+         "traces:none metrics:none off:otel_sdk_disabled=true",
+         ""},
         {{u"otel_traces_timeout=soon"},
          {},
          "traces:none metrics:none",

@@ -57,6 +57,7 @@ constexpr std::string_view option_names[] = {
     "otel_attribute_value_length_limit",
     "otel_attribute_count_limit",
     "otel_span_attribute_count_limit",
+    "otel_sdk_disabled",
 };
 
 class sources {
@@ -418,6 +419,13 @@ settings_result resolve_settings(std::span<const std::u16string_view> options,
     resolve_signal(from, "traces", s.traces, warnings);
     resolve_signal(from, "metrics", s.metrics, warnings);
     resolve_attribute_limits(from, s.span_limits, warnings);
+    // "true" in any case switches the agent off; anything else leaves it on.
+    if (const auto source = from.either("otel_sdk_disabled", "OTEL_SDK_DISABLED");
+        source && equal_ignore_ascii_case(trim(source->value), "true")) {
+        s.disabled_by =
+            (source->origin.starts_with("option ") ? source->origin.substr(7) : source->origin) +
+            "=" + std::string(trim(source->value));
+    }
     if (const auto source = from.either("otel_metrics_temporality_preference",
                                         "OTEL_EXPORTER_OTLP_METRICS_TEMPORALITY_PREFERENCE")) {
         constexpr std::string_view preferences[] = {"cumulative", "delta", "lowmemory"};

@@ -55,6 +55,7 @@ struct settings {
     signal_settings traces, metrics;
     temporality_preference metrics_temporality = temporality_preference::cumulative;
     otel::span_limits span_limits;  // the attribute limits; the event limit as is
+    std::string disabled_by;        // set ("OTEL_SDK_DISABLED=true"): the agent does not start
 };
 
 struct settings_result {

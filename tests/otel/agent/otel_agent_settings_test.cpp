@@ -1,6 +1,8 @@
 // Operator settings of the OpenTelemetry agent through the real library, against the OTLP
 // receiver: delta temporality, attribute limits, and the switch that turns the agent off.
 #include "otel_agent_fixture.h"
+#include "support/process_environment.h"
+#include "support/scoped_state.h"
 
 namespace otel_test {
 namespace {
@@ -26,6 +28,12 @@ TEST_F(otel_agent_settings, DeltaSendsWhatHappenedSinceThePreviousExport) {
 
     const auto requests = receiver_->requests();
     ASSERT_EQ(requests.size(), 2u);
+    // Who sends, on every request.
+#ifdef _WIN32
+    EXPECT_EQ(requests[0].headers.at("user-agent"), "quorin-otel-agent/1.0.0 (Windows x86_64)");
+#else
+    EXPECT_EQ(requests[0].headers.at("user-agent"), "quorin-otel-agent/1.0.0 (Linux x86_64)");
+#endif
     std::string previous_time;
     for (size_t i = 0; i < requests.size(); ++i) {
         SCOPED_TRACE(i);
@@ -90,6 +98,37 @@ TEST_F(otel_agent_settings, AttributeLimitsCutValuesAtACharacterAndCountWhatIsDr
         const std::string at = list + "." + std::to_string(i);
         if (request.field(at + ".name") != "many") continue;
         EXPECT_EQ(std::stoi(request.field(at + ".droppedAttributesCount")), 7);
+    }
+}
+
+TEST_F(otel_agent_settings, SdkDisabledTrueRunsTheApplicationAsWithoutAnAgent) {
+    struct row {
+        const char* value;
+        bool off;
+    };
+    for (const row& r : {row{"true", true}, row{" TRUE ", true}, row{"1", false},
+                         row{"false", false}, row{"yes", false}}) {
+        SCOPED_TRACE(r.value);
+        receiver_->reset();
+        scoped_process_environment disabled("OTEL_SDK_DISABLED", r.value);
+        log_capture log(QUORIN_LOGLEVEL_FINEST);
+        ASSERT_EQ(quorin_initialize(), r.off ? QUORIN_STATUS_AGENT_NOT_ACTIVE : QUORIN_STATUS_OK);
+        const quorin_handle_t call = quorin_outgoingwebrequesttracer_create_p("http://h/", "GET");
+        EXPECT_EQ(call != 0, !r.off);
+        quorin_tracer_start(call);
+        quorin_tracer_end(call);
+        EXPECT_EQ(quorin_shutdown(), r.off ? QUORIN_STATUS_NOT_INITIALIZED : QUORIN_STATUS_OK);
+        EXPECT_EQ(receiver_->requests().size(), r.off ? 0u : 1u);
+        // Said once, as information: no failure is logged.
+        size_t said = 0;
+        for (const log_line& line : log.lines()) {
+            const std::string text = to_narrow(line.text);
+            said += text.find(
+                        "Agent not active: OpenTelemetry agent: disabled by "
+                        "OTEL_SDK_DISABLED=") != std::string::npos;
+            EXPECT_LT(line.level, QUORIN_LOGLEVEL_WARNING) << text;
+        }
+        EXPECT_EQ(said, r.off ? 1u : 0u);
     }
 }
 
