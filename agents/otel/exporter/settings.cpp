@@ -375,6 +375,29 @@ void resolve_attribute_limits(const sources& from, span_limits& out,
                    0, uint64_t{UINT32_MAX} - 1, "bytes", out.value_length, warnings);
 }
 
+// Per-signal settings, metric temporality, attribute limits and the switch that turns the agent
+// off.
+void resolve_operator_settings(const sources& from, settings& s,
+                               std::vector<std::string>& warnings) {
+    resolve_signal(from, "traces", s.traces, warnings);
+    resolve_signal(from, "metrics", s.metrics, warnings);
+    resolve_attribute_limits(from, s.span_limits, warnings);
+    if (const auto source = from.either("otel_metrics_temporality_preference",
+                                        "OTEL_EXPORTER_OTLP_METRICS_TEMPORALITY_PREFERENCE")) {
+        constexpr std::string_view preferences[] = {"cumulative", "delta", "lowmemory"};
+        if (const auto index = choice(*source, preferences, warnings)) {
+            s.metrics_temporality = static_cast<temporality_preference>(*index);
+        }
+    }
+    // "true" in any case switches the agent off; anything else leaves it on.
+    if (const auto source = from.either("otel_sdk_disabled", "OTEL_SDK_DISABLED");
+        source && equal_ignore_ascii_case(trim(source->value), "true")) {
+        s.disabled_by =
+            (source->origin.starts_with("option ") ? source->origin.substr(7) : source->origin) +
+            "=" + std::string(trim(source->value));
+    }
+}
+
 }  // namespace
 
 settings_result resolve_settings(std::span<const std::u16string_view> options,
@@ -416,23 +439,7 @@ settings_result resolve_settings(std::span<const std::u16string_view> options,
     }
     resolve_sampler(from, s.sampler, warnings);
     if (const auto source = from.option("otel_redact_headers")) s.redact_headers = source->value;
-    resolve_signal(from, "traces", s.traces, warnings);
-    resolve_signal(from, "metrics", s.metrics, warnings);
-    resolve_attribute_limits(from, s.span_limits, warnings);
-    // "true" in any case switches the agent off; anything else leaves it on.
-    if (const auto source = from.either("otel_sdk_disabled", "OTEL_SDK_DISABLED");
-        source && equal_ignore_ascii_case(trim(source->value), "true")) {
-        s.disabled_by =
-            (source->origin.starts_with("option ") ? source->origin.substr(7) : source->origin) +
-            "=" + std::string(trim(source->value));
-    }
-    if (const auto source = from.either("otel_metrics_temporality_preference",
-                                        "OTEL_EXPORTER_OTLP_METRICS_TEMPORALITY_PREFERENCE")) {
-        constexpr std::string_view preferences[] = {"cumulative", "delta", "lowmemory"};
-        if (const auto index = choice(*source, preferences, warnings)) {
-            s.metrics_temporality = static_cast<temporality_preference>(*index);
-        }
-    }
+    resolve_operator_settings(from, s, warnings);
     return result;
 }
 
