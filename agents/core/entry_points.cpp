@@ -135,7 +135,9 @@ extern "C" AGENT_EXPORT uint32_t sdkagent_abi_initialize(uint64_t count, char16_
     }
     std::string reason;
     if (!agent_core::the_recorder().configure(received, &reason)) {
-        return fail(QUORIN_STATUS_GENERIC_ERROR, reason, error, capacity);
+        return fail(agent_core::module_output().switched_off() ? QUORIN_STATUS_AGENT_NOT_ACTIVE
+                                                               : QUORIN_STATUS_GENERIC_ERROR,
+                    reason, error, capacity);
     }
     return QUORIN_STATUS_OK;
 }

@@ -44,6 +44,9 @@ class agent_output {
     // The module's options, before the agent initializes; false (with a reason) refuses them.
     // close() is the module's shutdown.
     virtual bool configure(const std::vector<agent_option>& options, std::string* error) = 0;
+    // After configure refused: true when the settings switch the agent off, which the module
+    // answers as "not active" rather than as a failure.
+    virtual bool switched_off() const { return false; }
     virtual void close() = 0;
 
     // The library initialized the agent; released it (after every open tracer was handed on).

@@ -78,13 +78,15 @@ void metric_bridge::collect(uint64_t now_unix_nano, std::vector<otel::otlp_metri
     aggregator_->collect(now_unix_nano, out);
 }
 
-void metric_bridge::reset() {
+void metric_bridge::reset(otel::temporality sums) {
     std::lock_guard<std::mutex> hold(mutex_);
+    sums_ = sums;
     reset_locked();
 }
 
 void metric_bridge::reset_locked() {
-    aggregator_ = std::make_unique<otel::metric_aggregator>();
+    aggregator_ = std::make_unique<otel::metric_aggregator>(
+        otel::metric_aggregator::default_series_limit, sums_);
     ids_.clear();
     limit_reported_ = false;
     forked_ = false;

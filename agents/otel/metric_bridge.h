@@ -26,8 +26,8 @@ class metric_bridge {
     bool update(const agent_core::metric_event& event, uint64_t now_unix_nano, std::string* notice);
     // The metrics of the interval that ended (the exporter thread).
     void collect(uint64_t now_unix_nano, std::vector<otel::otlp_metric>& out);
-    // Forgets every metric (a new session).
-    void reset();
+    // Forgets every metric (a new session); sums and histograms are sent as `sums` from now on.
+    void reset(otel::temporality sums = otel::temporality::cumulative);
 
     // Fork: held from before the fork until after it, so no thread is inside the aggregator.
     void lock() { mutex_.lock(); }
@@ -47,6 +47,7 @@ class metric_bridge {
     std::map<identity, uint64_t> ids_;
     bool limit_reported_ = false;
     bool forked_ = false;
+    otel::temporality sums_ = otel::temporality::cumulative;
 };
 
 }  // namespace otel_agent

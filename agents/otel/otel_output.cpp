@@ -34,6 +34,7 @@ const otel::deferred_span_hooks record_hooks{
     [](const void* source) { return record_of(source).memory_bytes(); },
     [](const void* source, otel::otlp_span& span) {
         auto& output = static_cast<otel_output&>(agent_core::module_output());
+        span.limits = output.span_limits();
         output.report_left_out(fill_span(record_of(source), span, output.mapping()));
     },
     [](void* source) { agent_core::record_ptr(static_cast<agent_core::object_record*>(source)); },
@@ -69,6 +70,12 @@ bool otel_output::configure(const std::vector<agent_core::agent_option>& options
     }
     const std::vector<std::u16string_view> views(texts.begin(), texts.end());
     otel::settings_result resolved = otel::resolve_settings(views, &otel::read_process_environment);
+    switched_off_ = !resolved.values.disabled_by.empty();
+    if (switched_off_) {
+        // Nothing else is reported: the application runs as without an agent.
+        *error = "disabled by " + resolved.values.disabled_by;
+        return false;
+    }
     if (!resolved.error.empty()) {
         *error = resolved.error;
         return false;
@@ -112,11 +119,16 @@ void otel_output::report_left_out(uint32_t reasons) {
 void otel_output::session_started(const agent_core::session_info&) {
     stop_exporter();
     reported_.store(0);
-    metrics_->reset();
+    // The agent's counters and statistics are synchronous: lowmemory sends them as deltas too.
+    metrics_->reset(settings_.metrics_temporality == otel::temporality_preference::cumulative
+                        ? otel::temporality::cumulative
+                        : otel::temporality::delta);
     service_named_.store(settings_.service_name_configured);
     try {
         otel::exporter_options options = otel::exporter_options::from(settings_);
         options.scope = {"quorin", QUORIN_VERSION};
+        options.user_agent =
+            "quorin-otel-agent/" QUORIN_OTEL_AGENT_VERSION " (" + otel::platform_name() + ")";
         options.deferred = record_hooks;
         options.warn = [](const std::string& text) { notify(text); };
         options.collect_metrics = [metrics = metrics_.get()](std::vector<otel::otlp_metric>& out) {

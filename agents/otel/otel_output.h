@@ -16,6 +16,8 @@
 #include "settings.h"
 #include "span_mapping.h"
 
+#define QUORIN_OTEL_AGENT_VERSION "1.0.0"
+
 namespace otel_agent {
 
 class otel_output final : public agent_core::agent_output {
@@ -23,10 +25,13 @@ class otel_output final : public agent_core::agent_output {
     otel_output() : agent_output(true) {}
     ~otel_output() override;
 
-    const char16_t* version() const override { return u"OpenTelemetry agent 1.0.0"; }
+    const char16_t* version() const override {
+        return u"OpenTelemetry agent " QUORIN_OTEL_AGENT_VERSION;
+    }
     const char* name() const override { return "OpenTelemetry agent"; }
     bool configure(const std::vector<agent_core::agent_option>& options,
                    std::string* error) override;
+    bool switched_off() const override { return switched_off_; }
     void close() override;
     void session_started(const agent_core::session_info& info) override;
     void session_ended() override;
@@ -54,6 +59,7 @@ class otel_output final : public agent_core::agent_output {
 
     // Read by the exporter thread as it makes spans; set before it starts.
     const mapping_options& mapping() const { return mapping_; }
+    const otel::span_limits& span_limits() const { return settings_.span_limits; }
     // The exporter thread: a warning for each reason (otlp_span::settled_*) an attribute of a
     // span was left out, the first time it occurs in a session.
     void report_left_out(uint32_t reasons);
@@ -65,6 +71,7 @@ class otel_output final : public agent_core::agent_output {
     void stop(otel::exporter* stopping);
 
     otel::settings settings_;
+    bool switched_off_ = false;  // by OTEL_SDK_DISABLED
     mapping_options mapping_;
     std::atomic<otel::exporter*> exporter_{nullptr};
     // Taken out of use at the release, stopped after the core's lifecycle lock is let go.

@@ -22,8 +22,8 @@ ensure_packages() {
         { echo "Could not install ${missing[*]}" >&2; exit 2; }
 }
 
-native_packages=(cmake ninja-build g++ libgtest-dev libcurl4-openssl-dev)
-windows_packages=(g++-mingw-w64-x86-64 wine64)
+native_packages=(cmake ninja-build g++ libgtest-dev libcurl4-openssl-dev zlib1g-dev)
+windows_packages=(g++-mingw-w64-x86-64 wine64 libz-mingw-w64-dev)
 
 # configure_and_build DIR CMAKE-ARGS... : one build tree below build/.
 configure_and_build() {

@@ -75,6 +75,7 @@ packaging_windows() {
 }
 
 echo "== packaging"
-ensure_packages pkg-config
+# The installed trees are built here too: the agent links zlib.
+ensure_packages pkg-config zlib1g-dev libz-mingw-w64-dev
 packaging_native
 packaging_windows

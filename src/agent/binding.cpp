@@ -210,7 +210,13 @@ uint32_t agent_module_bind(int32_t* failure_reported) {
     buffer_b.terminate();
     if (status != QUORIN_STATUS_OK) {
         if (buffer_b.empty()) return status;
-        stub_logf(QUORIN_LOGLEVEL_SEVERE, u"%s: %s", init_failed_prefix, buffer_b.text);
+        // A module its own settings switch off is no failure, as an agent switched off here
+        // is none.
+        if (status == QUORIN_STATUS_AGENT_NOT_ACTIVE) {
+            stub_logf(QUORIN_LOGLEVEL_INFO, u"Agent not active: %s", buffer_b.text);
+        } else {
+            stub_logf(QUORIN_LOGLEVEL_SEVERE, u"%s: %s", init_failed_prefix, buffer_b.text);
+        }
         *failure_reported = 1;
         return status;
     }

@@ -379,3 +379,78 @@ TEST(OtelExporterConcurrency, ManyProducersAndFlushesLoseOrDoubleNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Metrics for one request, at the first collection.
+std::function<void(std::vector<otel::otlp_metric>&)> one_metric_request() {
+    return [collected = false](std::vector<otel::otlp_metric>& out) mutable {
+        if (std::exchange(collected, true)) return;
+        out.emplace_back().name = "requests";
+        out.back().numbers.push_back({{}, 1, 2, false, 1, 0});
+    };
+}
+
+TEST(OtelExporter, EachSignalsRequestsCarryItsOwnHeadersAndEncoding) {
+    REQUIRE_RECEIVER(rx);
+    auto options = otel_test::options_for(rx);
+    options.traces.compression = otel::compression::gzip;
+    options.headers = {{"x-tenant", "blue"}};
+    options.metrics.headers = {{{"x-metrics-key", "m"}}};
+    options.collect_metrics = one_metric_request();
+    otel::exporter exporter(options);
+    exporter.start();
+    // Two bodies: the second goes through the reused zlib stream and buffer.
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(queue_span(exporter, "GET /orders/" + std::to_string(i)));
+        if (i % 50 == 49) {
+            ASSERT_TRUE(exporter.flush());
+        }
+    }
+    exporter.shutdown();
+    EXPECT_EQ(exporter.stats().spans_exported, 100u);
+    const auto requests = rx.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    for (const auto& r : requests) {
+        const bool traces = r.path.ends_with("/v1/traces");
+        EXPECT_EQ(r.headers.count("x-tenant") + r.headers.count("content-encoding"),
+                  traces ? 2u : 0u);
+        EXPECT_EQ(r.headers.count("x-metrics-key"), traces ? 0u : 1u);
+        // The receiver decoded every body; those gzipped arrived smaller.
+        EXPECT_EQ(r.bytes * 2 < r.decoded, traces) << r.bytes << " " << r.decoded;
+    }
+    EXPECT_EQ(rx.errors(), "");
+}
+
+TEST(OtelExporter, EachSignalHasItsTimeoutAndTheReleaseEndsWithoutOne) {
+    REQUIRE_RECEIVER(rx);
+    rx.script("traces: hang always");
+    auto options = otel_test::options_for(rx, 60s);
+    options.traces.timeout = 300ms;
+    options.collect_metrics = one_metric_request();
+    {
+        otel::exporter exporter(options);
+        exporter.start();
+        ASSERT_TRUE(queue_span(exporter, "s"));
+        const auto started = clock_type::now();
+        EXPECT_TRUE(exporter.flush());  // the spans given up after their own timeout
+        EXPECT_LT(clock_type::now() - started, 300ms + slack);
+        EXPECT_EQ(exporter.stats().spans_failed, 1u);
+        EXPECT_EQ(exporter.stats().metric_requests_exported, 1u);  // under the generic timeout
+    }
+    // No limit for one export: the release still ends, after ten seconds.
+    options.traces.timeout = 0ms;
+    options.timeout = 200ms;
+    options.collect_metrics = nullptr;
+    otel::exporter exporter(options);
+    exporter.start();
+    ASSERT_TRUE(queue_span(exporter, "s"));
+    const auto started = clock_type::now();
+    exporter.shutdown();
+    EXPECT_GE(clock_type::now() - started, 9s);  // not the generic 200 ms
+    EXPECT_LT(clock_type::now() - started, 10s + slack);
+    EXPECT_EQ(exporter.stats().spans_failed + exporter.stats().spans_dropped, 1u);
+    rx.reset();
+}
+
+}  // namespace

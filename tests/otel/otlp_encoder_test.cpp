@@ -131,7 +131,8 @@ TEST(OtlpEncoder, SpansRoundTripThroughTheOfficialDecoder) {
 TEST(OtlpEncoder, LimitsDropAttributesAndEventsAndCountThem) {
     REQUIRE_RECEIVER(rx);
     otel::otlp_span span;
-    span.limits = {2, 1};
+    span.limits.attributes = span.limits.event_attributes = 2;
+    span.limits.events = 1;
     span.trace.bytes[0] = span.span.bytes[0] = 1;
     for (int64_t i = 0; i < 5; ++i) span.add_attribute("a", i);
     EXPECT_TRUE(span.add_event("first", 1));

@@ -88,9 +88,14 @@ std::vector<received_request> receiver::requests() {
         if (line.rfind("request ", 0) == 0) {
             received_request r;
             std::istringstream words(line.substr(8));
-            std::string number, status;
-            words >> number >> r.path >> status;
-            r.status = std::stoi(status.substr(status.find('=') + 1));
+            std::string number, status, bytes, decoded;
+            words >> number >> r.path >> status >> bytes >> decoded;
+            const auto number_after_equals = [](const std::string& word) {
+                return std::stoul(word.substr(word.find('=') + 1));
+            };
+            r.status = static_cast<int>(number_after_equals(status));
+            r.bytes = number_after_equals(bytes);
+            r.decoded = number_after_equals(decoded);
             list.push_back(std::move(r));
         } else if (line == "end" || list.empty()) {
             continue;

@@ -17,9 +17,11 @@ namespace otel_test {
 
 struct received_request {
     std::string path;
-    int status = 0;  // what the receiver answered; 0 for a closed or hung connection
-    std::map<std::string, std::string> headers;
-    std::map<std::string, std::string> fields;  // "resourceSpans.0.scopeSpans.0.spans.0.name"
+    int status = 0;      // what the receiver answered; 0 for a closed or hung connection
+    size_t bytes = 0;    // the body as it came
+    size_t decoded = 0;  // the body after gunzip
+    std::map<std::string, std::string> headers;  // every header, names in lower case
+    std::map<std::string, std::string> fields;   // "resourceSpans.0.scopeSpans.0.spans.0.name"
 
     std::string field(const std::string& name) const;  // "" when absent
     // The number of entries of a repeated field: count("resourceSpans.0.scopeSpans.0.spans").

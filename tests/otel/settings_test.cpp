@@ -302,6 +302,101 @@ TEST(OtelSettings, UrlParser) {
     }
 }
 
+// The operator settings as one line: per signal compression, own headers and timeout; then
+// temporality, the agent switched off, attribute limits (span/event/value length).
+std::string operator_settings(const otel::settings& s) {
+    std::string out;
+    for (const otel::signal_settings* signal : {&s.traces, &s.metrics}) {
+        out += signal->compression == otel::compression::gzip ? "gzip" : "none";
+        for (const auto& h : signal->headers.value_or(std::vector<otel::key_value_text>{})) {
+            out += "," + h.key + "=" + h.value;
+        }
+        if (signal->timeout) out += ",t" + std::to_string(signal->timeout->count());
+        out += " ";
+    }
+    const char* temporalities[] = {"cumulative", "delta", "lowmemory"};
+    out += temporalities[static_cast<int>(s.metrics_temporality)];
+    if (!s.disabled_by.empty()) out += " off:" + s.disabled_by;
+    const otel::span_limits& l = s.span_limits;
+    return out + " " + std::to_string(l.attributes) + "/" + std::to_string(l.event_attributes) +
+           "/" + std::to_string(l.value_length);
+}
+
+// "a=1|b=2" as the options, and as the environment.
+std::vector<std::u16string> options_of(std::string_view text) {
+    std::vector<std::u16string> out;
+    for (size_t at = 0; at < text.size();) {
+        const size_t bar = std::min(text.find('|', at), text.size());
+        out.emplace_back(text.begin() + at, text.begin() + bar);
+        at = bar + 1;
+    }
+    return out;
+}
+environment_map environment_of(std::string_view text) {
+    environment_map out;
+    for (const std::u16string& item : options_of(text)) {
+        const std::string narrow(item.begin(), item.end());
+        out[narrow.substr(0, narrow.find('='))] = narrow.substr(narrow.find('=') + 1);
+    }
+    return out;
+}
+
+TEST(OtelSettings, OperatorSettingsFollowTheOrderOfSources) {
+    constexpr const char* none = "none none cumulative 128/128/4294967295";
+    struct row {
+        const char* options;
+        const char* environment;
+        const char* expected;
+        const char* warning;  // what the one warning holds; "" for none
+    };
+    const row rows[] = {
+        {"", "", none, ""},
+        // Compression: the signal's option, the generic option, the signal's variable, the
+        // generic variable; a bad generic value is reported once.
+        {"", "OTEL_EXPORTER_OTLP_COMPRESSION=GZIP|OTEL_EXPORTER_OTLP_METRICS_COMPRESSION=none",
+         "gzip none cumulative 128/128/4294967295", ""},
+        {"otel_traces_compression=gzip|otel_compression=none",
+         "OTEL_EXPORTER_OTLP_METRICS_COMPRESSION=gzip", "gzip none cumulative 128/128/4294967295",
+         ""},
+        {"otel_compression=zstd", "", none, "otel_compression 'zstd' is not one of none, gzip"},
+        // A signal's headers and timeout replace the generic ones, unless a generic option
+        // comes first; 0 is no limit.
+        {"",
+         "OTEL_EXPORTER_OTLP_HEADERS=a=1|OTEL_EXPORTER_OTLP_TRACES_HEADERS=b=2|"
+         "OTEL_EXPORTER_OTLP_METRICS_TIMEOUT=0",
+         "none,b=2 none,t0 cumulative 128/128/4294967295", ""},
+        {"otel_headers=a=1|otel_metrics_headers=m=3|otel_timeout=50",
+         "OTEL_EXPORTER_OTLP_TRACES_HEADERS=b=2|OTEL_EXPORTER_OTLP_TRACES_TIMEOUT=70",
+         "none none,m=3 cumulative 128/128/4294967295", ""},
+        {"otel_traces_timeout=soon", "", none, "'soon' is not a whole number of milliseconds"},
+        {"", "OTEL_EXPORTER_OTLP_METRICS_PROTOCOL=grpc", none,
+         "OTEL_EXPORTER_OTLP_METRICS_PROTOCOL 'grpc' is not supported; http/protobuf is used"},
+        {"otel_metrics_temporality_preference=delta",
+         "OTEL_EXPORTER_OTLP_METRICS_TEMPORALITY_PREFERENCE=cumulative",
+         "none none delta 128/128/4294967295", ""},
+        // Attribute limits: the span's before the generic one, which events take as well.
+        {"",
+         "OTEL_ATTRIBUTE_COUNT_LIMIT=10|OTEL_SPAN_ATTRIBUTE_COUNT_LIMIT=20|"
+         "OTEL_ATTRIBUTE_VALUE_LENGTH_LIMIT=0",
+         "none none cumulative 20/10/0", ""},
+        {"otel_attribute_count_limit=5", "OTEL_SPAN_ATTRIBUTE_COUNT_LIMIT=20",
+         "none none cumulative 5/5/4294967295", ""},
+        // Only "true", in any case, switches the agent off.
+        {"", "OTEL_SDK_DISABLED= True ",
+         "none none cumulative off:OTEL_SDK_DISABLED=True 128/128/4294967295", ""},
+        {"otel_sdk_disabled=false", "OTEL_SDK_DISABLED=true", none, ""},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(std::string(r.options) + " " + r.environment);
+        const auto result = resolve(options_of(r.options), environment_of(r.environment));
+        EXPECT_EQ(operator_settings(result.values), r.expected);
+        ASSERT_EQ(result.warnings.size(), *r.warning == 0 ? 0u : 1u);
+        if (*r.warning != 0) {
+            EXPECT_NE(result.warnings[0].find(r.warning), std::string::npos) << result.warnings[0];
+        }
+    }
+}
+
 }  // namespace
 
 TEST(OtelSettings, TlsFilesFollowTheOrderOfSourcesAndAreCheckedAtOnce) {

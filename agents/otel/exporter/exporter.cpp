@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "collector_answer.h"
+#include "gzip.h"
 #include "http_transport.h"
 #include "id_generator.h"
 #include "otel_platform.h"
@@ -33,6 +34,8 @@ exporter_options exporter_options::from(const settings& resolved) {
     options.max_queue_size = resolved.max_queue_size;
     options.max_export_batch_size = resolved.max_export_batch_size;
     options.max_queue_bytes = resolved.max_queue_bytes;
+    options.traces = resolved.traces;
+    options.metrics = resolved.metrics;
     return options;
 }
 
@@ -65,6 +68,21 @@ void renew_process_id(resource& described) {
     }
 }
 
+// One export of a signal with its retries; `unlimited` in place of 0, no limit.
+milliseconds export_timeout(const exporter_options& options, const signal_settings& signal,
+                            milliseconds unlimited = std::chrono::hours(24 * 365)) {
+    const milliseconds timeout = signal.timeout.value_or(options.timeout);
+    return timeout.count() != 0 ? timeout : unlimited;
+}
+
+// How long flush and the release wait: the longer of the two signals' export timeouts, where
+// no limit counts as ten seconds, so that the release always ends.
+milliseconds release_timeout(const exporter_options& options) {
+    constexpr milliseconds unlimited(10000);
+    return std::max(export_timeout(options, options.traces, unlimited),
+                    export_timeout(options, options.metrics, unlimited));
+}
+
 struct counter {
     std::atomic<uint64_t> value{0};
     void add(uint64_t n) { value.fetch_add(n, std::memory_order_relaxed); }
@@ -83,6 +101,7 @@ struct exporter::engine {
     const std::atomic<const resource*>& named_resource;
     span_queue queue;
     http_transport transport;
+    gzip_compressor gzip;
     id_generator jitter;
     std::thread thread;
 
@@ -109,9 +128,9 @@ struct exporter::engine {
     void export_metrics(std::vector<otlp_metric>& metrics, std::string& body);
     // Sends one body with the retry policy: nothing when it was not delivered, else the items
     // the collector rejected in a partial success.
-    std::optional<uint64_t> deliver(const url& target, const tls_files& tls,
-                                    const std::string& body, counter& rejected_count,
-                                    counter& failed_count, uint64_t items);
+    std::optional<uint64_t> deliver(const url& target, const signal_settings& signal,
+                                    const tls_files& tls, std::string_view body,
+                                    counter& rejected_count, counter& failed_count, uint64_t items);
     // Losses so far: spans dropped, refused, not delivered; metric requests failed, data
     // points refused.
     std::array<uint64_t, 5> counts() const {
@@ -125,8 +144,8 @@ struct exporter::engine {
         return named != nullptr ? *named : options.resource;
     }
 
-    clock::time_point attempt_deadline() const {
-        clock::time_point deadline = clock::now() + options.timeout;
+    clock::time_point attempt_deadline(const signal_settings& signal) const {
+        clock::time_point deadline = clock::now() + export_timeout(options, signal);
         if (const int64_t stop = stop_deadline.load()) {
             deadline = std::min(deadline, clock::time_point(clock::duration(stop)));
         }
@@ -186,8 +205,8 @@ void exporter::engine::export_spans(size_t budget, std::vector<otlp_span*>& batc
         budget -= taken;
         encode_trace_request(origin(), options.scope, batch, body);
         for (otlp_span* span : batch) queue.recycle(span);
-        if (const auto refused = deliver(options.traces_endpoint, options.traces_tls, body,
-                                         rejected, failed, taken)) {
+        if (const auto refused = deliver(options.traces_endpoint, options.traces,
+                                         options.traces_tls, body, rejected, failed, taken)) {
             const uint64_t part = std::min<uint64_t>(*refused, taken);
             rejected.add(part);
             exported.add(taken - part);
@@ -204,25 +223,36 @@ void exporter::engine::export_metrics(std::vector<otlp_metric>& metrics, std::st
     }
     if (metrics.empty() || aborting.load()) return;
     encode_metrics_request(origin(), options.scope, metrics, body);
-    if (const auto refused = deliver(options.metrics_endpoint, options.metrics_tls, body,
-                                     metrics_failed, metrics_failed, 1)) {
+    if (const auto refused = deliver(options.metrics_endpoint, options.metrics, options.metrics_tls,
+                                     body, metrics_failed, metrics_failed, 1)) {
         metrics_exported.add(1);
         points_rejected.add(*refused);
     }
 }
 
-std::optional<uint64_t> exporter::engine::deliver(const url& target, const tls_files& tls,
-                                                  const std::string& body, counter& rejected_count,
-                                                  counter& failed_count, uint64_t items) {
-    const clock::time_point deadline = attempt_deadline();
+std::optional<uint64_t> exporter::engine::deliver(const url& target, const signal_settings& signal,
+                                                  const tls_files& tls, std::string_view body,
+                                                  counter& rejected_count, counter& failed_count,
+                                                  uint64_t items) {
+    const clock::time_point deadline = attempt_deadline(signal);
+    std::string_view encoding;
+    if (signal.compression == compression::gzip) {
+        // Once for all the attempts; a body zlib could not compress goes as it is.
+        if (const auto packed = gzip.compress(body)) {
+            body = *packed;
+            encoding = "gzip";
+        }
+    }
     // The origin only: the path's query may carry a token.
     const std::string from = target.origin();
     for (int attempt = 1;; ++attempt) {
         http_request request;
         request.target = &target;
-        request.headers = options.headers;
+        request.headers = signal.headers ? *signal.headers : options.headers;
         request.tls = &tls;
         request.body = body;
+        request.content_encoding = encoding;
+        request.user_agent = options.user_agent;
         request.deadline = deadline;
         const http_response response = transport.post(request);
         attempts.add(1);
@@ -370,7 +400,7 @@ bool exporter::flush() {
     // Asked for on the exporter thread itself, by a warning callback that sends, say: that
     // thread cannot wait for itself, and sends what is queued at its next round.
     if (std::this_thread::get_id() == e->thread.get_id()) return false;
-    const auto deadline = clock::now() + options_.timeout;
+    const auto deadline = clock::now() + release_timeout(options_);
     std::unique_lock<std::mutex> lock(e->mutex);
     if (e->stopping) return e->queue.size() == 0;
     const uint64_t target = ++e->flush_wanted;
@@ -381,7 +411,7 @@ bool exporter::flush() {
 void exporter::shutdown() {
     engine* e = engine_.load();
     if (e == nullptr || shut_down_.exchange(true)) return;
-    const auto deadline = clock::now() + options_.timeout;
+    const auto deadline = clock::now() + release_timeout(options_);
     e->stop_deadline.store(deadline.time_since_epoch().count());
     e->closed.store(true);
     if (e->thread.joinable()) {

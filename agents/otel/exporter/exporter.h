@@ -1,7 +1,8 @@
 // The exporter: application threads hand what finished spans are made of to a bounded queue
 // and never wait; one exporter thread sends them in batches as OTLP/HTTP, collects metrics at their
 // interval, retries what may succeed later, and reports what it had to give up through a
-// rate-limited warning. flush and shutdown wait at most the export timeout.
+// rate-limited warning. flush and shutdown wait at most the longer of the signals' export
+// timeouts, where no limit counts as ten seconds.
 #pragma once
 
 #include <atomic>
@@ -26,12 +27,14 @@ struct exporter_options {
     tls_files metrics_tls;
     otel::resource resource;
     instrumentation_scope scope;
-    milliseconds timeout{10000};
+    milliseconds timeout{10000};  // one export with its retries, unless the signal has its own
     milliseconds schedule_delay{5000};
     milliseconds metric_interval{60000};
     uint32_t max_queue_size = 2048;
     uint32_t max_export_batch_size = 512;
     uint64_t max_queue_bytes = 16u << 20;
+    signal_settings traces, metrics;
+    std::string user_agent = "quorin-otel-agent";
     retry_options retry;
     milliseconds warning_interval{10000};
     // Called on the exporter thread (and in shutdown) with a warning for the application.

@@ -36,6 +36,8 @@ struct http_request {
     const url* target = nullptr;
     std::span<const key_value_text> headers;
     std::string_view content_type = "application/x-protobuf";
+    std::string_view content_encoding;  // "gzip" for a compressed body; empty: none
+    std::string_view user_agent = "quorin-otel-agent";
     std::string_view body;
     std::chrono::steady_clock::time_point deadline;
     size_t response_limit = 64 * 1024;  // bytes of the answer's body kept

@@ -129,6 +129,10 @@ http_response http_transport::post(const http_request& request) {
     const std::string content_type = "Content-Type: " + std::string(request.content_type);
     headers = curl_slist_append(headers, content_type.c_str());
     headers = curl_slist_append(headers, "Expect:");  // no 100-continue round trip
+    if (!request.content_encoding.empty()) {
+        const std::string encoding = "Content-Encoding: " + std::string(request.content_encoding);
+        headers = curl_slist_append(headers, encoding.c_str());
+    }
     for (const key_value_text& header : request.headers) {
         const std::string line = header.key + ": " + header.value;
         headers = curl_slist_append(headers, line.c_str());
@@ -151,7 +155,8 @@ http_response http_transport::post(const http_request& request) {
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &response);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, "quorin-otel-agent");
+    const std::string user_agent(request.user_agent);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, user_agent.c_str());
     char detail[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, detail);
     if (tls != nullptr) set_tls(easy, *tls);

@@ -474,6 +474,11 @@ http_response http_transport::post(const http_request& request) {
                      sizeof response_timeout);
 
     std::string headers = "Content-Type: " + std::string(request.content_type) + "\r\n";
+    if (!request.content_encoding.empty()) {
+        headers += "Content-Encoding: " + std::string(request.content_encoding) + "\r\n";
+    }
+    // In place of the session's agent name, which WinHTTP adds only when the request has none.
+    headers += "User-Agent: " + std::string(request.user_agent) + "\r\n";
     for (const key_value_text& header : request.headers) {
         headers += header.key + ": " + header.value + "\r\n";
     }

@@ -183,16 +183,25 @@ void metric_aggregator::collect(uint64_t now_unix_nano, std::vector<otlp_metric>
         exported.type = m.kind == instrument::counter ? metric_type::sum
                         : m.kind == instrument::gauge ? metric_type::gauge
                                                       : metric_type::histogram;
+        const bool delta = m.kind != instrument::gauge && sums_ == temporality::delta;
+        exported.aggregation = delta ? temporality::delta : temporality::cumulative;
         for (auto& [values, s] : m.series_by_values) {
-            if (m.kind == instrument::gauge && !s.updated) continue;
+            if ((m.kind == instrument::gauge || delta) && !s.updated) continue;
+            // A delta covers the time since the previous collection, or since the series began.
+            if (delta && last_collection_unix_nano_ != 0) {
+                s.start_unix_nano = last_collection_unix_nano_;
+            }
             add_point(m, values, s, now_unix_nano, exported);
             s.updated = false;
         }
+        // What a delta sent is not kept: the next update begins its series again.
+        if (delta) m.series_by_values.clear();
         if (!exported.numbers.empty() || !exported.histograms.empty()) {
             out.push_back(std::move(exported));
         }
         it = m.removed ? metrics_.erase(it) : std::next(it);
     }
+    last_collection_unix_nano_ = now_unix_nano;
 }
 
 }  // namespace otel

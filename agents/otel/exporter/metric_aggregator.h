@@ -1,8 +1,10 @@
 // The metrics of an export interval: counters, gauges and statistics as the application
 // updates them, kept per metric and per set of dimension values, and handed to the exporter
-// as OTLP sums (cumulative, monotonic), gauges (the last value of the interval) and
-// histograms (cumulative, with explicit bounds). The series of one metric are bounded: past
-// the limit, updates go to one overflow series marked otel.metric.overflow=true.
+// as OTLP sums (monotonic), gauges (the last value of the interval) and histograms (with
+// explicit bounds). Sums and histograms are cumulative, or delta: each collection then sends
+// what the series updated since the previous one, which starts at that collection's time,
+// and forgets the series. The series of one metric are bounded (per interval, for delta):
+// past the limit, updates go to one overflow series marked otel.metric.overflow=true.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +26,10 @@ enum class update_result { kept, rejected, saturated };
 
 class metric_aggregator {
   public:
-    explicit metric_aggregator(size_t series_limit = 2000) : series_limit_(series_limit) {}
+    static constexpr size_t default_series_limit = 2000;
+    explicit metric_aggregator(size_t series_limit = default_series_limit,
+                               temporality sums = temporality::cumulative)
+        : series_limit_(series_limit), sums_(sums) {}
 
     // Returns the metric's id. Dimension names become the attribute keys of its points.
     uint64_t define(std::string name, std::string unit, instrument kind, bool floating,
@@ -76,6 +81,8 @@ class metric_aggregator {
                    uint64_t now, otlp_metric& out) const;
 
     const size_t series_limit_;
+    const temporality sums_;  // and histograms
+    uint64_t last_collection_unix_nano_ = 0;
     std::mutex mutex_;
     uint64_t next_id_ = 1;
     std::map<uint64_t, metric> metrics_;

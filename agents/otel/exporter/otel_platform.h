@@ -19,6 +19,8 @@ uint64_t current_process_id();
 std::string host_name();
 std::string executable_name();
 const char* os_type();  // "linux", "windows"
+// The system and the process's architecture, for the User-Agent: "Linux x86_64".
+std::string platform_name();
 
 using fork_child_function = void (*)(void* context);
 // Returns a token for removal, or -1 when all places are taken (or the system has no fork).

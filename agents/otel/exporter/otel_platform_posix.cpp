@@ -1,4 +1,5 @@
 #include <pthread.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -69,6 +70,12 @@ std::string executable_name() {
 }
 
 const char* os_type() { return "linux"; }
+
+std::string platform_name() {
+    utsname names{};
+    if (uname(&names) != 0) return "Linux";
+    return std::string(names.sysname) + " " + names.machine;
+}
 
 void fork_child_hook_remove(int token) {
     std::lock_guard<std::mutex> lock(hooks_mutex);

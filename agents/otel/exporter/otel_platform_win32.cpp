@@ -55,6 +55,8 @@ std::string executable_name() {
 }
 
 const char* os_type() { return "windows"; }
+// The module is built for 64-bit x86 only; it runs as that on an ARM system too.
+std::string platform_name() { return "Windows x86_64"; }
 
 int fork_child_hook_add(fork_child_function, void*) { return -1; }
 void fork_child_hook_remove(int) {}

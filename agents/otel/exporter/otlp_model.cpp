@@ -55,6 +55,12 @@ void otlp_span::set_status(status_code code, std::string_view message) {
     status_message_ = code == status_code::error ? texts_.append(message) : text_ref{};
 }
 
+std::string_view otlp_span::cut_utf8(std::string_view value, size_t length) {
+    // Back over continuation bytes (10xxxxxx) to the start of the character that would be cut.
+    while (length > 0 && (static_cast<unsigned char>(value[length]) & 0xC0) == 0x80) --length;
+    return value.substr(0, length);
+}
+
 void otlp_span::add_text_attribute_out_of_line(std::string_view key, std::string_view value) {
     add_text_attribute(key, value);
 }
@@ -78,7 +84,7 @@ text_ref otlp_span::append_elements(size_t count, text_at text_of) {
 
 void otlp_span::add_attribute(std::string_view key, std::span<const std::string_view> values) {
     if (attribute* a = new_attribute(key, value_type::string_array)) {
-        a->text = append_elements(values.size(), [&](size_t i) { return values[i]; });
+        a->text = append_elements(values.size(), [&](size_t i) { return limited(values[i]); });
     }
 }
 
@@ -154,7 +160,7 @@ uint32_t otlp_span::settle_key(size_t first) {
 bool otlp_span::counted_other_attribute() {
     if (current_owner_ == dropped_event) return false;
     uint32_t& count = current_owner_ == 0 ? span_attribute_count_ : event_attribute_count_;
-    if (count >= limits.attributes) {
+    if (count >= (current_owner_ == 0 ? limits.attributes : limits.event_attributes)) {
         if (current_owner_ == 0) {
             ++dropped_attributes;
         } else {

@@ -65,8 +65,10 @@ struct event {
 extern template class reusable_buffer<attribute>;
 
 struct span_limits {
-    uint32_t attributes = 128;  // per span, and per event
+    uint32_t attributes = 128;  // per span
+    uint32_t event_attributes = 128;
     uint32_t events = 128;
+    uint32_t value_length = UINT32_MAX;  // bytes of a text value or array element
 };
 
 class otlp_span {
@@ -92,6 +94,7 @@ class otlp_span {
     void set_status(status_code code, std::string_view message = {});
     // Later values of the same key are kept as well, until settle_attributes.
     void add_attribute(std::string_view key, std::string_view value) {
+        value = limited(value);
         // The usual case, a span's attribute in the memory the span has, calls nothing.
         if (fits_span_attribute(key.size() + value.size())) {
             add_text_attribute(key, value);
@@ -118,7 +121,8 @@ class otlp_span {
     // before it adds anything else; null when the attribute is dropped.
     char* add_attribute_writing_key(size_t key_size, std::string_view value) {
         attribute* a = new_attribute(value_type::string);
-        return a != nullptr ? texts_.extend_before(key_size, value, &a->key, &a->text) : nullptr;
+        return a != nullptr ? texts_.extend_before(key_size, limited(value), &a->key, &a->text)
+                            : nullptr;
     }
     // Leaves one attribute of each key in the span and in each event, and none with an empty
     // key: an application's attribute gives way to the agent's of that name, repeated
@@ -157,6 +161,11 @@ class otlp_span {
     span_limits limits;
 
   private:
+    // The value cut to the length limit, at a character's boundary.
+    std::string_view limited(std::string_view value) const {
+        return value.size() <= limits.value_length ? value : cut_utf8(value, limits.value_length);
+    }
+    static std::string_view cut_utf8(std::string_view value, size_t length);
     bool fits_span_attribute(size_t text_bytes) const {
         return current_owner_ == 0 && span_attribute_count_ < limits.attributes &&
                attributes_.fits(1) && texts_.fits(text_bytes);

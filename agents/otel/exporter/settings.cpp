@@ -52,6 +52,21 @@ constexpr std::string_view option_names[] = {
     "otel_metrics_certificate",
     "otel_metrics_client_certificate",
     "otel_metrics_client_key",
+    "otel_compression",
+    "otel_traces_compression",
+    "otel_metrics_compression",
+    "otel_traces_headers",
+    "otel_metrics_headers",
+    "otel_traces_timeout",
+    "otel_metrics_timeout",
+    "otel_protocol",
+    "otel_traces_protocol",
+    "otel_metrics_protocol",
+    "otel_metrics_temporality_preference",
+    "otel_attribute_value_length_limit",
+    "otel_attribute_count_limit",
+    "otel_span_attribute_count_limit",
+    "otel_sdk_disabled",
 };
 
 class sources {
@@ -262,13 +277,133 @@ void resolve_resource(const sources& from, settings& out, std::vector<std::strin
     for (key_value& kv : attributes) out.resource.attributes.push_back(std::move(kv));
 }
 
-void resolve_headers(const sources& from, settings& out, std::vector<std::string>& warnings) {
-    const auto source = from.either("otel_headers", "OTEL_EXPORTER_OTLP_HEADERS");
-    if (!source) return;
+std::vector<key_value_text> read_headers(const found& source, std::vector<std::string>& warnings) {
     std::vector<std::string> problems;
-    out.headers = parse_key_value_list(source->value, key_value_use::header, &problems);
+    auto headers = parse_key_value_list(source.value, key_value_use::header, &problems);
     for (const std::string& p : problems) {
-        warnings.push_back(source->origin + ": the header " + p + "; it is left out");
+        warnings.push_back(source.origin + ": the header " + p + "; it is left out");
+    }
+    return headers;
+}
+
+void resolve_headers(const sources& from, settings& out, std::vector<std::string>& warnings) {
+    if (const auto source = from.either("otel_headers", "OTEL_EXPORTER_OTLP_HEADERS")) {
+        out.headers = read_headers(*source, warnings);
+    }
+}
+
+std::string upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+    return out;
+}
+
+// A setting of one signal ("traces", "compression") is read from the signal's option, the
+// generic option, the signal's variable, the generic variable. The signal's own value: the
+// first two of those that are the signal's, when no generic one comes before them.
+std::optional<found> signal_own(const sources& from, std::string_view signal,
+                                std::string_view setting) {
+    const std::string option = "otel_" + std::string(signal) + "_" + std::string(setting);
+    const std::string variable = "OTEL_EXPORTER_OTLP_" + upper(signal) + "_" + upper(setting);
+    if (auto value = from.option(option)) return value;
+    if (from.option("otel_" + std::string(setting))) return std::nullopt;
+    return from.variable(variable.c_str());
+}
+
+std::optional<found> signal_source(const sources& from, std::string_view signal,
+                                   std::string_view setting) {
+    if (auto value = signal_own(from, signal, setting)) return value;
+    return from.either("otel_" + std::string(setting),
+                       ("OTEL_EXPORTER_OTLP_" + upper(setting)).c_str());
+}
+
+// A generic value is read for each signal, and reported once.
+void warn_once(std::vector<std::string>& warnings, std::string warning) {
+    if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end()) {
+        warnings.push_back(std::move(warning));
+    }
+}
+
+// The value of a setting that names one of a few choices, in any case; nothing (with a
+// warning that the first choice, the default, is used) for anything else.
+std::optional<size_t> choice(const found& source, std::span<const std::string_view> choices,
+                             std::vector<std::string>& warnings) {
+    const std::string_view given = trim(source.value);
+    for (size_t i = 0; i < choices.size(); ++i) {
+        if (equal_ignore_ascii_case(given, choices[i])) return i;
+    }
+    std::string known;
+    for (std::string_view c : choices) known += (known.empty() ? "" : ", ") + std::string(c);
+    warn_once(warnings, describe(source) + " is not one of " + known + "; " +
+                            std::string(choices[0]) + " is used");
+    return std::nullopt;
+}
+
+void resolve_signal(const sources& from, std::string_view signal, signal_settings& out,
+                    std::vector<std::string>& warnings) {
+    constexpr std::string_view compressions[] = {"none", "gzip"};
+    if (const auto source = signal_source(from, signal, "compression")) {
+        if (const auto index = choice(*source, compressions, warnings)) {
+            out.compression = static_cast<compression>(*index);
+        }
+    }
+    if (const auto source = signal_source(from, signal, "protocol");
+        source && !equal_ignore_ascii_case(trim(source->value), "http/protobuf")) {
+        warn_once(warnings, describe(*source) + " is not supported; http/protobuf is used");
+    }
+    // These replace the generic headers and timeouts for the signal.
+    if (const auto source = signal_own(from, signal, "headers")) {
+        out.headers = read_headers(*source, warnings);
+    }
+    if (const auto source = signal_own(from, signal, "timeout")) {
+        constexpr uint64_t hour_ms = 3600 * 1000;
+        if (const auto value = parse_unsigned(source->value, 0, hour_ms)) {
+            out.timeout = milliseconds(*value);
+        } else {
+            warnings.push_back(describe(*source) + " is not a whole number of milliseconds " +
+                               "from 0 (no limit) to " + std::to_string(hour_ms) +
+                               "; the generic timeout is used");
+        }
+    }
+}
+
+// The generic count limit holds for events' attributes too; the span's own one only for the
+// span's. Each is the option, else the variable; the span's before the generic one.
+void resolve_attribute_limits(const sources& from, span_limits& out,
+                              std::vector<std::string>& warnings) {
+    constexpr uint64_t most = 1u << 20;
+    resolve_number(from, "otel_attribute_count_limit", "OTEL_ATTRIBUTE_COUNT_LIMIT", 0, most,
+                   "attributes", out.event_attributes, warnings);
+    out.attributes = out.event_attributes;
+    const auto span_option = from.option("otel_span_attribute_count_limit");
+    if (span_option || !from.option("otel_attribute_count_limit")) {
+        resolve_number(from, "otel_span_attribute_count_limit", "OTEL_SPAN_ATTRIBUTE_COUNT_LIMIT",
+                       0, most, "attributes", out.attributes, warnings);
+    }
+    resolve_number(from, "otel_attribute_value_length_limit", "OTEL_ATTRIBUTE_VALUE_LENGTH_LIMIT",
+                   0, uint64_t{UINT32_MAX} - 1, "bytes", out.value_length, warnings);
+}
+
+// Per-signal settings, metric temporality, attribute limits and the switch that turns the agent
+// off.
+void resolve_operator_settings(const sources& from, settings& s,
+                               std::vector<std::string>& warnings) {
+    resolve_signal(from, "traces", s.traces, warnings);
+    resolve_signal(from, "metrics", s.metrics, warnings);
+    resolve_attribute_limits(from, s.span_limits, warnings);
+    if (const auto source = from.either("otel_metrics_temporality_preference",
+                                        "OTEL_EXPORTER_OTLP_METRICS_TEMPORALITY_PREFERENCE")) {
+        constexpr std::string_view preferences[] = {"cumulative", "delta", "lowmemory"};
+        if (const auto index = choice(*source, preferences, warnings)) {
+            s.metrics_temporality = static_cast<temporality_preference>(*index);
+        }
+    }
+    // "true" in any case switches the agent off; anything else leaves it on.
+    if (const auto source = from.either("otel_sdk_disabled", "OTEL_SDK_DISABLED");
+        source && equal_ignore_ascii_case(trim(source->value), "true")) {
+        s.disabled_by =
+            (source->origin.starts_with("option ") ? source->origin.substr(7) : source->origin) +
+            "=" + std::string(trim(source->value));
     }
 }
 
@@ -348,6 +483,7 @@ settings_result resolve_settings(std::span<const std::u16string_view> options,
     }
     resolve_sampler(from, s.sampler, warnings);
     if (const auto source = from.option("otel_redact_headers")) s.redact_headers = source->value;
+    resolve_operator_settings(from, s, warnings);
     return result;
 }
 

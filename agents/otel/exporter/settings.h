@@ -23,6 +23,20 @@ namespace otel {
 
 using milliseconds = std::chrono::milliseconds;
 
+enum class compression : uint8_t { none, gzip };
+
+// What each signal's requests may have of their own.
+struct signal_settings {
+    otel::compression compression = compression::none;
+    std::optional<std::vector<key_value_text>> headers;  // set: in place of the generic ones
+    // Set: in place of the generic timeout for one export with its retries; 0: no limit.
+    std::optional<std::chrono::milliseconds> timeout;
+};
+
+// How sums and histograms are kept. The agent's counters and statistics are synchronous and
+// monotonic, so delta and lowmemory both send them as deltas.
+enum class temporality_preference : uint8_t { cumulative, delta, lowmemory };
+
 struct settings {
     url traces_endpoint;   // POST target of span batches
     url metrics_endpoint;  // POST target of metric batches
@@ -41,6 +55,10 @@ struct settings {
     otel::sampler sampler;
     milliseconds metric_interval{60000};
     std::string redact_headers;  // header names, comma-separated, whose values are not sent
+    signal_settings traces, metrics;
+    temporality_preference metrics_temporality = temporality_preference::cumulative;
+    otel::span_limits span_limits;  // the attribute limits; the event limit as is
+    std::string disabled_by;        // set ("OTEL_SDK_DISABLED=true"): the agent does not start
 };
 
 struct settings_result {

@@ -97,7 +97,10 @@ std::vector<received_point> points_in(const std::vector<received_request>& reque
                                        type,
                                        r.field(at + ".sum.isMonotonic") == "true",
                                        attributes_at(r, point + ".attributes"),
-                                       {}};
+                                       {},
+                                       r.field(point + ".startTimeUnixNano"),
+                                       r.field(point + ".timeUnixNano"),
+                                       r.field(at + "." + type + ".aggregationTemporality")};
                     for (const char* value : {".asInt", ".asDouble", ".count"}) {
                         if (out.value.empty()) out.value = r.field(point + value);
                     }

@@ -33,7 +33,8 @@ struct received_point {
     std::string metric, type;  // "sum", "gauge" or "histogram"
     bool monotonic = false;
     fields attributes;
-    std::string value;  // asInt or asDouble; a histogram's count
+    std::string value;                     // asInt or asDouble; a histogram's count
+    std::string start, time, temporality;  // temporality: "" for a gauge, 1 delta, 2 cumulative
 };
 
 std::vector<received_span> spans_in(const std::vector<received_request>& requests);

@@ -1,8 +1,8 @@
 #!/usr/bin/env node
 // OTLP/HTTP receiver for the OpenTelemetry agent's tests. Listens on 127.0.0.1 only, decodes
-// every /v1/traces and /v1/metrics request with the official OpenTelemetry protobuf decoder,
-// answers as the test scripted it, and hands the decoded requests to the test as flat
-// "path=value" lines.
+// every /v1/traces and /v1/metrics request (gunzipped when its Content-Encoding is gzip) with
+// the official OpenTelemetry protobuf decoder, answers as the test scripted it, and hands the
+// decoded requests to the test as flat "path=value" lines.
 //
 //   node receiver.js [--port N] [--port-file FILE] [--control-port-file FILE]
 //                    [--tls-dir DIR --tls-port-file FILE]
@@ -42,8 +42,8 @@
 //   /control/up        the OTLP listener listens again on the same port; answered once it does
 //   /control/redirected  how many requests reached the redirect port
 // Format of /control/requests, per request:
-//   request <n> <path> status=<answer>
-//   header <name>=<value>          (content-type and every x-* header)
+//   request <n> <path> status=<answer> bytes=<body as sent> decoded=<body after gunzip>
+//   header <name>=<value>          (every header, names in lower case)
 //   <field path>=<value>           (e.g. resourceSpans.0.scopeSpans.0.spans.1.name=GET /)
 //   end
 // Ids are lower-case hex; 64-bit numbers decimal; "\" and newlines escaped as \\ and \n.
@@ -54,6 +54,7 @@ const fs = require('fs');
 const http = require('http');
 const https = require('https');
 const path = require('path');
+const zlib = require('zlib');
 const { tree } = require('./tree.js');
 const generated = require(path.join(
     require.resolve('@opentelemetry/otlp-proto-exporter-base/package.json'), '..',
@@ -229,6 +230,7 @@ function control(req, res, body) {
 
 function receive(req, res, body) {
     const signal = signalOf(req.url);
+    const wireBytes = body.length;
     const answer = nextAnswer(signal);
     const lines = [];
     let object = null;
@@ -237,6 +239,9 @@ function receive(req, res, body) {
         if (req.headers['content-type'] !== 'application/x-protobuf') {
             throw new Error(`content-type is ${req.headers['content-type']}`);
         }
+        const encoding = req.headers['content-encoding'];
+        if (encoding === 'gzip') body = zlib.gunzipSync(body);
+        else if (encoding !== undefined) throw new Error(`content-encoding is ${encoding}`);
         const decoder = decoders[signal];
         const message = decoder.decode(body);
         object = decoder.toObject(message, { longs: String, enums: Number, bytes: String });
@@ -248,10 +253,9 @@ function receive(req, res, body) {
         return res.end(`undecodable: ${e.message}`);
     }
     const status = answer.close || answer.hang ? 0 : answer.status;
-    let text = `request ${requests.length + 1} ${req.url} status=${status}\n`;
-    for (const [name, value] of Object.entries(req.headers)) {
-        if (name === 'content-type' || name.startsWith('x-')) text += `header ${name}=${escape(value)}\n`;
-    }
+    let text = `request ${requests.length + 1} ${req.url} status=${status} ` +
+        `bytes=${wireBytes} decoded=${body.length}\n`;
+    for (const [name, value] of Object.entries(req.headers)) text += `header ${name}=${escape(value)}\n`;
     text += lines.map((l) => `${l}\n`).join('') + 'end\n';
     requests.push({ text, signal, object });
 

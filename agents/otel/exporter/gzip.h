@@ -1,0 +1,31 @@
+// gzip for request bodies, with zlib at its default level. The exporter thread owns one: the
+// zlib stream and the output buffer are kept from one request to the next, so steady
+// exporting allocates nothing for them, and the buffer stays about the size of the largest
+// body sent.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace otel {
+
+class gzip_compressor {
+  public:
+    gzip_compressor();
+    ~gzip_compressor();
+    gzip_compressor(const gzip_compressor&) = delete;
+    gzip_compressor& operator=(const gzip_compressor&) = delete;
+
+    // The gzip member holding `in`, valid until the next call; nothing when zlib cannot (no
+    // memory), and the caller then sends the body as it is.
+    std::optional<std::string_view> compress(std::string_view in);
+
+  private:
+    struct stream;
+    std::unique_ptr<stream> stream_;  // made at the first call
+    std::string out_;
+};
+
+}  // namespace otel
