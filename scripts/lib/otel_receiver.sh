@@ -109,11 +109,12 @@ otel_receiver_start() {
     export QUORIN_OTEL_RECEIVER_TLS_DIR="$tls_dir"
 }
 
-# otel_receiver_control WHAT : prints the answer of the receiver's /control/WHAT (tree, ...).
+# otel_receiver_control WHAT [BODY] : prints the answer of the receiver's /control/WHAT (tree,
+# script with its lines as BODY, ...).
 otel_receiver_control() {
-    node -e 'fetch(process.argv[1], { method: "POST" }).then((r) => r.text())
+    node -e 'fetch(process.argv[1], { method: "POST", body: process.argv[2] }).then((r) => r.text())
         .then((t) => process.stdout.write(t), (e) => { console.error(String(e)); process.exit(1); })' \
-        "$QUORIN_OTEL_RECEIVER_CONTROL/control/$1"
+        "$QUORIN_OTEL_RECEIVER_CONTROL/control/$1" "${2:-}"
 }
 
 # otel_receiver_stop : stops it; fails when it received a request it could not decode.

@@ -1,9 +1,9 @@
 # Sourced by scripts/test after its main runs: the OpenTelemetry agent's exporter tests
 # (otel_tests) and the agent's tests through the real library (otel_agent_tests) of every
 # build tree the main runs made, natively and under Wine, against the OTLP receiver, which
-# decodes every request with the official OpenTelemetry decoder, and the agent's memory at full
-# load with no collector (otel_queue_memory). A skipped test (no receiver) or an undecodable
-# request counts as a failure.
+# decodes every request with the official OpenTelemetry decoder, the agent's memory at full
+# load with no collector (otel_queue_memory), and quorin-doctor --otel's verdicts. A skipped
+# test (no receiver) or an undecodable request counts as a failure.
 source "$root/scripts/lib/otel_receiver.sh"
 echo "== otel (exporter and agent against the OTLP receiver)"
 otel_log_dir="$root/build/otel-logs"
@@ -31,6 +31,42 @@ otel_memory() {
         failed=$((failed + 1))
         echo "  FAIL  $name: $(head -1 "$log") (see $log)"
     fi
+}
+
+# otel_doctor NAME STATUS LINE COMMAND... : one quorin-doctor --otel run, counted: it exits with
+# STATUS, prints LINE, and never the header value S3CRET the runs pass.
+otel_doctor() {
+    local name=$1 expected=$2 line=$3 log="$otel_log_dir/doctor.${1//[^A-Za-z0-9]/_}.log"
+    shift 3
+    "$@" >"$log" 2>&1
+    local status=$?
+    if [ "$status" -eq "$expected" ] && grep -aqF -- "$line" "$log" && ! grep -aq S3CRET "$log"; then
+        passed=$((passed + 1))
+        echo "  ok    doctor --otel: $name"
+    else
+        failed=$((failed + 1))
+        echo "  FAIL  doctor --otel: $name (exit $status, wanted $expected and '$line'; see $log)"
+    fi
+}
+
+# otel_doctor_runs LABEL DOCTOR... : the doctor's verdicts against the receiver: both arrive;
+# a 401 points at the headers; https to the plain port; a CA it does not trust, then given.
+otel_doctor_runs() {
+    local label=$1
+    shift
+    local plain=$QUORIN_OTEL_RECEIVER tls=$QUORIN_OTEL_RECEIVER_TLS
+    local headers=--cv_otel_headers=api-key=S3CRET
+    otel_doctor "arrives ($label)" 0 "Both arrived" "$@" --otel "--cv_otel_endpoint=$plain" "$headers"
+    otel_receiver_control script "always 401" >/dev/null
+    otel_doctor "401 ($label)" 1 "check the header it expects" "$@" --otel \
+        "--cv_otel_endpoint=$plain" "$headers"
+    otel_receiver_control reset >/dev/null
+    otel_doctor "https to the plain port ($label)" 1 "answers without TLS" "$@" --otel \
+        "--cv_otel_endpoint=${plain/http:/https:}"
+    otel_doctor "untrusted CA ($label)" 1 "not trusted by the system's CAs" "$@" --otel \
+        "--cv_otel_endpoint=$tls"
+    otel_doctor "CA file ($label)" 0 "trusted by the CA file" "$@" --otel \
+        "--cv_otel_endpoint=$tls" "--cv_otel_certificate=$QUORIN_OTEL_RECEIVER_TLS_DIR/ca.crt"
 }
 
 if ! otel_receiver_install >"$otel_log_dir/install.log" 2>&1; then
@@ -72,6 +108,8 @@ else
             failed=$((failed + 1))
         fi
     done
+    otel_doctor_runs native "$root/build/release/bin/quorin-doctor"
+    otel_doctor_runs Wine "$wine" "$root/build/windows/bin/quorin-doctor.exe"
     if otel_receiver_stop; then
         passed=$((passed + 1))
         echo "  ok    every request decoded"

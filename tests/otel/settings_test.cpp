@@ -427,3 +427,29 @@ TEST(OtelSettings, TlsFilesFollowTheOrderOfSourcesAndAreCheckedAtOnce) {
     EXPECT_EQ(unusable.warnings[0].find("S3CRET"), std::string::npos);
     EXPECT_TRUE(resolve({}, {}).values.traces_tls.empty());
 }
+
+TEST(OtelSettings, OriginsNameTheSourceEachSetValueCameFrom) {
+    const std::vector<std::u16string> options = {u"otel_endpoint=http://option:3",
+                                                 u"otel_timeout=many"};
+    const std::vector<std::u16string_view> views(options.begin(), options.end());
+    std::vector<otel::setting_origin> origins;
+    const auto result = otel::resolve_settings(
+        views,
+        [](const char* name) -> std::optional<std::string> {
+            if (std::string_view(name) == "OTEL_EXPORTER_OTLP_TRACES_HEADERS") return "k=v";
+            if (std::string_view(name) == "OTEL_SERVICE_NAME") return "shop";
+            return std::nullopt;
+        },
+        &origins);
+    EXPECT_EQ(result.values.traces_endpoint.text(), "http://option:3/v1/traces");
+    std::map<std::string, std::string> by_setting;
+    for (const auto& [setting, origin] : origins) by_setting[setting] = origin;
+    // An unusable value (the timeout) falls back to its default and is no origin.
+    const std::map<std::string, std::string> expected = {
+        {"otel_traces_endpoint", "option otel_endpoint"},
+        {"otel_metrics_endpoint", "option otel_endpoint"},
+        {"otel_traces_headers", "OTEL_EXPORTER_OTLP_TRACES_HEADERS"},
+        {"otel_service_name", "OTEL_SERVICE_NAME"},
+    };
+    EXPECT_EQ(by_setting, expected);
+}

@@ -1,13 +1,17 @@
-// quorin-doctor [--cv_<option>=<value>]...
+// quorin-doctor [--otel] [--cv_<option>=<value>]...
 //
 // Shows the options as the library resolves them and where each came from, where the agent
 // module is looked for, then initializes with the library's log at the finest level, and
 // reports the outcome. Exits 0 only when an agent was bound.
+//
+// With --otel: the OpenTelemetry agent's settings and a test span and metric sent to its
+// collector (otel_report.h). Exits 0 only when both arrived.
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "option_report.h"
+#include "otel_report.h"
 #include "quorin.h"
 #include "wide_arguments.h"
 
@@ -44,18 +48,23 @@ void print_extensions() {
 
 int usage() {
     std::printf(
-        "usage: quorin-doctor [--cv_<option>=<value>]...\n"
+        "usage: quorin-doctor [--otel] [--cv_<option>=<value>]...\n"
         "Shows why an agent is or is not loaded: the options and where they came from, the\n"
         "agent module's location, and the library's log of one initialization.\n"
-        "Exits 0 when an agent was bound.\n");
+        "Exits 0 when an agent was bound.\n"
+        "--otel: shows why spans and metrics do not reach the collector: the OpenTelemetry\n"
+        "agent's settings and where they came from, then one test span and one test metric\n"
+        "sent to the collector, with a verdict on each. Exits 0 when both arrived.\n");
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    bool otel = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return usage();
+        otel = otel || std::strcmp(argv[i], "--otel") == 0;
     }
     quorin_wchar_t** arguments = wide_arguments(argc, argv);
     if (arguments == nullptr) {
@@ -72,6 +81,13 @@ int main(int argc, char** argv) {
     quorin_stub_version version{};
     quorin_stub_get_version(&version);
     std::printf("quorin %d.%d.%d\n\n", version.major, version.minor, version.patch);
+    if (otel) {
+        const bool arrived = print_otel_report();
+        quorin_stub_free_variables();
+        std::printf("\n%s\n", arrived ? "Both arrived: the collector receives what the agent sends."
+                                      : "Not everything arrived: see the verdicts above.");
+        return arrived ? 0 : 1;
+    }
     if (!print_options()) {
         std::printf("\nThe agent is switched off (agentactive): nothing will be loaded.\n");
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
@@ -32,6 +33,36 @@ struct tls_files {
 // be used fails with this reason and is not sent without them.
 std::string tls_files_problem(const tls_files& files);
 
+// Why a request got no answer, in the terms a diagnosis needs; the platform's error is kept too.
+enum class failure_kind : uint8_t {
+    none,
+    name_not_resolved,   // the host name (or the proxy's) does not resolve
+    connection_refused,  // nothing listens there (or the proxy refuses)
+    proxy,               // the proxy failed
+    tls_handshake,       // the handshake failed (a plain port, a protocol or cipher mismatch)
+    certificate_untrusted,
+    client_certificate,  // the collector refused the client certificate or asked for one
+    tls_files,           // the CA file or client certificate cannot be used
+    not_http,            // the server answered with something that is no HTTP/1.x
+    connection_broken,   // the connection closed or failed during the exchange
+    timed_out,
+    other,
+};
+
+// What happened on the way to the collector, filled only when the request asks: a diagnosis
+// of one request (the doctor's), never the exporter's path.
+struct connection_info {
+    std::string remote_address;  // the IP address reached, after name and proxy resolution
+    uint16_t remote_port = 0;
+    double seconds = 0;               // the whole request
+    std::string tls_protocol;         // "TLSv1.3"; empty: plain HTTP, or not known
+    std::string certificate_subject;  // the collector's certificate, when one was received
+    std::string certificate_issuer;
+    std::string trusted_by;  // what made it trusted: "the system's CAs", "the CA file '...'"
+    failure_kind failure = failure_kind::none;
+    long platform_error = 0;  // CURLcode or WinHTTP error number; 0: none
+};
+
 struct http_request {
     const url* target = nullptr;
     std::span<const key_value_text> headers;
@@ -42,6 +73,7 @@ struct http_request {
     std::chrono::steady_clock::time_point deadline;
     size_t response_limit = 64 * 1024;  // bytes of the answer's body kept
     const tls_files* tls = nullptr;     // none: the system's CAs, no client certificate
+    bool report_connection = false;     // fill the response's connection
 };
 
 struct http_response {
@@ -54,6 +86,7 @@ struct http_response {
     // No answer, for a reason a retry within the export cannot mend: the TLS files cannot be
     // used, or the collector's certificate is not trusted.
     bool untrusted = false;
+    std::optional<connection_info> connection;  // set when the request asked for it
 };
 
 // Milliseconds left for a request that may start: 0 (with the reason in response.error) when
@@ -64,6 +97,16 @@ int64_t milliseconds_to_start(const http_request& request, bool aborted, http_re
 std::optional<std::string> read_small_file(const std::string& path);
 // The checks of tls_files_problem that need no system library; the platform's adds its own.
 std::string common_tls_problem(const tls_files& files);
+
+// The proxy a request to `target` goes through, as a message may show it (user info hidden),
+// and where it is configured: a proxy variable on Linux (libcurl's), the system's WinHTTP proxy
+// on Windows. Nothing when it goes direct, or as far as this can tell (WinHTTP's automatic
+// configuration decides per request).
+struct proxy_setting {
+    std::string proxy;
+    std::string from;
+};
+std::optional<proxy_setting> configured_proxy(const url& target);
 
 class http_transport {
   public:

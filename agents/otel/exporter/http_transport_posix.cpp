@@ -1,13 +1,16 @@
 // libcurl through its multi interface, so that abort can wake a transfer that waits for a
 // server which never answers.
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
 #include "http_transport.h"
+#include "redaction.h"
 
 namespace otel {
 
@@ -39,12 +42,130 @@ void take_header(std::string_view line, std::string_view name, std::string& valu
     value = trim(line);
 }
 
+// The TLS protocol of the connection under way, when libcurl runs on OpenSSL: its
+// SSL_get_version, found in the process (libcurl brought OpenSSL in) rather than linked.
+std::string tls_protocol(CURL* easy) {
+    curl_tlssessioninfo* session = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_TLS_SSL_PTR, &session) != CURLE_OK || session == nullptr ||
+        session->backend != CURLSSLBACKEND_OPENSSL || session->internals == nullptr) {
+        return {};
+    }
+    using version_function = const char* (*)(const void*);
+    static const auto version =
+        reinterpret_cast<version_function>(dlsym(RTLD_DEFAULT, "SSL_get_version"));
+    const char* text = version != nullptr ? version(session->internals) : nullptr;
+    return text != nullptr ? text : "";
+}
+
+struct header_sink {
+    http_response* response;
+    CURL* easy;
+};
+
 size_t collect_header(char* data, size_t size, size_t count, void* user) {
-    auto* response = static_cast<http_response*>(user);
+    auto* sink = static_cast<header_sink*>(user);
+    http_response* response = sink->response;
     const std::string_view line(data, size * count);
     take_header(line, "retry-after:", response->retry_after);
     take_header(line, "location:", response->location);
+    // Read while the connection is surely alive: it may be gone once the transfer is done.
+    if (response->connection && response->connection->tls_protocol.empty()) {
+        response->connection->tls_protocol = tls_protocol(sink->easy);
+    }
     return size * count;
+}
+
+failure_kind failure_of(CURLcode result, const char* detail) {
+    switch (result) {
+        case CURLE_OK:
+            return failure_kind::none;
+        case CURLE_COULDNT_RESOLVE_HOST:
+            return failure_kind::name_not_resolved;
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_PROXY:
+            return failure_kind::proxy;
+        case CURLE_COULDNT_CONNECT:
+            return failure_kind::connection_refused;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CIPHER:
+            return failure_kind::tls_handshake;
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_ISSUER_ERROR:
+            return failure_kind::certificate_untrusted;
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_CERTPROBLEM:
+            return failure_kind::tls_files;
+        case CURLE_SSL_CLIENTCERT:
+            return failure_kind::client_certificate;
+        case CURLE_RECV_ERROR:
+            return std::strstr(detail, " alert ") != nullptr ? failure_kind::client_certificate
+                                                             : failure_kind::connection_broken;
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_UNSUPPORTED_PROTOCOL:  // "Received HTTP/0.9 when not allowed"
+        case CURLE_HTTP2:
+            return failure_kind::not_http;
+        case CURLE_GOT_NOTHING:
+        case CURLE_SEND_ERROR:
+        case CURLE_PARTIAL_FILE:
+            return failure_kind::connection_broken;
+        case CURLE_OPERATION_TIMEDOUT:
+            return failure_kind::timed_out;
+        default:
+            return failure_kind::other;
+    }
+}
+
+// The subject and issuer of the first certificate libcurl collected on `easy`.
+void take_certificate(CURL* easy, connection_info& info) {
+    curl_certinfo* certificates = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_CERTINFO, &certificates) != CURLE_OK ||
+        certificates == nullptr || certificates->num_of_certs <= 0) {
+        return;
+    }
+    for (curl_slist* item = certificates->certinfo[0]; item != nullptr; item = item->next) {
+        const std::string_view field(item->data);
+        if (field.starts_with("Subject:")) info.certificate_subject = field.substr(8);
+        if (field.starts_with("Issuer:")) info.certificate_issuer = field.substr(7);
+    }
+}
+
+// A certificate refused during the handshake leaves libcurl nothing to show: a second
+// handshake, unchecked and sending nothing (no request, no header), fetches it to be shown.
+void fetch_refused_certificate(const std::string& target, long milliseconds,
+                               connection_info& info) {
+    CURL* probe = curl_easy_init();
+    if (probe == nullptr) return;
+    curl_easy_setopt(probe, CURLOPT_URL, target.c_str());
+    curl_easy_setopt(probe, CURLOPT_CONNECT_ONLY, 1L);
+    curl_easy_setopt(probe, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(probe, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(probe, CURLOPT_CERTINFO, 1L);
+    curl_easy_setopt(probe, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(probe, CURLOPT_TIMEOUT_MS, std::max(milliseconds, 1L));
+    if (curl_easy_perform(probe) == CURLE_OK) take_certificate(probe, info);
+    curl_easy_cleanup(probe);
+}
+
+// The rest of the connection's facts, once the transfer is over.
+void finish_report(CURL* easy, CURLcode result, const char* detail, const tls_files* tls,
+                   connection_info& info) {
+    char* address = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_PRIMARY_IP, &address) == CURLE_OK && address != nullptr) {
+        info.remote_address = address;
+    }
+    long port = 0;
+    curl_easy_getinfo(easy, CURLINFO_PRIMARY_PORT, &port);
+    info.remote_port = static_cast<uint16_t>(port);
+    curl_easy_getinfo(easy, CURLINFO_TOTAL_TIME, &info.seconds);
+    take_certificate(easy, info);
+    info.failure = failure_of(result, detail);
+    info.platform_error = result;
+    // Verification is on: a certificate that came with an answer was trusted.
+    if (result == CURLE_OK && !info.certificate_subject.empty()) {
+        info.trusted_by = tls != nullptr && !tls->certificate.empty()
+                              ? "the CA file '" + tls->certificate + "'"
+                              : "the system's CAs";
+    }
 }
 
 void initialize_once() {
@@ -86,6 +207,30 @@ bool tls_failure(CURLcode result) {
 
 std::string tls_files_problem(const tls_files& files) { return common_tls_problem(files); }
 
+std::optional<proxy_setting> configured_proxy(const url& target) {
+    // libcurl's rules: NO_PROXY with "*" or the host's name turns proxies off; http_proxy only
+    // in lower case.
+    for (const char* name : {"no_proxy", "NO_PROXY"}) {
+        const char* value = std::getenv(name);
+        if (value == nullptr) continue;
+        std::string list(",");
+        for (const char* c = value; *c != 0; ++c) {
+            if (*c != ' ') list.push_back(*c);
+        }
+        list.push_back(',');
+        if (list == ",*," || list.find(',' + target.host + ',') != std::string::npos) {
+            return std::nullopt;
+        }
+    }
+    const char* https_names[] = {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"};
+    const char* http_names[] = {"http_proxy", "all_proxy", "ALL_PROXY", nullptr};
+    for (const char* name : target.scheme == "https" ? https_names : http_names) {
+        const char* value = name != nullptr ? std::getenv(name) : nullptr;
+        if (value != nullptr && value[0] != 0) return proxy_setting{redact_url(value), name};
+    }
+    return std::nullopt;
+}
+
 struct http_transport::state {
     CURLM* multi = nullptr;
     CURL* easy = nullptr;
@@ -122,7 +267,12 @@ http_response http_transport::post(const http_request& request) {
     if (tls != nullptr && !tls->empty()) {
         response.error = tls_files_problem(*tls);
         response.untrusted = !response.error.empty();
-        if (response.untrusted) return response;
+        if (response.untrusted) {
+            if (request.report_connection) {
+                response.connection.emplace().failure = failure_kind::tls_files;
+            }
+            return response;
+        }
     }
 
     curl_slist* headers = nullptr;
@@ -152,7 +302,12 @@ http_response http_transport::post(const http_request& request) {
     body_sink sink{&response, request.response_limit};
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, collect_header);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &response);
+    header_sink header_data{&response, easy};
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &header_data);
+    if (request.report_connection) {
+        response.connection.emplace();
+        curl_easy_setopt(easy, CURLOPT_CERTINFO, 1L);
+    }
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     const std::string user_agent(request.user_agent);
@@ -204,6 +359,15 @@ http_response http_transport::post(const http_request& request) {
             result == CURLE_SSL_CERTPROBLEM || result == CURLE_SSL_ISSUER_ERROR ||
             (result == CURLE_RECV_ERROR && std::strstr(detail, " alert ") != nullptr);
         response.body.clear();
+    }
+    if (response.connection) {
+        finish_report(easy, result, detail, tls, *response.connection);
+        if (response.connection->failure == failure_kind::certificate_untrusted) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                request.deadline - std::chrono::steady_clock::now());
+            fetch_refused_certificate(target, static_cast<long>(left.count()),
+                                      *response.connection);
+        }
     }
     return response;
 }

@@ -9,6 +9,9 @@
 // be sent, and closes the handle at once when it is not trusted. A client certificate's key is
 // imported into a key container of its own, deleted again with the transport (both in
 // tls_material_win32.cpp).
+// Before windows.h: the socket address types of WinHTTP's connection info.
+#include <winsock2.h>
+
 #include <windows.h>
 // After windows.h, which they need.
 #include <wincrypt.h>
@@ -22,6 +25,7 @@
 #include <vector>
 
 #include "http_transport.h"
+#include "redaction.h"
 #include "tls_material_win32.h"
 
 #ifndef WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
@@ -206,6 +210,117 @@ void CALLBACK on_status(HINTERNET handle, DWORD_PTR context, DWORD status, void*
     SetEvent(request->completed_event);
 }
 
+// The certificate name as text ("CN=..., O=..."), UTF-8.
+std::string name_text(CERT_NAME_BLOB* name) {
+    wchar_t text[512];
+    const DWORD length =
+        CertNameToStrW(X509_ASN_ENCODING, name, CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG,
+                       text, sizeof text / sizeof text[0]);
+    if (length <= 1) return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(size > 0 ? size - 1 : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+// The peer's address of a SOCKADDR_STORAGE as text, and its port.
+void take_address(const SOCKADDR_STORAGE& address, connection_info& info) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&address);
+    info.remote_port = static_cast<uint16_t>(bytes[2] << 8 | bytes[3]);
+    char text[64] = {};
+    if (address.ss_family == AF_INET) {
+        snprintf(text, sizeof text, "%u.%u.%u.%u", bytes[4], bytes[5], bytes[6], bytes[7]);
+    } else if (address.ss_family == AF_INET6) {
+        // Full form, without the shortening of zero groups.
+        for (int i = 0; i < 8; ++i) {
+            snprintf(text + strlen(text), sizeof text - strlen(text), i ? ":%x" : "%x",
+                     bytes[8 + 2 * i] << 8 | bytes[9 + 2 * i]);
+        }
+    }
+    info.remote_address = text;
+}
+
+// What WinHTTP tells of the request's connection: the peer's address and the collector's
+// certificate. Only on the posting thread, while the handle is open.
+void read_connection(HINTERNET handle, connection_info& info) {
+    WINHTTP_CONNECTION_INFO connection{};
+    connection.cbSize = sizeof connection;
+    DWORD size = sizeof connection;
+    if (WinHttpQueryOption(handle, WINHTTP_OPTION_CONNECTION_INFO, &connection, &size)) {
+        take_address(connection.RemoteAddress, info);
+    }
+    PCCERT_CONTEXT server = nullptr;
+    size = sizeof server;
+    if (WinHttpQueryOption(handle, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &server, &size) &&
+        server != nullptr) {
+        info.certificate_subject = name_text(&server->pCertInfo->Subject);
+        info.certificate_issuer = name_text(&server->pCertInfo->Issuer);
+        CertFreeCertificateContext(server);
+    }
+}
+
+// A handshake that failed without a certificate to show (Wine reports a refused one as a failed
+// handshake; a CA file's refusal closes the handle): once more, synchronously, with the
+// certificate checks off and a bare GET of "/" without the request's headers, path or body, only
+// to read the certificate. True when it was read: the checks were then what failed.
+bool fetch_refused_certificate(const url& target, clock::time_point deadline,
+                               connection_info& info) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - clock::now());
+    if (left.count() <= 0) return false;
+    const int timeout = static_cast<int>(std::min<int64_t>(left.count(), 0x7FFFFFFF));
+    HINTERNET session = WinHttpOpen(L"quorin-otel-agent", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    HINTERNET connection = session != nullptr
+                               ? WinHttpConnect(session, widen(target.host).c_str(), target.port, 0)
+                               : nullptr;
+    HINTERNET handle =
+        connection != nullptr
+            ? WinHttpOpenRequest(connection, L"GET", L"/", nullptr, WINHTTP_NO_REFERER,
+                                 WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE)
+            : nullptr;
+    DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
+                  SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
+    const bool sent =
+        handle != nullptr && WinHttpSetTimeouts(handle, timeout, timeout, timeout, timeout) &&
+        WinHttpSetOption(handle, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags) &&
+        WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                           0);
+    if (sent) read_connection(handle, info);
+    for (HINTERNET opened : {handle, connection, session}) {
+        if (opened != nullptr) WinHttpCloseHandle(opened);
+    }
+    return sent && !info.certificate_subject.empty();
+}
+
+failure_kind failure_of(DWORD error) {
+    switch (error) {
+        case 0:
+            return failure_kind::none;
+        case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+            return failure_kind::name_not_resolved;
+        case ERROR_WINHTTP_CANNOT_CONNECT:
+            return failure_kind::connection_refused;
+        case ERROR_WINHTTP_AUTODETECTION_FAILED:
+        case ERROR_WINHTTP_BAD_AUTO_PROXY_SCRIPT:
+        case ERROR_WINHTTP_UNABLE_TO_DOWNLOAD_SCRIPT:
+            return failure_kind::proxy;
+        case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+            return failure_kind::tls_handshake;
+        case ERROR_WINHTTP_SECURE_FAILURE:
+            return failure_kind::certificate_untrusted;
+        case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED:
+            return failure_kind::client_certificate;
+        case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+            return failure_kind::not_http;
+        case ERROR_WINHTTP_CONNECTION_ERROR:
+            return failure_kind::connection_broken;
+        case ERROR_WINHTTP_TIMEOUT:
+            return failure_kind::timed_out;
+        default:
+            return failure_kind::other;
+    }
+}
+
 // Keeps this module loaded for good: a callback may still come for a context handed over.
 void pin_module() {
     static const char anchor = 0;
@@ -220,6 +335,22 @@ std::string tls_files_problem(const tls_files& files) {
     std::string problem;
     load_tls(files, problem);
     return problem;
+}
+
+std::optional<proxy_setting> configured_proxy(const url&) {
+    WINHTTP_PROXY_INFO info{};
+    if (!WinHttpGetDefaultProxyConfiguration(&info)) return std::nullopt;
+    std::optional<proxy_setting> named;
+    if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy != nullptr) {
+        const int size =
+            WideCharToMultiByte(CP_UTF8, 0, info.lpszProxy, -1, nullptr, 0, nullptr, nullptr);
+        std::string text(static_cast<size_t>(size > 0 ? size - 1 : 0), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, info.lpszProxy, -1, text.data(), size, nullptr, nullptr);
+        named = proxy_setting{redact_url(text), "the system's WinHTTP proxy"};
+    }
+    if (info.lpszProxy != nullptr) GlobalFree(info.lpszProxy);
+    if (info.lpszProxyBypass != nullptr) GlobalFree(info.lpszProxyBypass);
+    return named;
 }
 
 struct http_transport::state {
@@ -262,22 +393,23 @@ class transfer {
         if (!WinHttpSendRequest(handle_, call_.headers.c_str(), static_cast<DWORD>(-1),
                                 body_later ? WINHTTP_NO_REQUEST_DATA : call_.body.data(),
                                 body_later ? 0 : size, size, reinterpret_cast<DWORD_PTR>(&call_))) {
-            response.error = failure("send", GetLastError());
+            fail(response, "send");
             return;
         }
         if (!await("send", response)) return;
         for (DWORD written = 0; body_later && written < size; written += bytes_) {
             if (!WinHttpWriteData(handle_, call_.body.data() + written, size - written, nullptr)) {
-                response.error = failure("write", GetLastError());
+                fail(response, "write");
                 return;
             }
             if (!await("write", response)) return;
         }
         if (!WinHttpReceiveResponse(handle_, nullptr)) {
-            response.error = failure("receive", GetLastError());
+            fail(response, "receive");
             return;
         }
         if (!await("receive", response)) return;
+        if (response.connection) read_connection(handle_, *response.connection);
 
         DWORD status = 0, length = sizeof status;
         WinHttpQueryHeaders(handle_, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -288,13 +420,13 @@ class transfer {
                      response.location);
         for (;;) {
             if (!WinHttpQueryDataAvailable(handle_, nullptr)) {
-                response.error = failure("read", GetLastError());
+                fail(response, "read");
                 break;
             }
             if (!await("read", response) || bytes_ == 0) break;
             const DWORD wanted = std::min<DWORD>(bytes_, sizeof call_.buffer);
             if (!WinHttpReadData(handle_, call_.buffer, wanted, nullptr)) {
-                response.error = failure("read", GetLastError());
+                fail(response, "read");
                 break;
             }
             if (!await("read", response) || bytes_ == 0) break;
@@ -309,7 +441,15 @@ class transfer {
         response.status = response.error.empty() ? static_cast<int>(status) : 0;
     }
 
+    // The WinHTTP error number of the failure, if any.
+    DWORD error() const { return error_; }
+
   private:
+    void fail(http_response& response, const char* what) {
+        error_ = GetLastError();
+        response.error = failure(what, error_);
+    }
+
     // Waits for the operation under way to complete; false, with the reason in the response,
     // when it failed, the request was aborted or its deadline passed.
     bool await(const char* what, http_response& response) {
@@ -332,6 +472,9 @@ class transfer {
                                          : failure(what, call_.error);
                     response.untrusted = !call_.refused.empty() || call_.secure_failure != 0 ||
                                          tls_refusal(call_.error);
+                    error_ = response.untrusted && !tls_refusal(call_.error)
+                                 ? static_cast<DWORD>(ERROR_WINHTTP_SECURE_FAILURE)
+                                 : call_.error;
                     return false;
                 }
             }
@@ -339,10 +482,12 @@ class transfer {
                 std::chrono::ceil<std::chrono::milliseconds>(deadline_ - clock::now());
             if (WaitForSingleObject(abort_event_, 0) == WAIT_OBJECT_0) {
                 response.error = "aborted";
+                error_ = ERROR_WINHTTP_OPERATION_CANCELLED;
                 return false;
             }
             if (left.count() <= 0) {
                 response.error = "timed out";
+                error_ = ERROR_WINHTTP_TIMEOUT;
                 return false;
             }
             const auto wait = static_cast<DWORD>(std::min<int64_t>(left.count(), 0x7FFFFFFF));
@@ -355,6 +500,7 @@ class transfer {
     HANDLE abort_event_;
     clock::time_point deadline_;
     DWORD bytes_ = 0;
+    DWORD error_ = 0;
 };
 
 // Closes a request handle whose callback is set, and frees its context once WinHTTP is done
@@ -418,7 +564,12 @@ http_response http_transport::post(const http_request& request) {
         if (tls == nullptr) {
             tls = load_tls(*request.tls, response.error);
             response.untrusted = tls == nullptr;
-            if (tls == nullptr) return response;
+            if (tls == nullptr) {
+                if (request.report_connection) {
+                    response.connection.emplace().failure = failure_kind::tls_files;
+                }
+                return response;
+            }
             state_->tls.push_back(tls);
         }
     }
@@ -485,8 +636,34 @@ http_response http_transport::post(const http_request& request) {
     context->headers = widen(headers);
     // WinHTTP may still read the body after a handle closed late has been handed over.
     context->body.assign(request.body);
-    transfer(handle, *context, state_->abort_event, request.deadline)
-        .run(response, request.response_limit);
+    const auto started = clock::now();
+    if (request.report_connection) response.connection.emplace();
+    transfer sending(handle, *context, state_->abort_event, request.deadline);
+    sending.run(response, request.response_limit);
+    if (connection_info* info = response.connection ? &*response.connection : nullptr) {
+        // A failed request's handle may still tell where it went, unless the callback closed it
+        // (it says so before it signals; after a timeout or abort it may be about to).
+        const DWORD error = sending.error();
+        if (info->remote_address.empty() && !context->closed.load() &&
+            error != ERROR_WINHTTP_TIMEOUT && error != ERROR_WINHTTP_OPERATION_CANCELLED) {
+            read_connection(handle, *info);
+        }
+        info->seconds = std::chrono::duration<double>(clock::now() - started).count();
+        info->failure = failure_of(error);
+        info->platform_error = static_cast<long>(error);
+        if ((info->failure == failure_kind::tls_handshake ||
+             info->failure == failure_kind::certificate_untrusted) &&
+            info->certificate_subject.empty() &&
+            fetch_refused_certificate(target, request.deadline, *info)) {
+            info->failure = failure_kind::certificate_untrusted;
+        }
+        // WinHTTP checks the certificate of every answer: with one, it was trusted.
+        if (response.status != 0 && !info->certificate_subject.empty()) {
+            info->trusted_by = tls != nullptr && tls->roots != nullptr
+                                   ? "the CA file '" + tls->files.certificate + "'"
+                                   : "the system's CAs";
+        }
+    }
     close_request(handle, context);
     WinHttpCloseHandle(connection);
     return response;

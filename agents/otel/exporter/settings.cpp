@@ -72,8 +72,8 @@ constexpr std::string_view option_names[] = {
 class sources {
   public:
     sources(std::span<const std::u16string_view> options, const environment_reader& environment,
-            std::vector<std::string>& warnings)
-        : environment_(environment) {
+            std::vector<std::string>& warnings, std::vector<setting_origin>* origins)
+        : environment_(environment), origins_(origins) {
         for (std::u16string_view option : options) {
             const std::string text = to_utf8(option);
             const size_t equals = text.find('=');
@@ -117,9 +117,16 @@ class sources {
         if (auto value = option(option_name)) return value;
         return variable(variable_name);
     }
+    // Records that `setting` took its value from `source`, when origins are wanted.
+    void taken(std::string_view setting, const std::optional<found>& source) const {
+        if (origins_ != nullptr && source) {
+            origins_->push_back({std::string(setting), source->origin});
+        }
+    }
 
   private:
     const environment_reader& environment_;
+    std::vector<setting_origin>* origins_;
     std::vector<found> options_;  // origin holds the name as given
 };
 
@@ -151,6 +158,7 @@ void resolve_endpoint(const sources& from, const char* signal_option, const char
             return;
         }
         out = c.append ? append_signal_path(*parsed, signal_path) : *parsed;
+        from.taken(signal_option, c.source);
         return;
     }
     out = append_signal_path(*parse_url(default_endpoint), signal_path);
@@ -164,6 +172,7 @@ void resolve_number(const sources& from, std::string_view option_name, const cha
     if (!source) return;
     if (const auto value = parse_unsigned(source->value, minimum, maximum)) {
         out = value_type(*value);
+        from.taken(option_name, source);
         return;
     }
     warnings.push_back(describe(*source) + " is not a whole number of " + unit + " from " +
@@ -269,6 +278,10 @@ void resolve_resource(const sources& from, settings& out, std::vector<std::strin
     std::string service_name(default_service_name);
     if (out.service_name_configured) {
         service_name = **named;
+        constexpr const char* named_by[] = {"option otel_service_name",
+                                            "option otel_resource_attributes", "OTEL_SERVICE_NAME",
+                                            "OTEL_RESOURCE_ATTRIBUTES"};
+        from.taken("otel_service_name", found{{}, named_by[named - std::begin(candidates)]});
     } else if (!executable.empty()) {
         service_name.append(1, ':').append(executable);
     }
@@ -289,6 +302,7 @@ std::vector<key_value_text> read_headers(const found& source, std::vector<std::s
 void resolve_headers(const sources& from, settings& out, std::vector<std::string>& warnings) {
     if (const auto source = from.either("otel_headers", "OTEL_EXPORTER_OTLP_HEADERS")) {
         out.headers = read_headers(*source, warnings);
+        from.taken("otel_headers", source);
     }
 }
 
@@ -345,6 +359,7 @@ void resolve_signal(const sources& from, std::string_view signal, signal_setting
     if (const auto source = signal_source(from, signal, "compression")) {
         if (const auto index = choice(*source, compressions, warnings)) {
             out.compression = static_cast<compression>(*index);
+            from.taken("otel_" + std::string(signal) + "_compression", source);
         }
     }
     if (const auto source = signal_source(from, signal, "protocol");
@@ -354,6 +369,7 @@ void resolve_signal(const sources& from, std::string_view signal, signal_setting
     // These replace the generic headers and timeouts for the signal.
     if (const auto source = signal_own(from, signal, "headers")) {
         out.headers = read_headers(*source, warnings);
+        from.taken("otel_" + std::string(signal) + "_headers", source);
     }
     if (const auto source = signal_own(from, signal, "timeout")) {
         constexpr uint64_t hour_ms = 3600 * 1000;
@@ -426,6 +442,7 @@ void resolve_tls(const sources& from, const std::string& signal, tls_files& out,
         if (!source) return;
         path = std::string(trim(source->value));
         origins += (origins.empty() ? "" : ", ") + source->origin;
+        from.taken("otel_" + signal + "_" + name, source);
     };
     take("certificate", out.certificate);
     take("client_certificate", out.client_certificate);
@@ -443,11 +460,12 @@ void resolve_tls(const sources& from, const std::string& signal, tls_files& out,
 }  // namespace
 
 settings_result resolve_settings(std::span<const std::u16string_view> options,
-                                 const environment_reader& environment) {
+                                 const environment_reader& environment,
+                                 std::vector<setting_origin>* origins) {
     settings_result result;
     settings& s = result.values;
     std::vector<std::string>& warnings = result.warnings;
-    const sources from(options, environment, warnings);
+    const sources from(options, environment, warnings, origins);
 
     resolve_endpoint(from, "otel_traces_endpoint", "OTEL_EXPORTER_OTLP_TRACES_ENDPOINT",
                      "v1/traces", s.traces_endpoint, result.error);

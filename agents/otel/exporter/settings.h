@@ -71,9 +71,19 @@ struct settings_result {
 // OpenTelemetry SDKs treat it.
 using environment_reader = std::function<std::optional<std::string>(const char* name)>;
 
+// Where a setting's value came from: the setting by its option name ("otel_traces_endpoint"),
+// and the option or variable that gave it ("option otel_endpoint", "OTEL_EXPORTER_OTLP_HEADERS").
+// A setting not listed has its default.
+struct setting_origin {
+    std::string setting;
+    std::string origin;
+};
+
 // options: "name=value" texts as the agent receives them; names compare ASCII-case-
-// insensitively, and a name that is no setting gives a warning.
+// insensitively, and a name that is no setting gives a warning. origins, when given, receives
+// where each value that was set came from (for the doctor); the result is the same without.
 settings_result resolve_settings(std::span<const std::u16string_view> options,
-                                 const environment_reader& environment);
+                                 const environment_reader& environment,
+                                 std::vector<setting_origin>* origins = nullptr);
 
 }  // namespace otel

@@ -13,8 +13,9 @@
 // as the plain port does. Besides the control requests below:
 //   /control/tls-certificate  body: NAME; the first HTTPS port serves DIR/NAME.crt and
 //                      DIR/NAME.key to new connections until reset ("server" again)
-// Control requests (POST) are served on the OTLP port and on a control port of their own,
-// which stays up while the OTLP listener is down. Answered at once unless said otherwise:
+// A bare "GET /" (quorin-doctor reading a certificate it refused) is answered 404 and not
+// recorded. Control requests (POST) are served on the OTLP port and on a control port of their
+// own, which stays up while the OTLP listener is down. Answered at once unless said otherwise:
 //   /control/script    body: one answer per line, used by the next OTLP requests in order,
 //                      then 200 again. A line: "200", "400", "503 retry-after=1",
 //                      "429 retry-after=0", "delay=300 200", "close" (drop the connection),
@@ -305,7 +306,9 @@ function handler(controlOnly) {
         req.on('end', () => {
             const body = Buffer.concat(chunks);
             if (req.url.startsWith('/control/')) return control(req, res, body);
-            if (controlOnly) {
+            // A bare GET / is the doctor's look at a certificate its checks refused: no OTLP
+            // request, so neither recorded nor an error.
+            if (controlOnly || (req.method === 'GET' && req.url === '/' && body.length === 0)) {
                 res.writeHead(404);
                 return res.end();
             }
