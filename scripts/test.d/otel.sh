@@ -50,7 +50,8 @@ otel_doctor() {
 }
 
 # otel_doctor_runs LABEL DOCTOR... : the doctor's verdicts against the receiver: both arrive;
-# a 401 points at the headers; https to the plain port; a CA it does not trust, then given.
+# a 401 points at the headers; nothing listening; a name that does not resolve; https to the
+# plain port; a CA it does not trust, a CA file that does not fit, then the right one.
 otel_doctor_runs() {
     local label=$1
     shift
@@ -61,10 +62,18 @@ otel_doctor_runs() {
     otel_doctor "401 ($label)" 1 "check the header it expects" "$@" --otel \
         "--cv_otel_endpoint=$plain" "$headers"
     otel_receiver_control reset >/dev/null
+    otel_receiver_control down >/dev/null
+    otel_doctor "nothing listening ($label)" 1 "nothing listens on port" "$@" --otel \
+        "--cv_otel_endpoint=$plain"
+    otel_receiver_control up >/dev/null
+    otel_doctor "unknown name ($label)" 1 "host name does not resolve" "$@" --otel \
+        --cv_otel_endpoint=http://collector.invalid:4318
     otel_doctor "https to the plain port ($label)" 1 "answers without TLS" "$@" --otel \
         "--cv_otel_endpoint=${plain/http:/https:}"
     otel_doctor "untrusted CA ($label)" 1 "not trusted by the system's CAs" "$@" --otel \
         "--cv_otel_endpoint=$tls"
+    otel_doctor "wrong CA file ($label)" 1 "not trusted by the CA file" "$@" --otel \
+        "--cv_otel_endpoint=$tls" "--cv_otel_certificate=$QUORIN_OTEL_RECEIVER_TLS_DIR/client-ca.crt"
     otel_doctor "CA file ($label)" 0 "trusted by the CA file" "$@" --otel \
         "--cv_otel_endpoint=$tls" "--cv_otel_certificate=$QUORIN_OTEL_RECEIVER_TLS_DIR/ca.crt"
 }

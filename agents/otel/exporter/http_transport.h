@@ -36,7 +36,7 @@ std::string tls_files_problem(const tls_files& files);
 // Why a request got no answer, in the terms a diagnosis needs; the platform's error is kept too.
 enum class failure_kind : uint8_t {
     none,
-    name_not_resolved,   // the host name (or the proxy's) does not resolve
+    name_not_resolved,   // the host name does not resolve
     connection_refused,  // nothing listens there (or the proxy refuses)
     proxy,               // the proxy failed
     tls_handshake,       // the handshake failed (a plain port, a protocol or cipher mismatch)
@@ -50,7 +50,9 @@ enum class failure_kind : uint8_t {
 };
 
 // What happened on the way to the collector, filled only when the request asks: a diagnosis
-// of one request (the doctor's), never the exporter's path.
+// of one request (the doctor's), never the exporter's path. A certificate the checks refused is
+// read in a second handshake with the checks off, which sends nothing of the request: no HTTP
+// at all with libcurl, a bare "GET /" with WinHTTP, which has no handshake without a request.
 struct connection_info {
     std::string remote_address;  // the IP address reached, after name and proxy resolution
     uint16_t remote_port = 0;
