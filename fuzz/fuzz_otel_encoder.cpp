@@ -195,7 +195,8 @@ struct expected_span {
         if (attributes_go == to_dropped_event) return;
         const bool to_span_itself = attributes_go == to_span;
         auto& list = to_span_itself ? attributes : events.back().attributes;
-        if (list.size() < built->limits.attributes) {
+        if (list.size() <
+            (to_span_itself ? built->limits.attributes : built->limits.event_attributes)) {
             list.push_back(kv);
         } else {
             ++(to_span_itself ? dropped_attributes : events.back().dropped_attributes);
@@ -223,7 +224,9 @@ void start_span(otlp_input& in, otel::otlp_span& span, expected_span& expected) 
     span.kind = static_cast<otel::span_kind>(in.byte() % 6);
     span.start_unix_nano = in.number();
     span.end_unix_nano = in.number();
-    span.limits = {in.byte(), in.byte()};
+    span.limits.attributes = in.byte();
+    span.limits.events = in.byte();
+    span.limits.event_attributes = span.limits.attributes / 2;
 }
 
 // Builds the spans in the pool, reusing the spans it has, in order.
