@@ -14,7 +14,7 @@ struct gzip_compressor::stream {
     }
 };
 
-gzip_compressor::gzip_compressor() = default;
+gzip_compressor::gzip_compressor(int level) : level_(level) {}
 gzip_compressor::~gzip_compressor() = default;
 
 std::optional<std::string_view> gzip_compressor::compress(std::string_view in) {
@@ -22,8 +22,8 @@ std::optional<std::string_view> gzip_compressor::compress(std::string_view in) {
     try {
         if (!stream_) stream_ = std::make_unique<stream>();
         // Window bits 15 + 16: a gzip header and trailer around the deflate data.
-        if (!stream_->ready && deflateInit2(&stream_->z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16,
-                                            8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        if (!stream_->ready &&
+            deflateInit2(&stream_->z, level_, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
             return std::nullopt;
         }
         stream_->ready = true;
