@@ -22,7 +22,10 @@ class gzip_compressor {
 
     // The gzip member holding `in`, valid until the next call; nothing when zlib cannot (no
     // memory), and the caller then sends the body as it is.
-    std::optional<std::string_view> compress(std::string_view in);
+    // `pause`, when given, is called between slices of the input (compress_slice bytes), so
+    // that a large body is compressed in short pieces.
+    std::optional<std::string_view> compress(std::string_view in, void (*pause)() = nullptr);
+    static constexpr size_t compress_slice = 16 * 1024;
 
   private:
     struct stream;
