@@ -97,14 +97,18 @@ void summary_table::add_speedup(const std::string& label, const std::string& key
 void summary_table::add_count(const std::string& label, const std::string& key,
                               const std::string& name, const std::string& unit, double min,
                               double max, const std::string& target) {
-    const double value = results_.counter(key, name);
+    add_value(label, results_.counter(key, name), unit, min, max, target);
+}
+
+void summary_table::add_value(const std::string& label, double value, const std::string& unit,
+                              double min, double max, const std::string& target) {
     const bool met = value >= min && value <= max;
     lines_.push_back({label,
                       std::isnan(value) ? "n/a" : printf_text("%.2f %s", value, unit.c_str()), "",
                       "", target,
-                      std::isnan(value) ? ""
-                      : met             ? "yes"
-                                        : "NO"});
+                      std::isnan(value) || target.empty() ? ""
+                      : met                               ? "yes"
+                                                          : "NO"});
 }
 
 void summary_table::print(std::FILE* out, const char* title) const {

@@ -58,6 +58,10 @@ class summary_table {
     // [min, max].
     void add_count(const std::string& label, const std::string& key, const std::string& name,
                    const std::string& unit, double min, double max, const std::string& target);
+    // A value worked out of the results, shown and bounded as add_count's; without a target,
+    // only shown.
+    void add_value(const std::string& label, double value, const std::string& unit, double min,
+                   double max, const std::string& target);
     // A line of text below the table.
     void add_note(const std::string& text) { notes_.push_back(text); }
 

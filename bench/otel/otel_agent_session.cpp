@@ -25,17 +25,17 @@ void on_warning(const char* text) {
     }
 }
 
-void reset_receiver(const std::string& base) {
-    const std::optional<otel::url> target = otel::parse_url(base + "/control/reset");
-    if (!target) return;
+}  // namespace
+
+std::string receiver_control(const std::string& base, const char* what) {
+    const std::optional<otel::url> target = otel::parse_url(base + "/control/" + what);
+    if (!target) return {};
     otel::http_request request;
     request.target = &*target;
     request.content_type = "text/plain";
     request.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    otel::http_transport().post(request);
+    return otel::http_transport().post(request).body;
 }
-
-}  // namespace
 
 otel_agent_session::otel_agent_session(std::initializer_list<const char*> options) {
     const char* receiver = std::getenv("QUORIN_OTEL_RECEIVER");
@@ -72,5 +72,5 @@ otel_agent_session::~otel_agent_session() {
     if (web_application_ != 0) quorin_webapplicationinfo_delete(web_application_);
     if (initialized_) quorin_shutdown();
     quorin_stub_free_variables();
-    if (!receiver_.empty()) reset_receiver(receiver_);
+    if (!receiver_.empty()) receiver_control(receiver_, "reset");
 }

@@ -9,6 +9,10 @@
 
 #include "quorin.h"
 
+// The answer to the receiver's /control/WHAT at `base` (its OTLP or control address); empty
+// when there is none.
+std::string receiver_control(const std::string& base, const char* what);
+
 class otel_agent_session {
   public:
     // Further agent options, "otel_traces_sampler_arg=0" say.

@@ -1,13 +1,22 @@
-// Spans encoded per second (target: at least 1,000,000 on one core), the cost of one span's way
-// through the exporter's queue, of mapping a finished tracer to a span, and of
-// reading the recording core's wall clock (twice per tracer) against the system clock.
+// Spans encoded per second (target: at least 1,000,000 on one core), spans delivered per second
+// by the exporter thread to a sink that decodes nothing (plain, gzip, https) with their bytes on
+// the wire, the cost of one span's way through the exporter's queue, of mapping a finished
+// tracer to a span, and of reading the recording core's wall clock (twice per tracer) against
+// the system clock.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
+#include "exporter.h"
+#include "gzip.h"
 #include "object_record.h"
+#include "otel_agent_session.h"
 #include "otlp_encoder.h"
 #include "span_mapping.h"
 #include "span_queue.h"
@@ -15,11 +24,26 @@
 
 namespace {
 
+// Ids as random as the agent's, so that compression finds no more in them than in real ones.
+uint64_t mixed(uint64_t n) {
+    n += 0x9e3779b97f4a7c15ull;
+    n = (n ^ (n >> 30)) * 0xbf58476d1ce4e5b9ull;
+    n = (n ^ (n >> 27)) * 0x94d049bb133111ebull;
+    return n ^ (n >> 31);
+}
+
+void fill_id(uint8_t* bytes, size_t size, uint64_t seed) {
+    for (size_t i = 0; i < size; i += 8) {
+        const uint64_t r = mixed(seed + i);
+        std::memcpy(bytes + i, &r, std::min<size_t>(8, size - i));
+    }
+}
+
 // A traced incoming web request as the agent records it.
 void fill_web_request(otel::otlp_span& span, uint64_t n) {
-    span.trace.bytes[15] = static_cast<uint8_t>(n | 1);
-    span.span.bytes[7] = static_cast<uint8_t>(n | 1);
-    span.parent.bytes[0] = 1;
+    fill_id(span.trace.bytes, sizeof span.trace.bytes, 3 * n);
+    fill_id(span.span.bytes, sizeof span.span.bytes, 3 * n + 1);
+    fill_id(span.parent.bytes, sizeof span.parent.bytes, 3 * n + 2);
     span.kind = otel::span_kind::server;
     span.set_name("GET /api/orders");
     span.start_unix_nano = 1700000000000000000ull + n * 1000;
@@ -51,6 +75,25 @@ void encode_spans(benchmark::State& state) {
 }
 BENCHMARK(encode_spans)->Arg(512);
 
+// gzip of a batch's body at zlib level N, per span, with the bytes it leaves.
+void gzip_spans(benchmark::State& state) {
+    std::vector<otel::otlp_span> spans(512);
+    std::vector<const otel::otlp_span*> pointers;
+    for (size_t i = 0; i < spans.size(); ++i) {
+        fill_web_request(spans[i], i);
+        pointers.push_back(&spans[i]);
+    }
+    std::string body;
+    otel::encode_trace_request({{otel::key_value::of("service.name", std::string("shop"))}},
+                               {"quorin", "1.7.1"}, pointers, body);
+    otel::gzip_compressor gzip(static_cast<int>(state.range(0)));
+    size_t packed = 0;
+    for (auto _ : state) packed = gzip.compress(body).value_or("").size();
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * spans.size()));
+    state.counters["ratio"] = static_cast<double>(body.size()) / static_cast<double>(packed);
+}
+BENCHMARK(gzip_spans)->Arg(1)->Arg(6);
+
 // A source handed over as the agent hands a tracer's record, made into a span as the exporter
 // thread makes it.
 uint64_t made = 0;
@@ -59,6 +102,67 @@ const otel::deferred_span_hooks web_request_hooks{
     [](const void*, otel::otlp_span& span) { fill_web_request(span, ++made); },
     [](void*) {},
 };
+
+// Spans delivered per second by an exporter thread to the receiver's sink, which answers at
+// once and decodes nothing: plain (0), gzip (1), https (2). Each round queues a batch of
+// spans and flushes; the time is real time per span delivered, from the submission of the
+// first to the answer to the last. The sink's count gives the request bodies' bytes per span.
+void export_delivery(benchmark::State& state) {
+    const int mode = static_cast<int>(state.range(0));
+    const char* sink = std::getenv(mode == 2 ? "QUORIN_OTEL_SINK_TLS" : "QUORIN_OTEL_SINK");
+    const char* control = std::getenv("QUORIN_OTEL_RECEIVER_CONTROL");
+    const char* tls_dir = std::getenv("QUORIN_OTEL_RECEIVER_TLS_DIR");
+    if (sink == nullptr || control == nullptr || (mode == 2 && tls_dir == nullptr)) {
+        state.SkipWithError("the receiver's sink is not running (scripts/bench starts it)");
+        return;
+    }
+    constexpr uint32_t round = 8192;
+    otel::exporter_options options;
+    options.traces_endpoint = *otel::parse_url(std::string(sink) + "/v1/traces");
+    options.resource = {{otel::key_value::of("service.name", std::string("shop"))}};
+    options.scope = {"quorin", "1.7.1"};
+    options.schedule_delay = std::chrono::hours(1);
+    options.max_queue_size = round;
+    options.max_queue_bytes = uint64_t{1} << 30;
+    options.deferred = web_request_hooks;
+    if (mode == 1) options.traces.compression = otel::compression::gzip;
+    if (mode == 2) options.traces_tls.certificate = std::string(tls_dir) + "/ca.crt";
+    receiver_control(control, "reset");
+    static int source;
+    uint64_t submitted = 0;
+    double cpu_ns_per_span = 0;
+    const std::clock_t cpu_before = std::clock();
+    {
+        otel::exporter exporter(options);
+        exporter.start();
+        for (auto _ : state) {
+            for (uint32_t i = 0; i < round; ++i) submitted += exporter.submit_deferred(&source);
+            exporter.flush();
+        }
+        exporter.shutdown();
+        cpu_ns_per_span = 1e9 * double(std::clock() - cpu_before) / CLOCKS_PER_SEC / submitted;
+        const otel::exporter_stats stats = exporter.stats();
+        if (stats.spans_exported != submitted ||
+            submitted != static_cast<uint64_t>(state.iterations()) * round) {
+            state.SkipWithError("spans were dropped or not delivered");
+            return;
+        }
+    }
+    unsigned long long requests = 0, bytes = 0, connections = 0, sink_cpu_us = 0;
+    const std::string sunk = receiver_control(control, "sink");
+    if (std::sscanf(sunk.c_str(), "requests=%llu bytes=%llu connections=%llu cpu_us=%llu",
+                    &requests, &bytes, &connections, &sink_cpu_us) != 4) {
+        state.SkipWithError("the sink's count could not be read");
+        return;
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(submitted));
+    state.counters["wire_bytes_per_span"] = static_cast<double>(bytes) / submitted;
+    state.counters["cpu_ns_per_span"] = cpu_ns_per_span;
+    state.counters["spans_per_request"] = static_cast<double>(submitted) / requests;
+    state.counters["sink_cpu_ns_per_span"] = 1e3 * static_cast<double>(sink_cpu_us) / submitted;
+    state.counters["connections"] = static_cast<double>(connections);
+}
+BENCHMARK(export_delivery)->Arg(0)->Arg(1)->Arg(2)->UseRealTime();
 
 // The application's side (submit_deferred) and the exporter's (take, which makes the spans,
 // and recycle), per span.

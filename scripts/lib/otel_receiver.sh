@@ -79,16 +79,18 @@ $server_ext" "-startdate 20200101000000Z -enddate 20200102000000Z" || exit 1
 # QUORIN_OTEL_RECEIVER_CONTROL, the address of its control port (up while the OTLP port is down),
 # QUORIN_OTEL_RECEIVER_TLS and QUORIN_OTEL_RECEIVER_MTLS, its HTTPS ports without and with
 # client certificates (https://localhost:PORT), and QUORIN_OTEL_RECEIVER_TLS_DIR, the folder of
-# the certificates (otel_receiver_certificates).
+# the certificates (otel_receiver_certificates), and QUORIN_OTEL_SINK and QUORIN_OTEL_SINK_TLS,
+# its sink that only counts what it receives, over HTTP and HTTPS (for the benchmarks).
 otel_receiver_start() {
     local log=$1 port_file="$otel_receiver_dir/port" control_file="$otel_receiver_dir/control-port"
     local tls_dir="$otel_receiver_dir/tls" tls_file="$otel_receiver_dir/tls-port"
+    local sink_file="$otel_receiver_dir/sink-port"
     local tries=0
-    rm -f "$port_file" "$control_file" "$tls_file"
+    rm -f "$port_file" "$control_file" "$tls_file" "$sink_file"
     otel_receiver_certificates "$tls_dir" || return 1
     node "$otel_receiver_dir/receiver.js" --port-file "$port_file" \
         --control-port-file "$control_file" --tls-dir "$tls_dir" --tls-port-file "$tls_file" \
-        >"$log" 2>&1 &
+        --sink-port-file "$sink_file" >"$log" 2>&1 &
     otel_receiver_pid=$!
     # The port file is written last.
     while [ ! -s "$port_file" ]; do
@@ -107,6 +109,10 @@ otel_receiver_start() {
     export QUORIN_OTEL_RECEIVER_TLS="https://localhost:${tls_ports[0]}"
     export QUORIN_OTEL_RECEIVER_MTLS="https://localhost:${tls_ports[1]}"
     export QUORIN_OTEL_RECEIVER_TLS_DIR="$tls_dir"
+    local sink_ports
+    read -r -a sink_ports <"$sink_file"
+    export QUORIN_OTEL_SINK="http://127.0.0.1:${sink_ports[0]}"
+    export QUORIN_OTEL_SINK_TLS="https://localhost:${sink_ports[1]}"
 }
 
 # otel_receiver_control WHAT [BODY] : prints the answer of the receiver's /control/WHAT (tree,
@@ -125,6 +131,6 @@ otel_receiver_stop() {
     local status=$?
     otel_receiver_pid=
     unset QUORIN_OTEL_RECEIVER QUORIN_OTEL_RECEIVER_CONTROL QUORIN_OTEL_RECEIVER_TLS \
-        QUORIN_OTEL_RECEIVER_MTLS QUORIN_OTEL_RECEIVER_TLS_DIR
+        QUORIN_OTEL_RECEIVER_MTLS QUORIN_OTEL_RECEIVER_TLS_DIR QUORIN_OTEL_SINK QUORIN_OTEL_SINK_TLS
     [ "$status" -eq 0 ]
 }

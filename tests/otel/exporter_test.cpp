@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "exporter_support.h"
+#include "gzip.h"
 #include "http_transport.h"
 
 namespace {
@@ -400,9 +401,11 @@ TEST(OtelExporter, EachSignalsRequestsCarryItsOwnHeadersAndEncoding) {
     options.collect_metrics = one_metric_request();
     otel::exporter exporter(options);
     exporter.start();
-    // Two bodies: the second goes through the reused zlib stream and buffer.
+    // Two bodies: the second goes through the reused zlib stream and buffer, in several slices
+    // of input (its long names make it over twice gzip_compressor::compress_slice).
     for (int i = 0; i < 100; ++i) {
-        ASSERT_TRUE(queue_span(exporter, "GET /orders/" + std::to_string(i)));
+        const std::string padding(i < 50 ? 0 : 800, 'x');
+        ASSERT_TRUE(queue_span(exporter, "GET /orders/" + std::to_string(i) + padding));
         if (i % 50 == 49) {
             ASSERT_TRUE(exporter.flush());
         }
@@ -419,6 +422,8 @@ TEST(OtelExporter, EachSignalsRequestsCarryItsOwnHeadersAndEncoding) {
         // The receiver decoded every body; those gzipped arrived smaller.
         EXPECT_EQ(r.bytes * 2 < r.decoded, traces) << r.bytes << " " << r.decoded;
     }
+    EXPECT_GT(std::max(requests[0].decoded, requests[2].decoded),
+              2 * otel::gzip_compressor::compress_slice);
     EXPECT_EQ(rx.errors(), "");
 }
 

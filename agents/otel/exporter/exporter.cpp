@@ -83,6 +83,10 @@ milliseconds release_timeout(const exporter_options& options) {
                     export_timeout(options, options.metrics, unlimited));
 }
 
+// Between the slices of a batch's work: the exporter's processor goes to a waiting
+// application thread, if any.
+void let_application_run() { std::this_thread::yield(); }
+
 struct counter {
     std::atomic<uint64_t> value{0};
     void add(uint64_t n) { value.fetch_add(n, std::memory_order_relaxed); }
@@ -154,6 +158,7 @@ struct exporter::engine {
 };
 
 void exporter::engine::run() {
+    lower_current_thread_priority();
     std::vector<otlp_span*> batch;
     std::vector<otlp_metric> metrics;
     std::string body;
@@ -198,12 +203,23 @@ void exporter::engine::run() {
 void exporter::engine::export_spans(size_t budget, std::vector<otlp_span*>& batch,
                                     std::string& body) {
     while (budget > 0 && !aborting.load()) {
+        // The spans are made, encoded and compressed in slices with a yield between them, and
+        // the batches sent with one between them, so that the exporter holds the processor
+        // for a few microseconds at a time, not for a whole batch.
         batch.clear();
-        const size_t taken =
-            queue.take(batch, std::min<size_t>(budget, options.max_export_batch_size));
+        const size_t wanted = std::min<size_t>(budget, options.max_export_batch_size);
+        size_t taken = 0;
+        while (taken < wanted) {
+            const size_t slice = std::min(encode_slice, wanted - taken);
+            const size_t made = queue.take(batch, slice);
+            taken += made;
+            if (made < slice) break;  // the queue is empty
+            if (taken < wanted) let_application_run();
+        }
         if (taken == 0) return;
         budget -= taken;
-        encode_trace_request(origin(), options.scope, batch, body);
+        let_application_run();
+        encode_trace_request(origin(), options.scope, batch, body, &let_application_run);
         for (otlp_span* span : batch) queue.recycle(span);
         if (const auto refused = deliver(options.traces_endpoint, options.traces,
                                          options.traces_tls, body, rejected, failed, taken)) {
@@ -211,6 +227,7 @@ void exporter::engine::export_spans(size_t budget, std::vector<otlp_span*>& batc
             rejected.add(part);
             exported.add(taken - part);
         }
+        let_application_run();
     }
 }
 
@@ -238,7 +255,7 @@ std::optional<uint64_t> exporter::engine::deliver(const url& target, const signa
     std::string_view encoding;
     if (signal.compression == compression::gzip) {
         // Once for all the attempts; a body zlib could not compress goes as it is.
-        if (const auto packed = gzip.compress(body)) {
+        if (const auto packed = gzip.compress(body, &let_application_run)) {
             body = *packed;
             encoding = "gzip";
         }

@@ -1,7 +1,8 @@
-// What the exporter needs of the system besides HTTP (http_transport.h): the process
-// environment, what the resource tells of the process and host, and functions to run in the child
-// right after fork() for state that must not carry over (the exporter's thread, its queue, the id
-// sequence). Each system has its file: otel_platform_posix.cpp, otel_platform_win32.cpp.
+// What the exporter needs of the system besides HTTP (http_transport.h): a lower scheduling
+// priority for its thread, the process environment, what the resource tells of the process and
+// host, and functions to run in the child right after fork() for state that must not carry over
+// (the exporter's thread, its queue, the id sequence). Each system has its file:
+// otel_platform_posix.cpp, otel_platform_win32.cpp.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,12 @@ std::string executable_name();
 const char* os_type();  // "linux", "windows"
 // The system and the process's architecture, for the User-Agent: "Linux x86_64".
 std::string platform_name();
+
+// Lowers the calling thread's scheduling priority below the application's threads, for good:
+// the exporter thread calls it first, so that it runs when they leave the processor free and
+// never pre-empts them. Other threads keep theirs; failure is ignored (the thread then keeps its
+// priority).
+void lower_current_thread_priority();
 
 using fork_child_function = void (*)(void* context);
 // Returns a token for removal, or -1 when all places are taken (or the system has no fork).

@@ -1,7 +1,10 @@
 #include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -48,6 +51,22 @@ int fork_child_hook_add(fork_child_function function, void* context) {
         return i;
     }
     return -1;
+}
+
+void lower_current_thread_priority() {
+    // SCHED_BATCH: a waking batch thread never pre-empts a running one, so the exporter waits
+    // for the application's thread to block or use up its slice. Nice 10 above the thread's
+    // own: when both want the processor, the exporter gets about a tenth of a normal thread's
+    // share, and the application's threads, waking, pre-empt it. SCHED_IDLE would yield
+    // further but starves the exporter whenever any other process keeps the processors busy,
+    // so a busy host would drop the spans of an idle application. On Linux both calls apply to
+    // the calling thread alone; raising the nice value needs no privilege.
+    const sched_param none{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &none);
+    const id_t thread = static_cast<id_t>(gettid());
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, thread);
+    if (errno == 0) setpriority(PRIO_PROCESS, thread, std::min(nice + 10, 19));
 }
 
 uint64_t current_process_id() { return static_cast<uint64_t>(getpid()); }

@@ -58,6 +58,18 @@ const char* os_type() { return "windows"; }
 // The module is built for 64-bit x86 only; it runs as that on an ARM system too.
 std::string platform_name() { return "Windows x86_64"; }
 
+void lower_current_thread_priority() {
+    // Below normal: the scheduler runs a ready thread of normal priority first, so the
+    // application's threads always pre-empt the exporter, which still runs when they wait (and,
+    // starved for seconds, gets the system's anti-starvation boost). Without the dynamic boost a
+    // wait's end would lift it back to the application's level for a while. Background mode
+    // would also lower the thread's disk and memory priority, for nothing here, and drop its
+    // processor priority so far that any busy process on the host starves the exporter.
+    const HANDLE self = GetCurrentThread();
+    SetThreadPriority(self, THREAD_PRIORITY_BELOW_NORMAL);
+    SetThreadPriorityBoost(self, TRUE);
+}
+
 int fork_child_hook_add(fork_child_function, void*) { return -1; }
 void fork_child_hook_remove(int) {}
 uint64_t current_process_id() { return GetCurrentProcessId(); }

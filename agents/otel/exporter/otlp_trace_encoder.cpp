@@ -77,9 +77,16 @@ void write_span(protobuf_writer& w, const otlp_span& span) {
 }  // namespace
 
 void encode_trace_request(const resource& origin, const instrumentation_scope& scope,
-                          std::span<const otlp_span* const> spans, std::string& out) {
+                          std::span<const otlp_span* const> spans, std::string& out,
+                          void (*pause)()) {
     wire::write_request(out, origin, scope, [&](protobuf_writer& w) {
-        for (const otlp_span* span : spans) write_span(w, *span);
+        size_t written = 0;
+        for (const otlp_span* span : spans) {
+            write_span(w, *span);
+            if (pause != nullptr && ++written % encode_slice == 0 && written < spans.size()) {
+                pause();
+            }
+        }
     });
 }
 

@@ -5,7 +5,7 @@
 // decoded requests to the test as flat "path=value" lines.
 //
 //   node receiver.js [--port N] [--port-file FILE] [--control-port-file FILE]
-//                    [--tls-dir DIR --tls-port-file FILE]
+//                    [--tls-dir DIR --tls-port-file FILE] [--sink-port-file FILE]
 //
 // With --tls-dir it also serves OTLP over HTTPS with DIR/server.crt and DIR/server.key, on
 // one port without client certificates and on another that requires one issued by
@@ -14,8 +14,12 @@
 //   /control/tls-certificate  body: NAME; the first HTTPS port serves DIR/NAME.crt and
 //                      DIR/NAME.key to new connections until reset ("server" again)
 // A bare "GET /" (quorin-doctor reading a certificate it refused) is answered 404 and not
-// recorded. Control requests (POST) are served on the OTLP port and on a control port of their
-// own, which stays up while the OTLP listener is down. Answered at once unless said otherwise:
+// recorded. With --sink-port-file it also runs a sink for throughput benchmarks: it decodes
+// nothing, counts requests and body bytes, and answers every POST 200 with an empty
+// ExportTraceServiceResponse; on plain HTTP and, with --tls-dir, on HTTPS with the same
+// certificate; it writes "PORT TLS_PORT" (TLS_PORT 0 without --tls-dir) to the file.
+// Control requests (POST) are served on the OTLP port and on a control port of their own,
+// which stays up while the OTLP listener is down. Answered at once unless said otherwise:
 //   /control/script    body: one answer per line, used by the next OTLP requests in order,
 //                      then 200 again. A line: "200", "400", "503 retry-after=1",
 //                      "429 retry-after=0", "delay=300 200", "close" (drop the connection),
@@ -42,6 +46,8 @@
 //                      the port refuses
 //   /control/up        the OTLP listener listens again on the same port; answered once it does
 //   /control/redirected  how many requests reached the redirect port
+//   /control/sink      "requests=N bytes=M connections=C cpu_us=T": what the sink received
+//                      since the last reset, and the receiver's processor time meanwhile
 // Format of /control/requests, per request:
 //   request <n> <path> status=<answer> bytes=<body as sent> decoded=<body after gunzip>
 //   header <name>=<value>          (every header, names in lower case)
@@ -74,6 +80,14 @@ let script = [];
 let hung = new Set();
 let redirected = 0;
 let redirectPort = 0;
+// What the sink received since the reset: requests, body bytes, new connections, and the
+// processor time of this process (which does little else meanwhile).
+const newSink = () => ({ requests: 0, bytes: 0, connections: 0, cpu: process.cpuUsage() });
+let sunk = newSink();
+const sinkCpu = () => {
+    const used = process.cpuUsage(sunk.cpu);
+    return used.user + used.system;
+};
 
 function parseAnswer(line) {
     const answer = {
@@ -203,6 +217,9 @@ function control(req, res, body) {
             return reply(tree(requests));
         case '/control/redirected':
             return reply(`${redirected}\n`);
+        case '/control/sink':
+            return reply(`requests=${sunk.requests} bytes=${sunk.bytes} ` +
+                `connections=${sunk.connections} cpu_us=${sinkCpu()}\n`);
         case '/control/errors':
             return reply(errors.join('\n'));
         case '/control/tls-certificate':
@@ -215,6 +232,7 @@ function control(req, res, body) {
             errors = [];
             script = [];
             redirected = 0;
+            sunk = newSink();
             for (const socket of hung) socket.destroy();
             hung.clear();
             return goUp(() => reply('ok\n'));
@@ -380,7 +398,7 @@ listenOtlp(Number(option('--port') || 0), () => {
         res.writeHead(200);
         res.end();
     });
-    redirectServer.listen(0, '127.0.0.1', () => listenTls(() => {
+    redirectServer.listen(0, '127.0.0.1', () => listenTls(() => listenSink(() => {
         redirectPort = redirectServer.address().port;
         controlServer.listen(0, '127.0.0.1', () => {
             const controlPort = controlServer.address().port;
@@ -390,7 +408,7 @@ listenOtlp(Number(option('--port') || 0), () => {
             if (portFile) fs.writeFileSync(portFile, `${otlpPort}\n`);
             console.log(`listening on 127.0.0.1:${otlpPort}, control on 127.0.0.1:${controlPort}`);
         });
-    }));
+    })));
 });
 
 // The HTTPS listeners, when asked for; then `then`.
@@ -411,6 +429,33 @@ function listenTls(then) {
             `${tlsPlain.address().port} ${mutual.address().port}\n`);
         then();
     }));
+}
+
+// The sink: bytes are counted as they arrive and never kept, so that it costs the machine as
+// little as a collector could.
+function sink(req, res) {
+    req.on('data', (chunk) => { sunk.bytes += chunk.length; });
+    req.on('end', () => {
+        sunk.requests += 1;
+        res.writeHead(200, { 'content-type': 'application/x-protobuf', 'content-length': 0 });
+        res.end();
+    });
+}
+function listenSink(then) {
+    const file = option('--sink-port-file');
+    if (!file) return then();
+    const plain = http.createServer(sink);
+    const secure = option('--tls-dir') ? https.createServer(tlsFiles('server'), sink) : null;
+    plain.on('connection', () => { sunk.connections += 1; });
+    if (secure) secure.on('secureConnection', () => { sunk.connections += 1; });
+    plain.listen(0, '127.0.0.1', () => {
+        const done = () => {
+            fs.writeFileSync(file, `${plain.address().port} ${secure ? secure.address().port : 0}\n`);
+            then();
+        };
+        if (secure) secure.listen(0, '127.0.0.1', done);
+        else done();
+    });
 }
 
 function stop() {
