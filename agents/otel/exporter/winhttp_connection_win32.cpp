@@ -13,17 +13,21 @@ namespace otel {
 
 namespace {
 
+// A null-terminated UTF-16 text as UTF-8.
+std::string narrow(const wchar_t* text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(size > 0 ? size - 1 : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
 // The certificate name as text ("CN=..., O=..."), UTF-8.
 std::string name_text(CERT_NAME_BLOB* name) {
     wchar_t text[512];
     const DWORD length =
         CertNameToStrW(X509_ASN_ENCODING, name, CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG,
                        text, sizeof text / sizeof text[0]);
-    if (length <= 1) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size > 0 ? size - 1 : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
-    return out;
+    return length <= 1 ? std::string() : narrow(text);
 }
 
 // The peer's address of a SOCKADDR_STORAGE as text, and its port.
@@ -135,11 +139,7 @@ std::optional<proxy_setting> configured_proxy(const url&) {
     if (!WinHttpGetDefaultProxyConfiguration(&info)) return std::nullopt;
     std::optional<proxy_setting> named;
     if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy != nullptr) {
-        const int size =
-            WideCharToMultiByte(CP_UTF8, 0, info.lpszProxy, -1, nullptr, 0, nullptr, nullptr);
-        std::string text(static_cast<size_t>(size > 0 ? size - 1 : 0), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, info.lpszProxy, -1, text.data(), size, nullptr, nullptr);
-        named = proxy_setting{redact_url(text), "the system's WinHTTP proxy"};
+        named = proxy_setting{redact_url(narrow(info.lpszProxy)), "the system's WinHTTP proxy"};
     }
     if (info.lpszProxy != nullptr) GlobalFree(info.lpszProxy);
     if (info.lpszProxyBypass != nullptr) GlobalFree(info.lpszProxyBypass);
