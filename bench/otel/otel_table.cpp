@@ -68,8 +68,9 @@ void print_summary_table(const median_collector& results, std::FILE* out) {
                "mapped to spans. Times are the application thread's processor time; the "
                "threads rows are throughput in real time.");
     t.add_note(
-        "Delivery: an exporter thread maps, encodes and sends batches of 512 spans to the "
-        "receiver's sink on 127.0.0.1, which decodes nothing; real time per span "
+        "Delivery: an exporter thread maps and encodes batches of 512 spans, which its "
+        "sender thread sends to the receiver's sink on 127.0.0.1 while the next is made; the "
+        "sink reads HTTP itself and decodes nothing; real time per span "
         "delivered, with the sink sharing the machine's cores; processor times are the "
         "whole bench process's and the receiver's over the same runs. Bytes are the "
         "request bodies'.");

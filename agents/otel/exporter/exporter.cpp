@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 
+#include "background_sender.h"
 #include "collector_answer.h"
 #include "gzip.h"
 #include "http_transport.h"
@@ -110,9 +111,10 @@ struct exporter::engine {
     std::thread thread;
 
     std::mutex mutex;
-    std::condition_variable wake;  // the exporter thread waits on it
-    std::condition_variable done;  // flush waits on it
-    uint64_t flush_wanted = 0;     // guarded by mutex, as are the next two
+    std::condition_variable wake;        // the exporter thread waits on it
+    std::condition_variable done;        // flush waits on it
+    std::condition_variable retry_wake;  // a delivery waits on it between attempts
+    uint64_t flush_wanted = 0;           // guarded by mutex, as are the next two
     uint64_t flush_served = 0;
     bool stopping = false;
     std::atomic<bool> closed{false};        // no more spans accepted
@@ -125,16 +127,37 @@ struct exporter::engine {
     std::array<uint64_t, 5> reported{};
     clock::time_point last_warning{};
     std::string last_error;
-    bool error_unreported = false;  // a partial success's message not reported yet
+    std::atomic<bool> error_unreported{false};  // a partial success's message not reported yet
+
+    // The body as it goes on the wire and its Content-Encoding: gzip when the signal asks for
+    // it and zlib can, else the body as it is. Once for all the attempts.
+    std::pair<std::string_view, std::string_view> packed(const signal_settings& signal,
+                                                         std::string_view body) {
+        if (signal.compression == compression::gzip) {
+            if (const auto gzipped = gzip.compress(body, &let_application_run)) {
+                return {*gzipped, "gzip"};
+            }
+        }
+        return {body, {}};
+    }
+
+    // The batch on its way: the sender's while it sends. The transport, the jitter and the
+    // last error are the sender's too until sender.wait() returns.
+    std::string sending_body;
+    std::string_view sending_encoding;
+    uint64_t sending_items = 0;
+    background_sender sender{[this] { send_spans(); }, &lower_current_thread_priority};
 
     void run();
     void export_spans(size_t budget, std::vector<otlp_span*>& batch, std::string& body);
+    void send_spans();
     void export_metrics(std::vector<otlp_metric>& metrics, std::string& body);
     // Sends one body with the retry policy: nothing when it was not delivered, else the items
     // the collector rejected in a partial success.
     std::optional<uint64_t> deliver(const url& target, const signal_settings& signal,
                                     const tls_files& tls, std::string_view body,
-                                    counter& rejected_count, counter& failed_count, uint64_t items);
+                                    std::string_view encoding, counter& rejected_count,
+                                    counter& failed_count, uint64_t items);
     // Losses so far: spans dropped, refused, not delivered; metric requests failed, data
     // points refused.
     std::array<uint64_t, 5> counts() const {
@@ -187,11 +210,16 @@ void exporter::engine::run() {
             next_traces = clock::now() + options.schedule_delay;
         }
         if (options.collect_metrics && (flushing || now >= next_metrics)) {
+            sender.wait();
             export_metrics(metrics, body);
             next_metrics = clock::now() + options.metric_interval;
         }
+        // A flush is served, and its losses reported, once what it covered has been delivered
+        // or given up.
+        if (flushing) sender.wait();
         // At the stop the release's one line reports everything.
         if (!stop) warn_if_due();
+        if (stop) sender.stop();
 
         lock.lock();
         flush_served = target;
@@ -221,13 +249,27 @@ void exporter::engine::export_spans(size_t budget, std::vector<otlp_span*>& batc
         let_application_run();
         encode_trace_request(origin(), options.scope, batch, body, &let_application_run);
         for (otlp_span* span : batch) queue.recycle(span);
-        if (const auto refused = deliver(options.traces_endpoint, options.traces,
-                                         options.traces_tls, body, rejected, failed, taken)) {
-            const uint64_t part = std::min<uint64_t>(*refused, taken);
-            rejected.add(part);
-            exported.add(taken - part);
+        const auto [wire, encoding] = packed(options.traces, body);
+        sender.wait();
+        if (encoding.empty()) {
+            body.swap(sending_body);
+        } else {
+            sending_body.assign(wire);
         }
+        sending_encoding = encoding;
+        sending_items = taken;
+        sender.start();
         let_application_run();
+    }
+}
+
+void exporter::engine::send_spans() {
+    if (const auto refused =
+            deliver(options.traces_endpoint, options.traces, options.traces_tls, sending_body,
+                    sending_encoding, rejected, failed, sending_items)) {
+        const uint64_t part = std::min<uint64_t>(*refused, sending_items);
+        rejected.add(part);
+        exported.add(sending_items - part);
     }
 }
 
@@ -240,8 +282,9 @@ void exporter::engine::export_metrics(std::vector<otlp_metric>& metrics, std::st
     }
     if (metrics.empty() || aborting.load()) return;
     encode_metrics_request(origin(), options.scope, metrics, body);
+    const auto [wire, encoding] = packed(options.metrics, body);
     if (const auto refused = deliver(options.metrics_endpoint, options.metrics, options.metrics_tls,
-                                     body, metrics_failed, metrics_failed, 1)) {
+                                     wire, encoding, metrics_failed, metrics_failed, 1)) {
         metrics_exported.add(1);
         points_rejected.add(*refused);
     }
@@ -249,17 +292,10 @@ void exporter::engine::export_metrics(std::vector<otlp_metric>& metrics, std::st
 
 std::optional<uint64_t> exporter::engine::deliver(const url& target, const signal_settings& signal,
                                                   const tls_files& tls, std::string_view body,
+                                                  std::string_view encoding,
                                                   counter& rejected_count, counter& failed_count,
                                                   uint64_t items) {
     const clock::time_point deadline = attempt_deadline(signal);
-    std::string_view encoding;
-    if (signal.compression == compression::gzip) {
-        // Once for all the attempts; a body zlib could not compress goes as it is.
-        if (const auto packed = gzip.compress(body, &let_application_run)) {
-            body = *packed;
-            encoding = "gzip";
-        }
-    }
     // The origin only: the path's query may carry a token.
     const std::string from = target.origin();
     for (int attempt = 1;; ++attempt) {
@@ -303,20 +339,21 @@ std::optional<uint64_t> exporter::engine::deliver(const url& target, const signa
             return std::nullopt;
         }
         std::unique_lock<std::mutex> lock(mutex);
-        wake.wait_for(lock, delay, [&] { return aborting.load(); });
+        retry_wake.wait_for(lock, delay, [&] { return aborting.load(); });
     }
 }
 
 void exporter::engine::warn_if_due() {
     if (!options.warn) return;
-    const auto now = counts();
-    if (now == reported && !error_unreported) return;
     if (clock::now() - last_warning < options.warning_interval) return;
+    if (counts() == reported && !error_unreported.load()) return;
+    sender.wait();  // the last error is the sender's while it sends
     static constexpr const char* what[] = {
         " spans dropped (queue full)", " spans refused by the collector",
         " spans not delivered within the export timeout", " metric requests not delivered",
         " metric data points refused by the collector"};
     std::string text = "OpenTelemetry export: since the last report";
+    const auto now = counts();
     for (size_t i = 0; i < now.size(); ++i) {
         if (now[i] != reported[i]) text += ", " + std::to_string(now[i] - reported[i]) + what[i];
     }
@@ -446,6 +483,7 @@ void exporter::shutdown() {
             e->transport.abort();
             std::lock_guard<std::mutex> lock(e->mutex);
             e->wake.notify_all();
+            e->retry_wake.notify_all();
         }
         e->thread.join();
     }
