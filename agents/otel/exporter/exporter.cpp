@@ -146,7 +146,11 @@ struct exporter::engine {
     std::string sending_body;
     std::string_view sending_encoding;
     uint64_t sending_items = 0;
-    background_sender sender{[this] { send_spans(); }, &lower_current_thread_priority};
+    background_sender sender{[this] { send_spans(); },
+                             [] {
+                                 lower_current_thread_priority();
+                                 name_current_thread("quorin-sender");
+                             }};
 
     void run();
     void export_spans(size_t budget, std::vector<otlp_span*>& batch, std::string& body);
@@ -182,6 +186,7 @@ struct exporter::engine {
 
 void exporter::engine::run() {
     lower_current_thread_priority();
+    name_current_thread("quorin-exporter");
     std::vector<otlp_span*> batch;
     std::vector<otlp_metric> metrics;
     std::string body;

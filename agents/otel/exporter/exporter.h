@@ -1,8 +1,9 @@
 // The exporter: application threads hand what finished spans are made of to a bounded queue
-// and never wait; one exporter thread sends them in batches as OTLP/HTTP, collects metrics at their
-// interval, retries what may succeed later, and reports what it had to give up through a
-// rate-limited warning. flush and shutdown wait at most the longer of the signals' export
-// timeouts, where no limit counts as ten seconds.
+// and never wait; one exporter thread makes them into batches, which a sender thread posts as
+// OTLP/HTTP while the next is made; it collects metrics at their interval, retries what may
+// succeed later, and reports what it had to give up through a rate-limited warning. flush and
+// shutdown wait at most the longer of the signals' export timeouts, where no limit counts as ten
+// seconds.
 #pragma once
 
 #include <atomic>

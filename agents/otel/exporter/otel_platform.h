@@ -28,6 +28,9 @@ std::string platform_name();
 // never pre-empts them. Other threads keep theirs; failure is ignored (the thread then keeps its
 // priority).
 void lower_current_thread_priority();
+// Names the calling thread (at most 15 characters) where the system's tools show names: top -H,
+// a debugger. Failure is ignored.
+void name_current_thread(const char* name);
 
 using fork_child_function = void (*)(void* context);
 // Returns a token for removal, or -1 when all places are taken (or the system has no fork).

@@ -69,6 +69,8 @@ void lower_current_thread_priority() {
     if (errno == 0) setpriority(PRIO_PROCESS, thread, std::min(nice + 10, 19));
 }
 
+void name_current_thread(const char* name) { pthread_setname_np(pthread_self(), name); }
+
 uint64_t current_process_id() { return static_cast<uint64_t>(getpid()); }
 
 std::string host_name() {

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -68,6 +69,16 @@ void lower_current_thread_priority() {
     const HANDLE self = GetCurrentThread();
     SetThreadPriority(self, THREAD_PRIORITY_BELOW_NORMAL);
     SetThreadPriorityBoost(self, TRUE);
+}
+
+void name_current_thread(const char* name) {
+    // SetThreadDescription exists from Windows 10 1607 on; earlier systems keep threads unnamed.
+    using describe = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    static const auto set_description = reinterpret_cast<describe>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
+    if (set_description == nullptr) return;
+    std::wstring wide(name, name + std::char_traits<char>::length(name));  // ASCII names only
+    set_description(GetCurrentThread(), wide.c_str());
 }
 
 int fork_child_hook_add(fork_child_function, void*) { return -1; }
