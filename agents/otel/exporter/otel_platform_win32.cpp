@@ -19,11 +19,15 @@ std::string to_utf8(const wchar_t* text, size_t length) {
     return out;
 }
 
+// The agent's own names (variables, threads) are ASCII.
+std::wstring ascii_to_wide(const char* name) {
+    return std::wstring(name, name + std::char_traits<char>::length(name));
+}
+
 }  // namespace
 
 std::optional<std::string> read_process_environment(const char* name) {
-    std::wstring wide_name;
-    for (const char* c = name; *c != '\0'; ++c) wide_name.push_back(static_cast<wchar_t>(*c));
+    const std::wstring wide_name = ascii_to_wide(name);
     const DWORD size = GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
     if (size == 0) return std::nullopt;
     std::vector<wchar_t> value(size);
@@ -77,8 +81,7 @@ void name_current_thread(const char* name) {
     static const auto set_description = reinterpret_cast<describe>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
     if (set_description == nullptr) return;
-    std::wstring wide(name, name + std::char_traits<char>::length(name));  // ASCII names only
-    set_description(GetCurrentThread(), wide.c_str());
+    set_description(GetCurrentThread(), ascii_to_wide(name).c_str());
 }
 
 int fork_child_hook_add(fork_child_function, void*) { return -1; }
