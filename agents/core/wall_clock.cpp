@@ -134,9 +134,12 @@ struct clock_state {
     }
 
     // Publishes a new anchor unless another thread writes one or published one since `seen`.
-    // With `previous`, the new anchor's floor is raised last to the previous anchor's reading
-    // at that moment: readers kept reading the previous anchor while this thread sampled and
-    // wrote, and their readings must not lie above the new anchor's.
+    // With `previous`, the new anchor's floor is raised to the previous anchor's reading just
+    // before and again just after the publication: readers kept reading the previous anchor
+    // while this thread sampled and wrote, and their readings must not lie above the new
+    // anchor's. The second raise covers readings made while this thread was held up (pre-empted)
+    // between the first and the publication; from the publication on, no reader starts on the
+    // previous anchor.
     void publish(uint64_t seen, const anchor& a, const anchor* previous = nullptr) {
         if ((seen & 1) != 0 ||
             !generation.compare_exchange_strong(seen, seen + 1, std::memory_order_acquire,
@@ -145,11 +148,20 @@ struct clock_state {
         }
         anchor_slot& slot = slots[((seen >> 1) + 1) & 1];
         slot.store(a);
-        if (previous != nullptr) {
-            const uint64_t held = previous->at(counter());
-            if (held > a.floor) slot.floor.store(held, std::memory_order_release);
-        }
+        if (previous != nullptr) raise_floor(slot, previous->at(counter()));
         generation.store(seen + 2, std::memory_order_release);
+        // Unless two more anchors were published meanwhile and the slot holds another one.
+        if (previous != nullptr && generation.load(std::memory_order_acquire) - seen <= 3) {
+            raise_floor(slot, previous->at(counter()));
+        }
+    }
+
+    static void raise_floor(anchor_slot& slot, uint64_t held) {
+        uint64_t floor = slot.floor.load(std::memory_order_relaxed);
+        while (held > floor &&
+               !slot.floor.compare_exchange_weak(floor, held, std::memory_order_release,
+                                                 std::memory_order_relaxed)) {
+        }
     }
 };
 
