@@ -5,6 +5,7 @@
 // otel_platform_posix.cpp, otel_platform_win32.cpp.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,7 +35,12 @@ void name_current_thread(const char* name);
 
 using fork_child_function = void (*)(void* context);
 // Returns a token for removal, or -1 when all places are taken (or the system has no fork).
+// Neither takes a lock: a child handler may remove hooks, its own or another's.
 int fork_child_hook_add(fork_child_function function, void* context);
 void fork_child_hook_remove(int token);
+
+// Overwrites memory that held a secret (key material, header values) before it is freed, in a
+// way the compiler does not remove.
+void wipe_memory(void* data, size_t size);
 
 }  // namespace otel

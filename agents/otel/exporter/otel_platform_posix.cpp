@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "otel_platform.h"
@@ -23,18 +24,24 @@ std::optional<std::string> read_process_environment(const char* name) {
 
 namespace {
 
+// A table without a lock, so that a fork never leaves a child a lock held by a thread it does
+// not have: a place is claimed by `taken`, then filled; removal empties it, then frees it.
 struct hook {
+    std::atomic<bool> taken{false};
     std::atomic<fork_child_function> function{nullptr};
     std::atomic<void*> context{nullptr};
 };
 constexpr int hook_places = 8;
 hook hooks[hook_places];
-std::mutex hooks_mutex;  // between adding and removing; the child handler takes no lock
 
-// Runs in the child with only the forking thread alive: it reads the table, no locks.
+// Runs in the child with only the forking thread alive. A place taken but empty was being
+// filled or freed by a thread the child does not have: nobody here will ever free it.
 void run_child_hooks() {
     for (hook& h : hooks) {
         if (fork_child_function f = h.function.load()) f(h.context.load());
+    }
+    for (hook& h : hooks) {
+        if (h.function.load() == nullptr) h.taken.store(false);
     }
 }
 
@@ -43,14 +50,25 @@ void run_child_hooks() {
 int fork_child_hook_add(fork_child_function function, void* context) {
     static std::once_flag registered;
     std::call_once(registered, [] { pthread_atfork(nullptr, nullptr, run_child_hooks); });
-    std::lock_guard<std::mutex> lock(hooks_mutex);
     for (int i = 0; i < hook_places; ++i) {
-        if (hooks[i].function.load() != nullptr) continue;
+        bool free = false;
+        if (!hooks[i].taken.compare_exchange_strong(free, true)) continue;
         hooks[i].context.store(context);
         hooks[i].function.store(function);
         return i;
     }
     return -1;
+}
+
+void fork_child_hook_remove(int token) {
+    if (token < 0 || token >= hook_places) return;
+    hooks[token].function.store(nullptr);
+    hooks[token].context.store(nullptr);
+    hooks[token].taken.store(false);
+}
+
+void wipe_memory(void* data, size_t size) {
+    if (data != nullptr && size != 0) explicit_bzero(data, size);
 }
 
 void lower_current_thread_priority() {
@@ -96,11 +114,6 @@ std::string platform_name() {
     utsname names{};
     if (uname(&names) != 0) return "Linux";
     return std::string(names.sysname) + " " + names.machine;
-}
-
-void fork_child_hook_remove(int token) {
-    std::lock_guard<std::mutex> lock(hooks_mutex);
-    if (token >= 0 && token < hook_places) hooks[token].function.store(nullptr);
 }
 
 }  // namespace otel

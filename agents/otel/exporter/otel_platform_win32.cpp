@@ -86,6 +86,10 @@ void name_current_thread(const char* name) {
 
 int fork_child_hook_add(fork_child_function, void*) { return -1; }
 void fork_child_hook_remove(int) {}
+
+void wipe_memory(void* data, size_t size) {
+    if (data != nullptr && size != 0) SecureZeroMemory(data, size);
+}
 uint64_t current_process_id() { return GetCurrentProcessId(); }
 
 }  // namespace otel

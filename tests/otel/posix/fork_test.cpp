@@ -8,6 +8,7 @@
 
 #include "exporter_support.h"
 #include "id_generator.h"
+#include "otel_platform.h"
 
 namespace {
 
@@ -49,6 +50,35 @@ TEST(OtelFork, TheChildStartsEmptyAndTheParentDeliversOnce) {
             EXPECT_EQ(in_request.size(), 1u);
         }
     }
+}
+
+// In a fork child: a new engine for the exporter it inherited, an exporter of its own and a
+// hook of its own each get a place for their fork hooks, here and `depth` generations below.
+bool generations_have_places(otel::exporter& inherited, int depth) {
+    alarm(20);          // a hang ends the child, and its parent sees it
+    inherited.flush();  // builds the child's engine
+    {
+        otel::exporter own(otel::exporter_options{});
+        const int token = otel::fork_child_hook_add([](void*) {}, nullptr);
+        otel::fork_child_hook_remove(token);
+        if (token < 0) return false;
+    }
+    if (depth == 0) return true;
+    const pid_t child = fork();
+    if (child == 0) _exit(generations_have_places(inherited, depth - 1) ? 0 : 1);
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+TEST(OtelFork, EveryGenerationOfChildrenHasPlacesForForkHooks) {
+    otel::exporter inherited(otel::exporter_options{});
+    const pid_t child = fork();
+    if (child == 0) _exit(generations_have_places(inherited, 12) ? 0 : 1);
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
 }
 
 TEST(OtelFork, AChildGeneratesIdsOfItsOwn) {

@@ -28,7 +28,12 @@ id_generator::id_generator(uint64_t seed) : state_(seed) {
         [](void* self) { static_cast<id_generator*>(self)->perturb(current_process_id()); }, this);
 }
 
-id_generator::~id_generator() { fork_child_hook_remove(fork_hook_); }
+id_generator::~id_generator() { release_fork_hook(); }
+
+void id_generator::release_fork_hook() {
+    fork_child_hook_remove(fork_hook_);
+    fork_hook_ = -1;
+}
 
 void id_generator::reseed() {
     std::random_device entropy;

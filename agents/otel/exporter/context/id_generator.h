@@ -28,6 +28,8 @@ class id_generator {
     // Mixes a value (a process id) into the state without asking the system for entropy:
     // what a fork child handler may do.
     void perturb(uint64_t salt);
+    // Frees the place of the fork hook, for a generator a fork child abandons with its owner.
+    void release_fork_hook();
 
   private:
     std::atomic<uint64_t> state_{0};

@@ -405,8 +405,9 @@ void exporter::forget_after_fork(void* self) {
     // The child has the parent's memory but not its exporter thread: it neither waits for
     // that thread nor sends the parent's spans. The old engine is left alone (its locks may
     // be held by threads that do not exist here); the child builds a new one when it needs it.
+    // Its fork hook's place is freed, or every generation of children would hold one more.
     auto* owner = static_cast<exporter*>(self);
-    owner->engine_.store(nullptr);
+    if (engine* abandoned = owner->engine_.exchange(nullptr)) abandoned->jitter.release_fork_hook();
     owner->restarting_.clear();
 }
 
