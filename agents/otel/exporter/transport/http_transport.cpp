@@ -1,5 +1,7 @@
 #include "http_transport.h"
 
+#include "otel_platform.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -50,11 +52,21 @@ std::string common_tls_problem(const tls_files& files) {
     };
     for (const file& f : checked) {
         if (f.path.empty()) continue;
-        const auto contents = read_small_file(f.path);
+        auto contents = read_small_file(f.path);
         if (!contents) return std::string(f.what) + " '" + f.path + "' cannot be read";
-        if (contents->find(f.marker) == std::string::npos) {
+        const bool found = contents->find(f.marker) != std::string::npos;
+        // PKCS#8 and the traditional form with its Proc-Type header: a TLS library asked to
+        // load either would ask for a pass phrase on the terminal and block the export.
+        const bool encrypted = contents->find("ENCRYPTED PRIVATE KEY-----") != std::string::npos ||
+                               contents->find("Proc-Type: 4,ENCRYPTED") != std::string::npos;
+        wipe_memory(contents->data(), contents->size());
+        if (!found) {
             return std::string(f.what) + " '" + f.path + "' holds no PEM " +
                    (f.marker[0] == '-' ? "certificate" : "private key");
+        }
+        if (encrypted && &f.path == &files.client_key) {
+            return std::string(f.what) + " '" + f.path +
+                   "' is encrypted, and no pass phrase is ever asked for: give the key unencrypted";
         }
     }
     return {};

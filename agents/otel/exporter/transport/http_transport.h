@@ -17,7 +17,7 @@ namespace otel {
 
 // The PEM files of one signal's TLS: the CAs that alone are trusted for the collector's
 // certificate (empty: the system's), and a client certificate with its key for mutual TLS.
-// Paths as the settings gave them; a file is read when a request needs it.
+// Paths as the settings gave them; a file is read when a request first needs it.
 struct tls_files {
     std::string certificate;
     std::string client_certificate;
@@ -25,12 +25,14 @@ struct tls_files {
     bool empty() const {
         return certificate.empty() && client_certificate.empty() && client_key.empty();
     }
+    bool operator==(const tls_files&) const = default;
 };
 
 // Why the files cannot be used for a request (a file that cannot be read or holds no PEM
-// item of its kind, a key without its certificate or the reverse, a key this system cannot
-// load); empty when they can. Paths are named, contents never. A request whose files cannot
-// be used fails with this reason and is not sent without them.
+// item of its kind, a key without its certificate or the reverse, an encrypted key, whose pass
+// phrase is never asked for, a key this system cannot load); empty when they can. Paths are named,
+// contents never. A request whose files cannot be used fails with this reason and is not sent
+// without them.
 std::string tls_files_problem(const tls_files& files);
 
 // Why a request got no answer, in the terms a diagnosis needs; the platform's error is kept too.
