@@ -72,7 +72,35 @@ $server_ext" "-startdate 20200101000000Z -enddate 20200102000000Z" || exit 1
         sign client client-ca "extendedKeyUsage=clientAuth" || exit 1
         openssl rsa -in client.key -out client-rsa.key -traditional || exit 1
         openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out client-ec.key || exit 1
+        otel_receiver_linux_tls_files || exit 1
     ) >"$dir.log" 2>&1 || { cat "$dir.log" >&2; return 1; }
+}
+
+# otel_receiver_linux_tls_files : in the certificates' folder, a third CA, system-ca, that the
+# tests plant among the system's CAs (otel_receiver_planted_system_ca), with system, a server
+# certificate for localhost it issued; and the client key encrypted, as PKCS#8
+# (client-encrypted.key) and in the traditional form (client-legacy-encrypted.key).
+otel_receiver_linux_tls_files() {
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout system-ca.key -out system-ca.crt \
+        -days "$days" -subj "/CN=quorin test system-ca" \
+        -addext "basicConstraints=critical,CA:TRUE" \
+        -addext "keyUsage=critical,keyCertSign,cRLSign" || return 1
+    sign system system-ca "subjectAltName=IP:127.0.0.1,DNS:localhost
+$server_ext" || return 1
+    openssl pkcs8 -topk8 -in client.key -out client-encrypted.key -passout pass:quorin-test ||
+        return 1
+    openssl rsa -in client.key -out client-legacy-encrypted.key -traditional -aes128 \
+        -passout pass:quorin-test
+}
+
+# otel_receiver_planted_system_ca DIR : DIR made a folder of system CAs as libcurl and OpenSSL
+# read them (a bundle and hashed names) that holds system-ca alone; a test mounts it over
+# /etc/ssl/certs in a mount namespace of its own.
+otel_receiver_planted_system_ca() {
+    local dir=$1 ca="$QUORIN_OTEL_RECEIVER_TLS_DIR/system-ca.crt"
+    rm -rf "$dir" && mkdir -p "$dir" || return 1
+    cp "$ca" "$dir/ca-certificates.crt" &&
+        cp "$ca" "$dir/$(openssl x509 -noout -subject_hash -in "$ca").0"
 }
 
 # otel_receiver_start LOG : starts it and exports QUORIN_OTEL_RECEIVER=http://127.0.0.1:PORT,

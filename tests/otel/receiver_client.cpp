@@ -74,6 +74,10 @@ std::string receiver::tls_file(const std::string& name) const {
 
 void receiver::reset() { control("reset"); }
 void receiver::tls_certificate(const std::string& name) { control("tls-certificate", name); }
+
+void receiver::mtls_max_version(const std::string& version) {
+    control("mtls-max-version", version);
+}
 void receiver::script(const std::string& lines) { control("script", lines); }
 std::string receiver::errors() { return control("errors"); }
 void receiver::down() { control("down"); }

@@ -41,6 +41,9 @@ class receiver {
     // The first HTTPS port serves the certificate NAME ("other": for another host, "expired")
     // to new connections until reset.
     void tls_certificate(const std::string& name);
+    // The port that requires a client certificate negotiates at most `version` ("TLSv1.2")
+    // until reset.
+    void mtls_max_version(const std::string& version);
     // A file of the certificates' folder ("ca.crt", "client.key", ...) as this system names it.
     std::string tls_file(const std::string& name) const;
 

@@ -1,6 +1,10 @@
 // The exporter over HTTPS against the receiver's TLS ports: a private CA, the system's CAs, a
-// CA file that cannot be used, and client certificates; what fails says why and sends nothing.
+// CA file that cannot be used, and client certificates; what fails says why, sends nothing and
+// is not retried. A test script may plant the receiver's system-ca among the system's CAs
+// (QUORIN_OTEL_PLANTED_SYSTEM_CA=1): a CA file must still be the only trust.
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 #include "exporter_support.h"
 
@@ -15,7 +19,9 @@ TEST(OtelExporterTls, TrustsOnlyTheGivenCaAndSendsTheClientCertificate) {
         bool mutual;         // the port that requires a client certificate
         const char* server;  // the certificate the other port serves
         const char *ca, *client_certificate, *client_key;
-        const char* error;  // in the warning when nothing arrives; "" when the spans arrive
+        const char* error;        // in the warning when nothing arrives; "" when the spans arrive
+        bool tls12_only = false;  // the mutual port negotiates TLS 1.2 at most
+        bool arrives_when_planted = false;  // trusted when system-ca is among the system's
     };
     const row rows[] = {
         {"the CA given", false, "server", "ca.crt", "", "", ""},
@@ -35,11 +41,24 @@ TEST(OtelExporterTls, TrustsOnlyTheGivenCaAndSendsTheClientCertificate) {
         {"an EC key", true, "server", "ca.crt", "client.crt", "client-ec.key", " key"},
         {"a key without its certificate", true, "server", "ca.crt", "", "client.key",
          "without its certificate"},
+        // A key that would make the TLS library ask for a pass phrase is refused beforehand.
+        {"an encrypted PKCS#8 key", true, "server", "ca.crt", "client.crt", "client-encrypted.key",
+         "client-encrypted.key' is encrypted"},
+        {"an encrypted traditional key", true, "server", "ca.crt", "client.crt",
+         "client-legacy-encrypted.key", "client-legacy-encrypted.key' is encrypted"},
+        {"no client certificate, refused in a TLS 1.2 handshake", true, "server", "ca.crt", "", "",
+         " alert", true},
+        {"a system CA, the CA file another", false, "system", "ca.crt", "", "", "certificate"},
+        {"the system's CAs, system-ca planted", false, "system", "", "", "", "certificate", false,
+         true},
     };
+    const char* planted = std::getenv("QUORIN_OTEL_PLANTED_SYSTEM_CA");
+    const bool system_ca_planted = planted != nullptr && std::string(planted) == "1";
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
         rx.reset();
         rx.tls_certificate(r.server);
+        if (r.tls12_only) rx.mtls_max_version("TLSv1.2");
         auto options = otel_test::options_for(rx, 1s);
         options.traces_endpoint = *otel::parse_url(rx.tls_base(r.mutual) + "/v1/traces");
         auto file = [&](const char* name) { return *name != 0 ? rx.tls_file(name) : ""; };
@@ -52,12 +71,13 @@ TEST(OtelExporterTls, TrustsOnlyTheGivenCaAndSendsTheClientCertificate) {
         exporter.flush();
         exporter.shutdown();
 
-        const bool arrives = *r.error == 0;
+        const bool arrives = *r.error == 0 || (r.arrives_when_planted && system_ca_planted);
         EXPECT_EQ(otel_test::delivered_span_names(rx.requests()).size(), arrives ? 1u : 0u);
         EXPECT_EQ(exporter.stats().spans_exported, arrives ? 1u : 0u);
         if (!arrives) {
             ASSERT_FALSE(warnings.empty());
             EXPECT_NE(warnings.back().find(r.error), std::string::npos) << warnings.back();
+            EXPECT_EQ(exporter.stats().attempts, 1u) << "a refusal is retried";
         }
     }
 }

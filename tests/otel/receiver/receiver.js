@@ -13,6 +13,9 @@
 // as the plain port does. Besides the control requests below:
 //   /control/tls-certificate  body: NAME; the first HTTPS port serves DIR/NAME.crt and
 //                      DIR/NAME.key to new connections until reset ("server" again)
+//   /control/mtls-max-version  body: "TLSv1.2"; the port that requires a client certificate
+//                      negotiates that version at most until reset, so that it refuses a
+//                      missing certificate during the handshake
 // A bare "GET /" (quorin-doctor reading a certificate it refused) is answered 404 and not
 // recorded. With --sink-port-file it also runs a sink for throughput benchmarks: it decodes
 // nothing, counts requests and body bytes, and answers every POST 200 with an empty
@@ -228,8 +231,13 @@ function control(req, res, body) {
             if (!tlsPlain) return reply('no TLS\n');
             tlsPlain.setSecureContext(tlsFiles(body.toString().trim()));
             return reply('ok\n');
+        case '/control/mtls-max-version':
+            if (!tlsMutual) return reply('no TLS\n');
+            tlsMutual.setSecureContext({ ...mutualOptions(), maxVersion: body.toString().trim() });
+            return reply('ok\n');
         case '/control/reset':
             if (tlsPlain) tlsPlain.setSecureContext(tlsFiles('server'));
+            if (tlsMutual) tlsMutual.setSecureContext(mutualOptions());
             requests = [];
             errors = [];
             script = [];
@@ -415,17 +423,19 @@ listenOtlp(Number(option('--port') || 0), () => {
 
 // The HTTPS listeners, when asked for; then `then`.
 let tlsPlain = null;
+let tlsMutual = null;
 const tlsFiles = (name) => {
     const read = (file) => fs.readFileSync(path.join(option('--tls-dir'), file));
     return { key: read(`${name}.key`), cert: read(`${name}.crt`) };
 };
+const mutualOptions = () => ({ ...tlsFiles('server'), ca: tlsFiles('client-ca').cert });
 function listenTls(then) {
     if (!option('--tls-dir')) return then();
     const base = tlsFiles('server');
     tlsPlain = https.createServer(base, handler(false));
-    const mutual = https.createServer(
-        { ...base, ca: tlsFiles('client-ca').cert, requestCert: true, rejectUnauthorized: true },
-        handler(false));
+    tlsMutual = https.createServer(
+        { ...mutualOptions(), requestCert: true, rejectUnauthorized: true }, handler(false));
+    const mutual = tlsMutual;
     tlsPlain.listen(0, '127.0.0.1', () => mutual.listen(0, '127.0.0.1', () => {
         fs.writeFileSync(option('--tls-port-file'),
             `${tlsPlain.address().port} ${mutual.address().port}\n`);

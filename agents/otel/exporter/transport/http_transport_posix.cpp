@@ -510,13 +510,15 @@ http_response http_transport::post(const http_request& request) {
         response.error =
             result == CURLE_ABORTED_BY_CALLBACK ? "aborted" : curl_easy_strerror(result);
         if (tls_failure(result) && detail[0] != '\0') response.error += std::string(": ") + detail;
-        // A TLS alert from the collector (one that requires a client certificate sends it
-        // after the handshake) is a refusal too.
-        response.untrusted =
-            result == CURLE_PEER_FAILED_VERIFICATION || result == CURLE_SSL_CACERT_BADFILE ||
-            result == CURLE_SSL_CERTPROBLEM || result == CURLE_SSL_ISSUER_ERROR ||
-            result == CURLE_SSL_CLIENTCERT ||
-            (result == CURLE_RECV_ERROR && std::strstr(detail, " alert ") != nullptr);
+        // A TLS alert from the collector is a refusal too: in the handshake (a TLS 1.2
+        // collector that requires a client certificate, or a protocol it does not speak), or
+        // after it (a TLS 1.3 collector refusing the client certificate).
+        response.untrusted = result == CURLE_PEER_FAILED_VERIFICATION ||
+                             result == CURLE_SSL_CACERT_BADFILE ||
+                             result == CURLE_SSL_CERTPROBLEM || result == CURLE_SSL_ISSUER_ERROR ||
+                             result == CURLE_SSL_CLIENTCERT ||
+                             ((result == CURLE_RECV_ERROR || result == CURLE_SSL_CONNECT_ERROR) &&
+                              std::strstr(detail, " alert ") != nullptr);
         response.body.clear();
     }
     if (response.connection) {
