@@ -146,21 +146,9 @@ void log_option_summary() {
     stub_log(QUORIN_LOGLEVEL_CONFIG, u"  Additional options:");
     const string_list& additional = agent.options.additional_options;
     for (uint64_t i = 0; i < additional.count; ++i) {
-        const char16_t* item = additional.items[i];
-        // The agent's options may hold credentials (headers, a URL's user info): their values
-        // are not logged here, the agent reports on them itself. The library's own are.
-        if (variable_entry_has_name(item, u"home", 4) ||
-            wstr_equal_ignore_case(item, u"QUORIN_INTERNAL_", 16)) {
-            stub_logf(QUORIN_LOGLEVEL_CONFIG, u"    %s", item);
-            continue;
-        }
-        char16_t name[256];
-        wstr_copy_bounded(name, item, sizeof name / sizeof name[0]);
-        size_t equals = 0;
-        while (name[equals] != 0 && name[equals] != u'=') ++equals;
-        const bool has_value = name[equals] == u'=';
-        name[equals] = 0;
-        stub_logf(QUORIN_LOGLEVEL_CONFIG, has_value ? u"    %s=***" : u"    %s", name);
+        char16_t shown[256];
+        option_shown(additional.items[i], shown, sizeof shown / sizeof shown[0]);
+        stub_logf(QUORIN_LOGLEVEL_CONFIG, u"    %s", shown);
     }
     if (additional.count == 0) stub_log(QUORIN_LOGLEVEL_CONFIG, u"    (none)");
 }

@@ -130,3 +130,23 @@ uint32_t options_resolve(options_record* record) {
     if (status != QUORIN_STATUS_OK) options_reset(record);
     return status;
 }
+
+void option_shown(const char16_t* item, char16_t* shown, size_t capacity) {
+    if (capacity == 0) return;
+    if (variable_entry_has_name(item, u"home", 4) ||
+        wstr_equal_ignore_case(item, u"QUORIN_INTERNAL_", 16)) {
+        wstr_copy_bounded(shown, item, capacity);
+        return;
+    }
+    static constexpr char16_t hidden[] = u"=***";
+    constexpr size_t hidden_length = sizeof hidden / sizeof hidden[0] - 1;
+    size_t name_length = 0;
+    while (item[name_length] != 0 && item[name_length] != u'=') ++name_length;
+    const bool has_value = item[name_length] == u'=';
+    const size_t room = capacity - 1;
+    const size_t kept = has_value ? (room > hidden_length ? room - hidden_length : 0) : room;
+    size_t out = 0;
+    for (; out < name_length && out < kept; ++out) shown[out] = item[out];
+    for (size_t i = 0; has_value && i < hidden_length && out < room; ++i) shown[out++] = hidden[i];
+    shown[out] = 0;
+}

@@ -1,6 +1,7 @@
 // The options record, resolved from the variable store, the environment and the defaults.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "foundation/string_list.h"
@@ -14,6 +15,12 @@ struct options_record {
 
 uint32_t options_reset(options_record* record);
 uint32_t options_resolve(options_record* record);
+
+// How the library's log and quorin-doctor show one additional option ("name=value"): the
+// library's own (home, QUORIN_INTERNAL_*) whole; an agent's by its name, with "=***" for a
+// value, which may hold credentials (a header, a URL's user info or query), the agent reports
+// on them itself. Writes at most capacity - 1 characters and a terminating zero.
+void option_shown(const char16_t* item, char16_t* shown, size_t capacity);
 
 // Where the agent module lives below an agent home, for one platform.
 struct agent_home_layout {

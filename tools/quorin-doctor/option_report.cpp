@@ -104,7 +104,9 @@ bool print_options() {
     print_option("home", home, "");
     std::printf("  passed on to the agent:\n");
     for (uint64_t i = 0; i < record.additional_options.count; ++i) {
-        std::printf("    %s\n", utf8(record.additional_options.items[i]).c_str());
+        char16_t shown[256];
+        option_shown(record.additional_options.items[i], shown, sizeof shown / sizeof shown[0]);
+        std::printf("    %s\n", utf8(shown).c_str());
     }
     if (record.additional_options.count == 0) std::printf("    (none)\n");
     print_candidates(record);
