@@ -100,7 +100,7 @@ struct exporter::engine {
     engine(const exporter_options& o, const std::atomic<const resource*>& named)
         : options(o),
           named_resource(named),
-          queue(o.max_queue_size, o.max_queue_bytes, o.max_export_batch_size, o.deferred) {}
+          queue(o.max_queue_size, o.max_queue_bytes, o.max_export_batch_size, o.spans) {}
 
     const exporter_options& options;
     const std::atomic<const resource*>& named_resource;
@@ -439,7 +439,7 @@ void exporter::start() {
     e->thread = std::thread([e] { e->run(); });
 }
 
-bool exporter::submit_deferred(void* source) {
+bool exporter::submit_deferred(span_source* source) {
     engine* e = current();
     if (e == nullptr) return false;
     if (e->closed.load(std::memory_order_relaxed)) {

@@ -43,8 +43,9 @@ struct exporter_options {
     // Called on the exporter thread at each metric interval and flush: appends the metrics
     // of the interval that ended.
     std::function<void(std::vector<otlp_metric>&)> collect_metrics;
-    // How the exporter thread makes the spans handed over with submit_deferred.
-    deferred_span_hooks deferred;
+    // How the exporter thread makes the spans handed over with submit_deferred (the agent's span
+    // mapping); it outlives the exporter. Without one every span is dropped.
+    const span_maker* spans = nullptr;
 
     static exporter_options from(const settings& resolved);
 };
@@ -71,9 +72,9 @@ class exporter {
     void start();
 
     // Application threads: a span the exporter thread makes of the source with the options'
-    // hooks; false (the span is dropped and counted, the source stays with the caller) when the
-    // queue is full or after shutdown.
-    bool submit_deferred(void* source);
+    // span maker; false (the span is dropped and counted, the source stays with the caller) when
+    // the queue is full or after shutdown.
+    bool submit_deferred(span_source* source);
 
     // Sends everything queued now, and the metrics; true when that is done (delivered or
     // given up) within the export timeout. On the exporter thread (from a warning) it returns
