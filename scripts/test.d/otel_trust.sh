@@ -4,6 +4,8 @@
 #   the machine untouched) does not count when a CA file names another: the TLS table again;
 # - under a pseudo-terminal, an encrypted client key makes nothing ask for a pass phrase: the
 #   TLS table and quorin-doctor --otel refuse it, naming the setting and the file;
+# - in a set-user-id process libcurl neither writes a key log nor takes a proxy from the
+#   environment;
 # - quorin-doctor without --otel never prints a secret of the agent's options and variables,
 #   natively and under Wine.
 source "$root/scripts/lib/otel_receiver.sh"
@@ -45,6 +47,28 @@ trust_doctor_refuses_encrypted_key() {
         "--cv_otel_endpoint=$QUORIN_OTEL_RECEIVER_MTLS" "--cv_otel_certificate=$dir/ca.crt" \
         "--cv_otel_client_certificate=$dir/client.crt" "--cv_otel_client_key=$dir/$1"
     grep -aqF "$1' is encrypted" "$output" && grep -aq "otel_client_key" "$output"
+}
+
+# trust_set_user_id WHAT : quorin-doctor --otel as a set-user-id program (a copy owned by
+# nobody, run by root: the kernel marks it AT_SECURE). WHAT keylog: with SSLKEYLOGFILE set it
+# sends nothing and no key log file appears; WHAT proxy: with proxy variables pointing where
+# nothing listens, both requests go direct and arrive.
+trust_set_user_id() {
+    local dir="$root/build/otel-set-user-id"
+    rm -rf "$dir" && mkdir -p "$dir" && chmod 1777 "$dir" || return 1
+    cp "$root/build/release/bin/quorin-doctor" "$dir/" && chown nobody "$dir/quorin-doctor" &&
+        chmod 4755 "$dir/quorin-doctor" || return 1
+    if [ "$1" = keylog ]; then
+        SSLKEYLOGFILE="$dir/keys" "$dir/quorin-doctor" --otel \
+            "--cv_otel_endpoint=$QUORIN_OTEL_RECEIVER_TLS" \
+            "--cv_otel_certificate=$QUORIN_OTEL_RECEIVER_TLS_DIR/ca.crt" >"$dir/out" 2>&1
+        cat "$dir/out"
+        grep -q "SSLKEYLOGFILE is set in a set-user-id process" "$dir/out" && [ ! -e "$dir/keys" ]
+    else
+        local nowhere=http://127.0.0.1:9
+        http_proxy=$nowhere https_proxy=$nowhere HTTPS_PROXY=$nowhere all_proxy=$nowhere \
+            ALL_PROXY=$nowhere "$dir/quorin-doctor" --otel "--cv_otel_endpoint=$QUORIN_OTEL_RECEIVER"
+    fi
 }
 
 # trust_doctor_hides_secrets DOCTOR HOME : the doctor without --otel, with a marker secret in
@@ -95,6 +119,8 @@ else
         script_check "$trust_log" "doctor --otel refuses $key on a terminal" \
             trust_doctor_refuses_encrypted_key "$key"
     done
+    script_check "$trust_log" "set-user-id: no key log, nothing sent" trust_set_user_id keylog
+    script_check "$trust_log" "set-user-id: no proxy from the environment" trust_set_user_id proxy
     otel_receiver_stop || echo "  the receiver could not decode a request"
 fi
 script_check "$trust_log" "doctor hides the agent's secrets (native)" trust_doctor_hides_secrets \

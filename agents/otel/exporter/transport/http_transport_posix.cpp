@@ -134,7 +134,7 @@ void take_certificate(CURL* easy, connection_info& info) {
 
 // A process whose caller may not be trusted (set-user-id, set-group-id, file capabilities):
 // libcurl must not follow the caller's environment there, as the agent does not (secure_getenv).
-bool set_user_id() { return getauxval(AT_SECURE) != 0; }
+bool in_set_user_id_process() { return getauxval(AT_SECURE) != 0; }
 
 // The options a request's safety depends on: the first one libcurl does not take is a reason
 // not to send it, rather than to send it with weaker settings.
@@ -164,7 +164,7 @@ class secure_options {
 // reading of http_proxy, https_proxy and all_proxy.
 void set_network(secure_options& secure) {
     secure.set(CURLOPT_PROTOCOLS_STR, "CURLOPT_PROTOCOLS_STR", "http,https");
-    if (set_user_id()) secure.set(CURLOPT_PROXY, "CURLOPT_PROXY", "");
+    if (in_set_user_id_process()) secure.set(CURLOPT_PROXY, "CURLOPT_PROXY", "");
 }
 
 // Why libcurl's TLS library cannot be relied on to trust a CA file alone; empty when it can.
@@ -284,7 +284,7 @@ void set_tls(secure_options& secure, const tls_files& files, const client_materi
 // writes every TLS secret to it; no option of a request turns that off. A set-user-id process
 // whose caller set it neither initialises libcurl nor sends anything.
 std::string process_refusal() {
-    if (!set_user_id() || std::getenv("SSLKEYLOGFILE") == nullptr) return {};
+    if (!in_set_user_id_process() || std::getenv("SSLKEYLOGFILE") == nullptr) return {};
     return "SSLKEYLOGFILE is set in a set-user-id process: libcurl would write the TLS secrets "
            "to it, so nothing is sent";
 }
