@@ -56,6 +56,30 @@ class Options : public testing::Test {
     scoped_environment_variable home_{u"CV_HOME", nullptr};
 };
 
+// What the log and quorin-doctor show of an additional option: an agent's value never.
+TEST(OptionShown, HidesTheAgentsValuesAndShowsTheLibrarysOwn) {
+    struct shown_case {
+        const char16_t* item;
+        size_t capacity;
+        std::u16string shown;
+    };
+    const shown_case cases[] = {
+        {u"otel_headers=api-key=S3CRET", 64, u"otel_headers=***"},
+        {u"otel_endpoint=", 64, u"otel_endpoint=***"},
+        {u"flag", 64, u"flag"},
+        {u"home=/opt/agent", 64, u"home=/opt/agent"},
+        {u"quorin_internal_x=1", 64, u"quorin_internal_x=1"},
+        // A name cut to the room keeps the mask, not the value.
+        {u"a_long_option_name=S3CRET", 10, u"a_lon=***"},
+        {u"a=S3CRET", 3, u"=*"},
+    };
+    for (const shown_case& c : cases) {
+        char16_t shown[64];
+        option_shown(c.item, shown, c.capacity);
+        EXPECT_EQ(std::u16string(shown), c.shown) << "case " << &c - cases;
+    }
+}
+
 }  // namespace
 
 TEST_F(Options, NullRecordIsAnInvalidArgument) {
