@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "otel_platform.h"
 #include "otlp_model.h"
 #include "retry_policy.h"
 #include "settings.h"
@@ -89,6 +90,9 @@ class exporter {
     void name_service(std::string_view name);
 
     exporter_stats stats() const;
+    // The priority the exporter thread runs at now: below the application's threads while the
+    // queue has room, theirs while it is above its high-water mark.
+    thread_priority priority() const;
     const exporter_options& options() const { return options_; }
 
   private:
