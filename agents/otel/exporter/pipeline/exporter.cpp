@@ -9,6 +9,7 @@
 
 #include "background_sender.h"
 #include "collector_answer.h"
+#include "export_request.h"
 #include "gzip.h"
 #include "http_transport.h"
 #include "id_generator.h"
@@ -37,6 +38,8 @@ exporter_options exporter_options::from(const settings& resolved) {
     options.max_queue_bytes = resolved.max_queue_bytes;
     options.traces = resolved.traces;
     options.metrics = resolved.metrics;
+    options.user_agent =
+        "quorin-otel-agent/" QUORIN_OTEL_AGENT_VERSION " (" + platform_name() + ")";
     return options;
 }
 
@@ -67,13 +70,6 @@ void renew_process_id(resource& described) {
             kv.integer = static_cast<int64_t>(current_process_id());
         }
     }
-}
-
-// One export of a signal with its retries; `unlimited` in place of 0, no limit.
-milliseconds export_timeout(const exporter_options& options, const signal_settings& signal,
-                            milliseconds unlimited = std::chrono::hours(24 * 365)) {
-    const milliseconds timeout = signal.timeout.value_or(options.timeout);
-    return timeout.count() != 0 ? timeout : unlimited;
 }
 
 // How long flush and the release wait: the longer of the two signals' export timeouts, where
@@ -129,16 +125,9 @@ struct exporter::engine {
     std::string last_error;
     std::atomic<bool> error_unreported{false};  // a partial success's message not reported yet
 
-    // The body as it goes on the wire and its Content-Encoding: gzip when the signal asks for
-    // it and zlib can, else the body as it is. Once for all the attempts.
-    std::pair<std::string_view, std::string_view> packed(const signal_settings& signal,
-                                                         std::string_view body) {
-        if (signal.compression == compression::gzip) {
-            if (const auto gzipped = gzip.compress(body, &let_application_run)) {
-                return {*gzipped, "gzip"};
-            }
-        }
-        return {body, {}};
+    // The body as it goes on the wire, once for all the attempts.
+    packed_body packed(const signal_settings& signal, std::string_view body) {
+        return pack_body(gzip, signal, body, &let_application_run);
     }
 
     // The batch on its way: the sender's while it sends. The transport, the jitter and the
@@ -344,14 +333,8 @@ std::optional<uint64_t> exporter::engine::deliver(const url& target, const signa
     const std::string from = target.origin();
     for (int attempt = 1;; ++attempt) {
         if (pausing == nullptr) follow_priority(sender_priority);  // on the sender
-        http_request request;
-        request.target = &target;
-        request.headers = signal.headers ? *signal.headers : options.headers;
-        request.tls = &tls;
-        request.body = body;
-        request.content_encoding = encoding;
-        request.user_agent = options.user_agent;
-        request.deadline = deadline;
+        const http_request request =
+            export_request(options, signal, target, tls, {body, encoding}, deadline);
         const http_response response = transport.post(request);
         attempts.add(1);
         const attempt_outcome outcome =

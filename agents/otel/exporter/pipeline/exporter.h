@@ -19,6 +19,9 @@
 #include "settings.h"
 #include "span_queue.h"
 
+// The OpenTelemetry agent's version, which its User-Agent and version text name.
+#define QUORIN_OTEL_AGENT_VERSION "1.0.0"
+
 namespace otel {
 
 struct exporter_options {
@@ -36,7 +39,7 @@ struct exporter_options {
     uint32_t max_export_batch_size = 512;
     uint64_t max_queue_bytes = 16u << 20;
     signal_settings traces, metrics;
-    std::string user_agent = "quorin-otel-agent";
+    std::string user_agent = "quorin-otel-agent";  // from(): with the version and the system
     retry_options retry;
     milliseconds warning_interval{10000};
     // Called on the exporter thread (and in shutdown) with a warning for the application.
