@@ -138,8 +138,6 @@ void otel_output::session_started(const agent_core::session_info&) {
     try {
         otel::exporter_options options = otel::exporter_options::from(settings_);
         options.scope = {"quorin", QUORIN_VERSION};
-        options.user_agent =
-            "quorin-otel-agent/" QUORIN_OTEL_AGENT_VERSION " (" + otel::platform_name() + ")";
         options.spans = &record_spans;
         options.warn = [](const std::string& text) { notify(text); };
         options.collect_metrics = [metrics = metrics_.get()](std::vector<otel::otlp_metric>& out) {

@@ -53,6 +53,12 @@ class span_queue {
     void recycle(otlp_span* span);
 
     size_t size() const { return queued_.load(std::memory_order_relaxed); }
+    // Whether more than three quarters of the bound (in spans or in bytes) are queued: the
+    // exporter then runs at the application's priority until it is back under the mark.
+    bool above_high_water() const {
+        return uint64_t{size()} * 4 > uint64_t{max_spans_} * 3 ||
+               queued_bytes_.load(std::memory_order_relaxed) > max_bytes_ / 4 * 3;
+    }
     uint64_t dropped() const { return dropped_.get(); }
     uint32_t max_spans() const { return max_spans_; }
 
