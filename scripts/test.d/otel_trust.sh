@@ -24,6 +24,22 @@ trust_table_with_planted_ca() {
         trust "$planted" "$1" </dev/null
 }
 
+# trust_doctor_with_planted_ca : quorin-doctor --otel with the CA file ca.crt, against the
+# HTTPS port serving a certificate of system-ca, planted among the system's CAs: not trusted.
+trust_doctor_with_planted_ca() {
+    local planted="$root/build/otel-planted-system-ca" output status
+    otel_receiver_planted_system_ca "$planted" || return 1
+    otel_receiver_control tls-certificate system >/dev/null || return 1
+    output=$(unshare --mount --propagation private bash -c \
+        'mount --bind "$1" /etc/ssl/certs && exec "$2" --otel "--cv_otel_endpoint=$3" "$4"' \
+        trust "$planted" "$root/build/release/bin/quorin-doctor" "$QUORIN_OTEL_RECEIVER_TLS" \
+        "--cv_otel_certificate=$QUORIN_OTEL_RECEIVER_TLS_DIR/ca.crt" 2>&1 </dev/null)
+    status=$?
+    otel_receiver_control reset >/dev/null
+    echo "$output"
+    [ "$status" -eq 1 ] && grep -q "not trusted by the CA file" <<<"$output"
+}
+
 # trust_under_terminal OUTPUT COMMAND... : COMMAND run on a pseudo-terminal of its own, its
 # output in OUTPUT; fails when it ran past its time (a prompt waits for ever) or printed
 # OpenSSL's prompt.
@@ -112,6 +128,8 @@ else
         script_check "$trust_log" "a planted system CA does not count beside a CA file ($config)" \
             trust_table_with_planted_ca "$root/build/$config/bin/otel_tests"
     done
+    script_check "$trust_log" "doctor --otel: a planted system CA is not trusted beside a CA file" \
+        trust_doctor_with_planted_ca
     script_check "$trust_log" "TLS table on a terminal: no pass phrase asked for" \
         trust_under_terminal "$trust_log_dir/trust.table.log" "$root/build/release/bin/otel_tests" \
         "--gtest_filter=OtelExporterTls.*"
