@@ -41,17 +41,18 @@ trust_doctor_with_planted_ca() {
 }
 
 # trust_under_terminal OUTPUT COMMAND... : COMMAND run on a pseudo-terminal of its own, its
-# output in OUTPUT; fails when it ran past its time (a prompt waits for ever) or printed
-# OpenSSL's prompt.
+# output in OUTPUT; fails when it ran past its time (a prompt waits for ever, and OpenSSL's
+# prompt catches SIGTERM, hence the kill) or printed OpenSSL's prompt.
 trust_under_terminal() {
     local output=$1
     shift
     local command
-    printf -v command '%q ' timeout 120 "$@"
+    printf -v command "%q " timeout --kill-after=5 120 "$@"
     script --quiet --return --command "$command" /dev/null </dev/null >"$output" 2>&1
     local status=$?
     cat "$output"
-    [ "$status" -ne 124 ] && ! grep -aqi "pass phrase:" "$output" && return "$status"
+    [ "$status" -ne 124 ] && [ "$status" -ne 137 ] && ! grep -aqi "pass phrase:" "$output" &&
+        return "$status"
     echo "a pass phrase was asked for, or the run did not end (exit $status)"
     return 1
 }
