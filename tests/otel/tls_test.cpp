@@ -23,6 +23,13 @@ TEST(OtelExporterTls, TrustsOnlyTheGivenCaAndSendsTheClientCertificate) {
         {"a CA that did not issue it", false, "server", "client-ca.crt", "", "", "certificate"},
         {"the CA's, for another host", false, "other", "ca.crt", "", "", "certificate"},
         {"the CA's, expired", false, "expired", "ca.crt", "", "", "certificate"},
+        {"the CA's, through an intermediate", false, "chained", "ca.crt", "", "", ""},
+        {"the intermediate's, given as the CA file", false, "chained", "intermediate.crt", "", "",
+         ""},
+        // Copies of the CA file's certificate (its name and serial number) with keys of their own.
+        {"a forged root", false, "forged-root", "ca.crt", "", "", "certificate"},
+        {"a forged intermediate", false, "forged-intermediate", "intermediate.crt", "", "",
+         "certificate"},
         {"a CA file that does not exist", false, "server", "absent.crt", "", "",
          "absent.crt' cannot be read"},
         {"a CA file with no certificate", false, "server", "client.key", "", "", "no PEM"},
@@ -56,7 +63,7 @@ TEST(OtelExporterTls, TrustsOnlyTheGivenCaAndSendsTheClientCertificate) {
         EXPECT_EQ(otel_test::delivered_span_names(rx.requests()).size(), arrives ? 1u : 0u);
         EXPECT_EQ(exporter.stats().spans_exported, arrives ? 1u : 0u);
         if (!arrives) {
-            ASSERT_FALSE(warnings.empty());
+            ASSERT_FALSE(warnings.empty());  // (a failed row hides the rows after it)
             EXPECT_NE(warnings.back().find(r.error), std::string::npos) << warnings.back();
         }
     }
