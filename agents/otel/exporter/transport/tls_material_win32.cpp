@@ -96,12 +96,13 @@ std::string tls_material::load_roots(const std::string& text) {
         return "the CA file '" + files.certificate + "' holds no certificate Windows can read";
     }
     CertFreeCertificateContext(first);
-    // These alone as roots (Windows 8 and later). Where that engine cannot be made (Windows
-    // 7, Wine) the default engine builds the chain and check_server requires its root to
-    // be one of these all the same.
+    // These alone as trust anchors, a CA that is no root among them (Windows 8 and later).
+    // Where that engine cannot be made (Windows 7, Wine) the default engine builds the chain,
+    // and check_server verifies it up to one of these itself.
     CERT_CHAIN_ENGINE_CONFIG config{};
     config.cbSize = sizeof config;
     config.hExclusiveRoot = roots;
+    config.dwExclusiveFlags = CERT_CHAIN_EXCLUSIVE_ENABLE_CA_FLAG;
     if (!CertCreateCertificateChainEngine(&config, &engine)) engine = nullptr;
     return {};
 }
@@ -181,6 +182,93 @@ std::unique_ptr<tls_material> load_tls(const tls_files& files, std::string& prob
     return material;
 }
 
+namespace {
+
+// Whether `cert` is, byte for byte, one of the CA file's certificates. (Matching the issuer and
+// serial number, as CERT_FIND_EXISTING and CertCompareCertificate do, would let a certificate
+// of the same name and number but another key pass.)
+bool in_ca_file(const tls_material& tls, PCCERT_CONTEXT cert) {
+    const std::span<const BYTE> encoded(cert->pbCertEncoded, cert->cbCertEncoded);
+    for (PCCERT_CONTEXT known = CertEnumCertificatesInStore(tls.roots, nullptr); known != nullptr;
+         known = CertEnumCertificatesInStore(tls.roots, known)) {
+        if (std::ranges::equal(encoded,
+                               std::span<const BYTE>(known->pbCertEncoded, known->cbCertEncoded))) {
+            CertFreeCertificateContext(known);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool is_ca(PCCERT_CONTEXT cert) {
+    const CERT_INFO& info = *cert->pCertInfo;
+    const PCERT_EXTENSION extension =
+        CertFindExtension(szOID_BASIC_CONSTRAINTS2, info.cExtension, info.rgExtension);
+    CERT_BASIC_CONSTRAINTS2_INFO constraints{};
+    DWORD size = sizeof constraints;
+    return extension != nullptr &&
+           CryptDecodeObjectEx(X509_ASN_ENCODING, X509_BASIC_CONSTRAINTS2, extension->Value.pbData,
+                               extension->Value.cbData, 0, nullptr, &constraints, &size) &&
+           constraints.fCA;
+}
+
+// Why the chain does not lead from the collector's certificate to a certificate of the CA file,
+// each certificate signed with the key of the next, every one valid now and every one between
+// them a CA; empty when it does. Checked here whatever the chain engine says of it.
+std::string chain_problem(const CERT_CHAIN_CONTEXT& chain, const tls_material& tls) {
+    if (chain.cChain != 1 || chain.rgpChain[0]->cElement == 0)
+        return "not issued by a CA of the CA file";
+    const CERT_SIMPLE_CHAIN& simple = *chain.rgpChain[0];
+    const DWORD last = simple.cElement - 1;
+    if (!in_ca_file(tls, simple.rgpElement[last]->pCertContext)) {
+        return "not issued by a CA of the CA file";
+    }
+    for (DWORD i = 0; i <= last; ++i) {
+        const PCCERT_CONTEXT cert = simple.rgpElement[i]->pCertContext;
+        if (CertVerifyTimeValidity(nullptr, cert->pCertInfo) != 0) {
+            return i == 0 ? "expired or not yet valid"
+                          : "issued by a CA that is expired or not yet valid";
+        }
+        if (i == last) break;
+        const PCCERT_CONTEXT issuer = simple.rgpElement[i + 1]->pCertContext;
+        if (!CryptVerifyCertificateSignatureEx(
+                0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT,
+                const_cast<CERT_CONTEXT*>(cert), CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT,
+                const_cast<CERT_CONTEXT*>(issuer), 0, nullptr)) {
+            return "not signed by the CA it names";
+        }
+        if (i + 1 < last && !is_ca(issuer)) return "issued by a certificate that is no CA";
+    }
+    return {};
+}
+
+// The SSL policy's verdict on the chain for `host`; 0 when it passes. With an engine of the CA
+// file's roots alone nothing is ignored; with the default engine (which knows the system's CAs
+// and not the file's) only an unknown root is, the root having been checked by chain_problem.
+DWORD ssl_policy(const CERT_CHAIN_CONTEXT* chain, const tls_material& tls,
+                 const std::wstring& host) {
+    HTTPSPolicyCallbackData extra{};
+    extra.cbStruct = sizeof extra;
+    extra.dwAuthType = AUTHTYPE_SERVER;
+    extra.pwszServerName = const_cast<wchar_t*>(host.c_str());
+    extra.fdwChecks = tls.engine != nullptr ? 0 : SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+    CERT_CHAIN_POLICY_PARA policy{};
+    policy.cbSize = sizeof policy;
+    policy.pvExtraPolicyPara = &extra;
+    CERT_CHAIN_POLICY_STATUS status{};
+    status.cbSize = sizeof status;
+    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
+        return GetLastError() != 0 ? GetLastError() : static_cast<DWORD>(CERT_E_CHAINING);
+    }
+    if (status.dwError != 0) return status.dwError;
+    // The engine's own findings, which the policy may leave out.
+    const DWORD allowed = tls.engine != nullptr ? 0 : CERT_TRUST_IS_UNTRUSTED_ROOT;
+    return (chain->TrustStatus.dwErrorStatus & ~allowed) != 0 ? static_cast<DWORD>(CERT_E_CHAINING)
+                                                              : 0;
+}
+
+}  // namespace
+
 std::string check_server(HINTERNET handle, const tls_material& tls, const std::wstring& host) {
     PCCERT_CONTEXT server = nullptr;
     DWORD size = sizeof server;
@@ -197,7 +285,7 @@ std::string check_server(HINTERNET handle, const tls_material& tls, const std::w
     para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     std::string problem;
-    // The chain may use what the server sent and the CA file; its root must be the file's.
+    // The chain may use what the server sent and the CA file.
     HCERTSTORE stores = CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
     if (stores != nullptr) {
         CertAddStoreToCollection(stores, server->hCertStore, 0, 0);
@@ -208,43 +296,19 @@ std::string check_server(HINTERNET handle, const tls_material& tls, const std::w
                                  CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, &chain)) {
         problem = "no chain for the collector's certificate: error " + hex_error(GetLastError());
     } else {
-        HTTPSPolicyCallbackData extra{};
-        extra.cbStruct = sizeof extra;
-        extra.dwAuthType = AUTHTYPE_SERVER;
-        extra.pwszServerName = const_cast<wchar_t*>(host.c_str());
-        extra.fdwChecks = SECURITY_FLAG_IGNORE_UNKNOWN_CA;  // the root is checked below
-        CERT_CHAIN_POLICY_PARA policy{};
-        policy.cbSize = sizeof policy;
-        policy.pvExtraPolicyPara = &extra;
-        CERT_CHAIN_POLICY_STATUS status{};
-        status.cbSize = sizeof status;
-        if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
-            problem =
-                "the collector's certificate cannot be checked: error " + hex_error(GetLastError());
-        } else if (status.dwError != 0) {
-            const char* reason = status.dwError == static_cast<DWORD>(CERT_E_CHAINING)
-                                     ? "not issued by a CA of the CA file"
-                                 : status.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH)
-                                     ? "issued for another host name"
-                                 : status.dwError == static_cast<DWORD>(CERT_E_EXPIRED)
-                                     ? "expired or not yet valid"
-                                     : "refused";
-            problem = std::string("the collector's certificate is ") + reason + " (" +
-                      hex_error(status.dwError) + ")";
+        std::string reason = chain_problem(*chain, tls);
+        if (reason.empty()) {
+            const DWORD error = ssl_policy(chain, tls, host);
+            if (error != 0) {
+                reason =
+                    error == static_cast<DWORD>(CERT_E_CN_NO_MATCH) ? "issued for another host name"
+                    : error == static_cast<DWORD>(CERT_E_EXPIRED)   ? "expired or not yet valid"
+                    : error == static_cast<DWORD>(CERT_E_WRONG_USAGE) ? "not meant for a server"
+                                                                      : "refused";
+                reason += " (" + hex_error(error) + ")";
+            }
         }
-        const CERT_SIMPLE_CHAIN* simple = chain->cChain > 0 ? chain->rgpChain[0] : nullptr;
-        const PCCERT_CONTEXT root = simple != nullptr && simple->cElement > 0
-                                        ? simple->rgpElement[simple->cElement - 1]->pCertContext
-                                        : nullptr;
-        PCCERT_CONTEXT known = root == nullptr
-                                   ? nullptr
-                                   : CertFindCertificateInStore(tls.roots, X509_ASN_ENCODING, 0,
-                                                                CERT_FIND_EXISTING, root, nullptr);
-        if (known != nullptr) {
-            CertFreeCertificateContext(known);
-        } else if (problem.empty()) {
-            problem = "the collector's certificate is not issued by a CA of the CA file";
-        }
+        if (!reason.empty()) problem = "the collector's certificate is " + reason;
         CertFreeCertificateChain(chain);
     }
     if (stores != nullptr) CertCloseStore(stores, 0);
