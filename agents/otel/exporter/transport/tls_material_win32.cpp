@@ -1,7 +1,6 @@
 #include "tls_material_win32.h"
 
 #include <algorithm>
-#include <atomic>
 #include <optional>
 #include <span>
 #include <vector>
@@ -73,14 +72,10 @@ std::string hex_error(DWORD error) {
 }  // namespace
 
 tls_material::~tls_material() {
+    // The client certificate's context holds the key set: freeing it releases the key.
     if (client != nullptr) CertFreeCertificateContext(client);
     if (engine != nullptr) CertFreeCertificateChainEngine(engine);
     if (roots != nullptr) CertCloseStore(roots, 0);
-    if (!container.empty()) {
-        HCRYPTPROV gone = 0;
-        CryptAcquireContextW(&gone, container.c_str(), MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES,
-                             CRYPT_DELETEKEYSET | CRYPT_SILENT);
-    }
 }
 
 std::string tls_material::load_roots(const std::string& text) {
@@ -139,28 +134,31 @@ std::string tls_material::load_client(const std::string& certificate_text,
         static_cast<DWORD>(rsa[0].size()), CRYPT_DECODE_ALLOC_FLAG, nullptr, &blob, &blob_size);
     for (auto& der : rsa) SecureZeroMemory(der.data(), der.size());
     if (!decoded) return key_name + " cannot be decoded: error " + hex_error(GetLastError());
-    static std::atomic<unsigned> serial{0};
-    container = L"quorin-otel-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(++serial);
+    // An ephemeral key set: in the process's memory only, never in a key container of the
+    // user's (none is needed, nor a loaded profile), gone when the certificate's context is
+    // freed or the process ends, however it ends. The key cannot be exported.
     HCRYPTPROV provider = 0;
     HCRYPTKEY key = 0;
-    // Exportable: Wine's TLS exports the key to use it.
-    bool imported = CryptAcquireContextW(&provider, container.c_str(), MS_ENH_RSA_AES_PROV_W,
-                                         PROV_RSA_AES, CRYPT_NEWKEYSET | CRYPT_SILENT) &&
-                    CryptImportKey(provider, blob, blob_size, 0, CRYPT_EXPORTABLE, &key);
-    const DWORD error = GetLastError();
+    bool imported = CryptAcquireContextW(&provider, nullptr, MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES,
+                                         CRYPT_VERIFYCONTEXT | CRYPT_SILENT) &&
+                    CryptImportKey(provider, blob, blob_size, 0, 0, &key);
+    DWORD error = GetLastError();
     SecureZeroMemory(blob, blob_size);
     LocalFree(blob);
-    if (key != 0) CryptDestroyKey(key);
-    if (provider != 0) CryptReleaseContext(provider, 0);
-    if (!imported) return key_name + " cannot be imported: error " + hex_error(error);
-    CRYPT_KEY_PROV_INFO where{};
-    where.pwszContainerName = container.data();
-    where.pwszProvName = const_cast<wchar_t*>(MS_ENH_RSA_AES_PROV_W);
-    where.dwProvType = PROV_RSA_AES;
-    where.dwKeySpec = AT_KEYEXCHANGE;
-    if (!CertSetCertificateContextProperty(client, CERT_KEY_PROV_INFO_PROP_ID, 0, &where)) {
-        return key_name + " cannot be tied to its certificate: error " + hex_error(GetLastError());
+    if (key != 0) CryptDestroyKey(key);  // the key pair stays in the key set
+    CERT_KEY_CONTEXT held{};
+    held.cbSize = sizeof held;
+    held.hCryptProv = provider;
+    held.dwKeySpec = AT_KEYEXCHANGE;
+    // The context takes the key set over, and releases it when it is freed.
+    if (imported &&
+        !CertSetCertificateContextProperty(client, CERT_KEY_CONTEXT_PROP_ID, 0, &held)) {
+        imported = false;
+        error = GetLastError();
+    }
+    if (!imported) {
+        if (provider != 0) CryptReleaseContext(provider, 0);
+        return key_name + " cannot be imported: error " + hex_error(error);
     }
     return {};
 }
