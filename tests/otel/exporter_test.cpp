@@ -212,7 +212,7 @@ bool eventually(condition holds, std::chrono::seconds bound = 30s) {
 TEST(OtelTransport, TheDeadlineOrAnAbortEndsARequestTheCollectorHoldsUp) {
     REQUIRE_RECEIVER(rx);
     const otel::url target = rx.endpoint("/v1/traces");
-    for (const char* script : {"hang", "200 trickle"}) {
+    for (const char* script : {"hang", "200 trickle", "200 trickle chunked"}) {
         for (const bool abort : {false, true}) {
             SCOPED_TRACE(std::string(script) + (abort ? ", aborted" : ", deadline"));
             rx.reset();

@@ -356,7 +356,8 @@ TEST_F(otel_agent_test, WithoutACollectorCallsGoOnAndReleaseIsBounded) {
         } else {
             receiver_->script(std::string(r.answer) + " always");
         }
-        set_option("otel_timeout=500");
+        // Longer than the second before the first byte of a trickle.
+        set_option("otel_timeout=1500");
         set_option("otel_bsp_max_queue_size=100");
         initialize();
         capture_warnings();

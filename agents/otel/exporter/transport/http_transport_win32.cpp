@@ -345,6 +345,21 @@ class transfer {
         response.error = failure(what, error_);
     }
 
+    // True, with the reason in the response, once the request is aborted or its deadline passed.
+    bool ended(http_response& response) {
+        if (WaitForSingleObject(abort_event_, 0) == WAIT_OBJECT_0) {
+            response.error = "aborted";
+            error_ = ERROR_WINHTTP_OPERATION_CANCELLED;
+            return true;
+        }
+        if (clock::now() >= deadline_) {
+            response.error = "timed out";
+            error_ = ERROR_WINHTTP_TIMEOUT;
+            return true;
+        }
+        return false;
+    }
+
     // Waits for the operation under way to complete; false, with the reason in the response,
     // when it failed, the request was aborted or its deadline passed.
     bool await(const char* what, http_response& response) {
@@ -357,9 +372,12 @@ class transfer {
                     bytes_ = call_.bytes;
                     // Once the callback has refused the certificate (and closed the handle),
                     // whatever WinHTTP reports after is no success.
+                    // A success past the deadline or the abort is none: WinHTTP may complete
+                    // each step at once (Wine reads a chunked answer that way), and a
+                    // collector that sends a byte at a time must not hold the request forever.
                     if (call_.notification != WINHTTP_CALLBACK_STATUS_REQUEST_ERROR &&
                         call_.refused.empty()) {
-                        return true;
+                        return !ended(response);
                     }
                     response.error = !call_.refused.empty() ? call_.refused
                                      : call_.secure_failure != 0
@@ -373,18 +391,9 @@ class transfer {
                     return false;
                 }
             }
+            if (ended(response)) return false;
             const auto left =
                 std::chrono::ceil<std::chrono::milliseconds>(deadline_ - clock::now());
-            if (WaitForSingleObject(abort_event_, 0) == WAIT_OBJECT_0) {
-                response.error = "aborted";
-                error_ = ERROR_WINHTTP_OPERATION_CANCELLED;
-                return false;
-            }
-            if (left.count() <= 0) {
-                response.error = "timed out";
-                error_ = ERROR_WINHTTP_TIMEOUT;
-                return false;
-            }
             const auto wait = static_cast<DWORD>(std::min<int64_t>(left.count(), 0x7FFFFFFF));
             WaitForMultipleObjects(2, events, FALSE, wait);
         }
