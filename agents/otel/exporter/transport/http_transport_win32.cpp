@@ -169,14 +169,17 @@ void CALLBACK on_status(HINTERNET handle, DWORD_PTR context, DWORD status, void*
         std::lock_guard<std::mutex> close_lock(request->close_mutex);
         if (request->closed) return;
         std::string problem = check_server(handle, *request->check, request->host);
-        std::lock_guard<std::mutex> lock(request->mutex);
-        if (problem.empty()) {
-            request->verified = true;
-            return;
+        {
+            // Released before the close, whose callbacks may come on this thread.
+            std::lock_guard<std::mutex> lock(request->mutex);
+            if (problem.empty()) {
+                request->verified = true;
+                return;
+            }
+            request->refused = std::move(problem);
+            request->completed = true;
+            request->notification = WINHTTP_CALLBACK_STATUS_REQUEST_ERROR;
         }
-        request->refused = std::move(problem);
-        request->completed = true;
-        request->notification = WINHTTP_CALLBACK_STATUS_REQUEST_ERROR;
         SetEvent(request->completed_event);
         // The handle closes before the callback returns; the poster, told why, does not close
         // it again. The context stays: the poster frees it only after taking close_mutex.
@@ -371,10 +374,10 @@ class transfer {
                     call_.completed = false;
                     bytes_ = call_.bytes;
                     // Once the callback has refused the certificate (and closed the handle),
-                    // whatever WinHTTP reports after is no success.
-                    // A success past the deadline or the abort is none: WinHTTP may complete
-                    // each step at once (Wine reads a chunked answer that way), and a
-                    // collector that sends a byte at a time must not hold the request forever.
+                    // whatever WinHTTP reports after is no success; nor is a success past the
+                    // deadline or the abort: WinHTTP may complete each step at once (Wine reads
+                    // a chunked answer that way), and a collector that sends a byte at a time
+                    // must not hold the request forever.
                     if (call_.notification != WINHTTP_CALLBACK_STATUS_REQUEST_ERROR &&
                         call_.refused.empty()) {
                         return !ended(response);

@@ -9,14 +9,15 @@ namespace otel {
 
 namespace {
 
-// The DER of each PEM item labelled `label` ("CERTIFICATE") in `text`.
+// The DER of each PEM item labelled `label` ("CERTIFICATE") in `text`. The copies made on the
+// way are wiped: the item may be a key.
 std::vector<std::vector<BYTE>> pem_items(const std::string& text, const std::string& label) {
     std::vector<std::vector<BYTE>> items;
     const std::string begin = "-----BEGIN " + label + "-----", end = "-----END " + label + "-----";
     for (size_t at = text.find(begin); at != std::string::npos; at = text.find(begin, at)) {
         const size_t stop = text.find(end, at);
         if (stop == std::string::npos) break;
-        const std::string block = text.substr(at, stop + end.size() - at);
+        std::string block = text.substr(at, stop + end.size() - at);
         DWORD size = 0;
         if (CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()),
                                  CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr)) {
@@ -28,6 +29,7 @@ std::vector<std::vector<BYTE>> pem_items(const std::string& text, const std::str
                 items.push_back(std::move(der));
             }
         }
+        SecureZeroMemory(block.data(), block.size());
         at = stop + end.size();
     }
     return items;
