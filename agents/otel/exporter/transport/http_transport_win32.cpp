@@ -145,6 +145,7 @@ struct call {
     char buffer[8192];
 
     ~call() {
+        SecureZeroMemory(headers.data(), headers.size() * sizeof(wchar_t));  // an API key's
         if (completed_event != nullptr) CloseHandle(completed_event);
         if (closing_event != nullptr) CloseHandle(closing_event);
     }
@@ -543,16 +544,25 @@ http_response http_transport::post(const http_request& request) {
     WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout,
                      sizeof response_timeout);
 
-    std::string headers = "Content-Type: " + std::string(request.content_type) + "\r\n";
+    // In one buffer, wiped once used: a header's value may be a key.
+    size_t length = 80 + request.content_type.size() + request.content_encoding.size() +
+                    request.user_agent.size();
+    for (const key_value_text& header : request.headers) {
+        length += header.key.size() + header.value.size() + 4;
+    }
+    std::string headers;
+    headers.reserve(length);
+    headers.append("Content-Type: ").append(request.content_type).append("\r\n");
     if (!request.content_encoding.empty()) {
-        headers += "Content-Encoding: " + std::string(request.content_encoding) + "\r\n";
+        headers.append("Content-Encoding: ").append(request.content_encoding).append("\r\n");
     }
     // In place of the session's agent name, which WinHTTP adds only when the request has none.
-    headers += "User-Agent: " + std::string(request.user_agent) + "\r\n";
+    headers.append("User-Agent: ").append(request.user_agent).append("\r\n");
     for (const key_value_text& header : request.headers) {
-        headers += header.key + ": " + header.value + "\r\n";
+        headers.append(header.key).append(": ").append(header.value).append("\r\n");
     }
     context->headers = widen(headers);
+    SecureZeroMemory(headers.data(), headers.size());
     // WinHTTP may still read the body after a handle closed late has been handed over.
     context->body.assign(request.body);
     const auto started = clock::now();
