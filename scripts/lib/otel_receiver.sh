@@ -103,6 +103,56 @@ otel_receiver_planted_system_ca() {
         cp "$ca" "$dir/$(openssl x509 -noout -subject_hash -in "$ca").0"
 }
 
+# otel_receiver_forged_certificates DIR : chains for the trust checks, beside the certificates
+# of otel_receiver_certificates in DIR: chained, a server certificate for localhost issued by
+# intermediate, a CA issued by ca; forged-root, one issued by a root with the subject and serial
+# number of ca but a key of its own; forged-intermediate, one issued by a CA with the subject
+# and serial number of intermediate but a key of its own. Each NAME.crt holds the chain the
+# server sends (without ca itself); NAME.key the server certificate's key.
+otel_receiver_forged_certificates() {
+    local dir=$1 days=2
+    (
+        cd "$dir" || exit 1
+        # issue NAME SUBJECT CA SERIAL EXTENSIONS : NAME.key and NAME.crt, issued by CA.key in
+        # the name of CA.crt, with that serial number (random when empty).
+        issue() {
+            local serial=(-CAcreateserial)
+            [ -z "$4" ] || serial=(-set_serial "0x$4")
+            openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "$2" &&
+                printf '%s\n' "$5" >"$1.ext" &&
+                openssl x509 -req -in "$1.csr" -CA "$3.crt" -CAkey "$3.key" "${serial[@]}" \
+                    -days "$days" -out "$1.crt" -extfile "$1.ext"
+        }
+        serial_of() { openssl x509 -in "$1" -noout -serial | cut -d= -f2; }
+        # Key identifiers, so that a chain's builder finds each issuer by its key.
+        local ca_ext="basicConstraints=critical,CA:TRUE
+keyUsage=critical,keyCertSign,cRLSign
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid" server_ext="subjectAltName=IP:127.0.0.1,DNS:localhost
+extendedKeyUsage=serverAuth
+authorityKeyIdentifier=keyid"
+        issue intermediate "/CN=quorin test intermediate" ca "" "$ca_ext" || exit 1
+        issue chained-leaf "/CN=quorin test chained" intermediate "" "$server_ext" || exit 1
+        # The forged root: ca's subject and serial number, another key.
+        openssl req -x509 -newkey rsa:2048 -nodes -keyout forged-ca.key -out forged-ca.crt \
+            -days "$days" -subj "/CN=quorin test ca" -set_serial "0x$(serial_of ca.crt)" \
+            -addext "basicConstraints=critical,CA:TRUE" \
+            -addext "keyUsage=critical,keyCertSign,cRLSign" || exit 1
+        issue forged-root-leaf "/CN=quorin test forged root" forged-ca "" "$server_ext" || exit 1
+        # The forged intermediate: intermediate's subject, serial number and issuer name, signed
+        # by the forged root's key.
+        issue forged-int "/CN=quorin test intermediate" forged-ca "$(serial_of intermediate.crt)" \
+            "$ca_ext" || exit 1
+        issue forged-int-leaf "/CN=quorin test forged intermediate" forged-int "" \
+            "$server_ext" || exit 1
+        cat chained-leaf.crt intermediate.crt >chained.crt && cp chained-leaf.key chained.key &&
+            cat forged-root-leaf.crt forged-ca.crt >forged-root.crt &&
+            cp forged-root-leaf.key forged-root.key &&
+            cat forged-int-leaf.crt forged-int.crt >forged-intermediate.crt &&
+            cp forged-int-leaf.key forged-intermediate.key
+    ) >"$dir.forged.log" 2>&1 || { cat "$dir.forged.log" >&2; return 1; }
+}
+
 # otel_receiver_start LOG : starts it and exports QUORIN_OTEL_RECEIVER=http://127.0.0.1:PORT,
 # QUORIN_OTEL_RECEIVER_CONTROL, the address of its control port (up while the OTLP port is down),
 # QUORIN_OTEL_RECEIVER_TLS and QUORIN_OTEL_RECEIVER_MTLS, its HTTPS ports without and with
@@ -116,6 +166,7 @@ otel_receiver_start() {
     local tries=0
     rm -f "$port_file" "$control_file" "$tls_file" "$sink_file"
     otel_receiver_certificates "$tls_dir" || return 1
+    otel_receiver_forged_certificates "$tls_dir" || return 1
     node "$otel_receiver_dir/receiver.js" --port-file "$port_file" \
         --control-port-file "$control_file" --tls-dir "$tls_dir" --tls-port-file "$tls_file" \
         --sink-port-file "$sink_file" >"$log" 2>&1 &

@@ -81,6 +81,57 @@ otel_doctor_runs() {
         "--cv_otel_endpoint=$tls" "--cv_otel_certificate=$QUORIN_OTEL_RECEIVER_TLS_DIR/client-ca.crt"
     otel_doctor "CA file ($label)" 0 "trusted by the CA file" "$@" --otel \
         "--cv_otel_endpoint=$tls" "--cv_otel_certificate=$QUORIN_OTEL_RECEIVER_TLS_DIR/ca.crt"
+    otel_forged_chain_runs "$label" "$@"
+}
+
+# otel_forged_chain_runs LABEL DOCTOR... : chains forged to pass for the CA file's (a root, an
+# intermediate: the same name and serial number, another key) are not trusted, and no export
+# request reaches the server that serves them.
+otel_forged_chain_runs() {
+    local label=$1 forged ca
+    shift
+    for forged in forged-root:ca forged-intermediate:intermediate; do
+        ca=${forged#*:}
+        forged=${forged%:*}
+        otel_receiver_control reset >/dev/null
+        otel_receiver_control tls-certificate "$forged" >/dev/null
+        otel_doctor "$forged ($label)" 1 "not trusted by the CA file" "$@" --otel \
+            "--cv_otel_endpoint=$QUORIN_OTEL_RECEIVER_TLS" --cv_otel_headers=api-key=S3CRET \
+            "--cv_otel_certificate=$QUORIN_OTEL_RECEIVER_TLS_DIR/$ca.crt"
+        if [ -n "$(otel_receiver_control requests)" ]; then
+            failed=$((failed + 1))
+            echo "  FAIL  doctor --otel: $forged ($label): an export request reached the server"
+        fi
+    done
+    otel_receiver_control reset >/dev/null
+}
+
+# otel_killed_key_run : a Windows process killed while it holds a client key leaves no key
+# container of the agent in the Wine prefix.
+otel_killed_key_run() {
+    local dir=$QUORIN_OTEL_RECEIVER_TLS_DIR pid tries=0
+    otel_receiver_control script "always hang" >/dev/null
+    "$wine" "$root/build/windows/bin/quorin-doctor.exe" --otel \
+        "--cv_otel_endpoint=$QUORIN_OTEL_RECEIVER_MTLS" "--cv_otel_certificate=$dir/ca.crt" \
+        "--cv_otel_client_certificate=$dir/client.crt" "--cv_otel_client_key=$dir/client.key" \
+        >"$otel_log_dir/killed-key.log" 2>&1 &
+    pid=$!
+    # Until its request has arrived: the key is in use then.
+    while [ -z "$(otel_receiver_control requests)" ] && [ "$tries" -lt 300 ]; do
+        tries=$((tries + 1))
+        sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    otel_receiver_control reset >/dev/null
+    if [ "$tries" -lt 300 ] &&
+        ! "$wine" reg query 'HKCU\Software\Wine\Crypto\RSA' /s 2>/dev/null | grep -qi quorin; then
+        passed=$((passed + 1))
+        echo "  ok    a killed process leaves no key container (Wine)"
+    else
+        failed=$((failed + 1))
+        echo "  FAIL  a killed process leaves a key container, or its request never came (Wine)"
+    fi
 }
 
 if ! otel_receiver_install >"$otel_log_dir/install.log" 2>&1; then
@@ -124,6 +175,7 @@ else
     done
     otel_doctor_runs native "$root/build/release/bin/quorin-doctor"
     otel_doctor_runs Wine "$wine" "$root/build/windows/bin/quorin-doctor.exe"
+    otel_killed_key_run
     if otel_receiver_stop; then
         passed=$((passed + 1))
         echo "  ok    every request decoded"

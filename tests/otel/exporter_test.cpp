@@ -168,7 +168,8 @@ TEST(OtelExporter, AnAbsentOrHangingCollectorHoldsUpFlushAndShutdownOnlyForTheTi
         const char* answer;  // the receiver's; none: nothing listens
     };
     for (const row& r :
-         {row{"connection refused", nullptr}, row{"hang", "hang"}, row{"trickle", "200 trickle"}}) {
+         {row{"connection refused", nullptr}, row{"hang", "hang"}, row{"trickle", "200 trickle"},
+          row{"chunked trickle", "200 trickle chunked"}}) {
         SCOPED_TRACE(r.what);
         rx.reset();
         auto options = otel_test::options_for(rx, 800ms);
@@ -211,7 +212,7 @@ bool eventually(condition holds, std::chrono::seconds bound = 30s) {
 TEST(OtelTransport, TheDeadlineOrAnAbortEndsARequestTheCollectorHoldsUp) {
     REQUIRE_RECEIVER(rx);
     const otel::url target = rx.endpoint("/v1/traces");
-    for (const char* script : {"hang", "200 trickle"}) {
+    for (const char* script : {"hang", "200 trickle", "200 trickle chunked"}) {
         for (const bool abort : {false, true}) {
             SCOPED_TRACE(std::string(script) + (abort ? ", aborted" : ", deadline"));
             rx.reset();

@@ -29,6 +29,11 @@ TEST(OtelExporterTls, TrustsOnlyTheGivenCaAndSendsTheClientCertificate) {
         {"a CA that did not issue it", false, "server", "client-ca.crt", "", "", "certificate"},
         {"the CA's, for another host", false, "other", "ca.crt", "", "", "certificate"},
         {"the CA's, expired", false, "expired", "ca.crt", "", "", "certificate"},
+        {"the CA's, through an intermediate", false, "chained", "ca.crt", "", "", ""},
+        // Copies of the CA file's certificate (its name and serial number) with keys of their own.
+        {"a forged root", false, "forged-root", "ca.crt", "", "", "certificate"},
+        {"a forged intermediate", false, "forged-intermediate", "intermediate.crt", "", "",
+         "certificate"},
         {"a CA file that does not exist", false, "server", "absent.crt", "", "",
          "absent.crt' cannot be read"},
         {"a CA file with no certificate", false, "server", "client.key", "", "", "no PEM"},

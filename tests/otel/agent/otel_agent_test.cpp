@@ -347,7 +347,8 @@ TEST_F(otel_agent_test, WithoutACollectorCallsGoOnAndReleaseIsBounded) {
         const char* answer;  // the receiver's; none: nothing listens
     };
     for (const row& r : {row{"connection refused", nullptr}, row{"never answered", "hang"},
-                         row{"answered a byte a second", "200 trickle"}}) {
+                         row{"answered a byte a second", "200 trickle"},
+                         row{"answered a chunk a second", "200 trickle chunked"}}) {
         SCOPED_TRACE(r.what);
         receiver_->reset();  // drops the connections left hanging
         if (r.answer == nullptr) {
@@ -355,7 +356,8 @@ TEST_F(otel_agent_test, WithoutACollectorCallsGoOnAndReleaseIsBounded) {
         } else {
             receiver_->script(std::string(r.answer) + " always");
         }
-        set_option("otel_timeout=500");
+        // Longer than the second before the first byte of a trickle.
+        set_option("otel_timeout=1500");
         set_option("otel_bsp_max_queue_size=100");
         initialize();
         capture_warnings();

@@ -1,14 +1,21 @@
 // WinHTTP in its asynchronous mode. Each operation (send, receive the headers, query and read
 // the body) completes in the status callback, often on a WinHTTP thread, which signals the
-// posting thread; that thread waits until the request's one deadline or an abort, and is the
-// only one that closes the request handle. A closed handle is never used again, and the
-// request's context lives until WinHTTP says the handle is closing: no callback comes after.
+// posting thread; that thread waits until the request's one deadline or an abort. The request
+// handle is closed once, by whichever side comes first under the call's close lock (the
+// callback when it refuses the certificate, else the posting thread); a closed handle is never
+// used again, and the request's context lives until WinHTTP says the handle is closing: no
+// callback comes after.
 //
 // A CA file replaces WinHTTP's check against the system's CAs for that request: the callback
 // checks the collector's certificate against the file's CAs alone as the request is about to
-// be sent, and closes the handle at once when it is not trusted. A client certificate's key is
-// imported into a key container of its own, deleted again with the transport (both in
-// tls_material_win32.cpp).
+// be sent, records that it passed, and closes the handle at once when it is not trusted. No
+// body is written and no answer read for a request without that record. No documented WinHTTP
+// behaviour promises that closing the handle in that notification keeps the request line and
+// headers off the wire: WINHTTP_CALLBACK_STATUS_SENDING_REQUEST is among the notifications the
+// WinHttpSendRequest reference lists as deprecated since Windows 7, and WinHttpCloseHandle's
+// reference promises that the request is cancelled, not that nothing of it was written. Under
+// Wine the request line and headers are written even so. The client certificate's key is
+// imported into an ephemeral key set of the process (tls_material_win32.cpp).
 // Before windows.h: the socket address types of WinHTTP's connection info.
 #include <winsock2.h>
 
@@ -96,12 +103,16 @@ HINTERNET open_session() {
     if (session == nullptr) return nullptr;
     // WinHTTP follows redirects unless told not to, headers included.
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    WinHttpSetOption(session, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
     // TLS 1.2 and 1.3 whatever the system's defaults; systems without 1.3 refuse the pair.
     DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
-    if (!WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
-        protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-        WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+    DWORD tls12 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    // A session without them sends nothing.
+    if (!WinHttpSetOption(session, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never) ||
+        (!WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
+                           sizeof protocols) &&
+         !WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &tls12, sizeof tls12))) {
+        WinHttpCloseHandle(session);
+        return nullptr;
     }
     return session;
 }
@@ -112,7 +123,8 @@ struct call {
     HANDLE completed_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     HANDLE closing_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::atomic<bool> handed_over{false};  // set first by whichever side lets go
-    std::atomic<bool> closed{false};       // set by whichever side closes the handle
+    std::mutex close_mutex;                // held while the handle is used outside WinHTTP's
+    bool closed = false;                   // calls on the posting thread; under close_mutex
     // Set: the callback checks the collector's certificate against the CA file before the
     // request goes out, and closes the handle when it is not trusted.
     std::shared_ptr<const tls_material> check;
@@ -124,6 +136,7 @@ struct call {
     DWORD error = 0;           // of WINHTTP_CALLBACK_STATUS_REQUEST_ERROR
     DWORD bytes = 0;           // available or read
     std::string refused;       // why the collector's certificate is not trusted; stays once set
+    bool verified = false;     // the collector's certificate passed the CA file's check
     DWORD secure_failure = 0;  // WinHTTP's flags for the collector's certificate, if refused
 
     // What WinHTTP reads or writes until the handle is closed.
@@ -132,6 +145,7 @@ struct call {
     char buffer[8192];
 
     ~call() {
+        SecureZeroMemory(headers.data(), headers.size() * sizeof(wchar_t));  // an API key's
         if (completed_event != nullptr) CloseHandle(completed_event);
         if (closing_event != nullptr) CloseHandle(closing_event);
     }
@@ -151,19 +165,27 @@ void CALLBACK on_status(HINTERNET handle, DWORD_PTR context, DWORD status, void*
     }
     if (status == WINHTTP_CALLBACK_STATUS_SENDING_REQUEST) {
         if (request->check == nullptr) return;
+        // The posting thread cannot close the handle while it is checked here; once it has,
+        // the handle is not touched.
+        std::lock_guard<std::mutex> close_lock(request->close_mutex);
+        if (request->closed) return;
         std::string problem = check_server(handle, *request->check, request->host);
-        if (problem.empty()) return;
-        // Nothing of the request may reach this server: the handle closes before the callback
-        // returns, and the poster, told why, does not close it again.
-        request->closed.store(true);
         {
+            // Released before the close, whose callbacks may come on this thread.
             std::lock_guard<std::mutex> lock(request->mutex);
+            if (problem.empty()) {
+                request->verified = true;
+                return;
+            }
             request->refused = std::move(problem);
             request->completed = true;
             request->notification = WINHTTP_CALLBACK_STATUS_REQUEST_ERROR;
         }
         SetEvent(request->completed_event);
-        WinHttpCloseHandle(handle);  // the context may be gone from here on
+        // The handle closes before the callback returns; the poster, told why, does not close
+        // it again. The context stays: the poster frees it only after taking close_mutex.
+        request->closed = true;
+        WinHttpCloseHandle(handle);
         return;
     }
     DWORD error = 0, bytes = 0;
@@ -261,6 +283,7 @@ class transfer {
             return;
         }
         if (!await("send", response)) return;
+        if (!verified(response)) return;
         for (DWORD written = 0; body_later && written < size; written += bytes_) {
             if (!WinHttpWriteData(handle_, call_.body.data() + written, size - written, nullptr)) {
                 fail(response, "write");
@@ -309,9 +332,36 @@ class transfer {
     DWORD error() const { return error_; }
 
   private:
+    // With a CA file, whether the callback recorded that the collector's certificate passed its
+    // check; a request without that record goes no further, as one refused.
+    bool verified(http_response& response) {
+        if (call_.check == nullptr) return true;
+        std::lock_guard<std::mutex> lock(call_.mutex);
+        if (call_.verified) return true;
+        response.error = "the collector's certificate was not checked against the CA file";
+        response.untrusted = true;
+        error_ = ERROR_WINHTTP_SECURE_FAILURE;
+        return false;
+    }
+
     void fail(http_response& response, const char* what) {
         error_ = GetLastError();
         response.error = failure(what, error_);
+    }
+
+    // True, with the reason in the response, once the request is aborted or its deadline passed.
+    bool ended(http_response& response) {
+        if (WaitForSingleObject(abort_event_, 0) == WAIT_OBJECT_0) {
+            response.error = "aborted";
+            error_ = ERROR_WINHTTP_OPERATION_CANCELLED;
+            return true;
+        }
+        if (clock::now() >= deadline_) {
+            response.error = "timed out";
+            error_ = ERROR_WINHTTP_TIMEOUT;
+            return true;
+        }
+        return false;
     }
 
     // Waits for the operation under way to complete; false, with the reason in the response,
@@ -325,10 +375,13 @@ class transfer {
                     call_.completed = false;
                     bytes_ = call_.bytes;
                     // Once the callback has refused the certificate (and closed the handle),
-                    // whatever WinHTTP reports after is no success.
+                    // whatever WinHTTP reports after is no success; nor is a success past the
+                    // deadline or the abort: WinHTTP may complete each step at once (Wine reads
+                    // a chunked answer that way), and a collector that sends a byte at a time
+                    // must not hold the request forever.
                     if (call_.notification != WINHTTP_CALLBACK_STATUS_REQUEST_ERROR &&
                         call_.refused.empty()) {
-                        return true;
+                        return !ended(response);
                     }
                     response.error = !call_.refused.empty() ? call_.refused
                                      : call_.secure_failure != 0
@@ -342,18 +395,9 @@ class transfer {
                     return false;
                 }
             }
+            if (ended(response)) return false;
             const auto left =
                 std::chrono::ceil<std::chrono::milliseconds>(deadline_ - clock::now());
-            if (WaitForSingleObject(abort_event_, 0) == WAIT_OBJECT_0) {
-                response.error = "aborted";
-                error_ = ERROR_WINHTTP_OPERATION_CANCELLED;
-                return false;
-            }
-            if (left.count() <= 0) {
-                response.error = "timed out";
-                error_ = ERROR_WINHTTP_TIMEOUT;
-                return false;
-            }
             const auto wait = static_cast<DWORD>(std::min<int64_t>(left.count(), 0x7FFFFFFF));
             WaitForMultipleObjects(2, events, FALSE, wait);
         }
@@ -370,7 +414,13 @@ class transfer {
 // Closes a request handle whose callback is set, and frees its context once WinHTTP is done
 // with it, or leaves that to the callback.
 void close_request(HINTERNET handle, call* request) {
-    if (!request->closed.exchange(true)) WinHttpCloseHandle(handle);
+    {
+        std::lock_guard<std::mutex> lock(request->close_mutex);
+        if (!request->closed) {
+            request->closed = true;
+            WinHttpCloseHandle(handle);
+        }
+    }
     WaitForSingleObject(request->closing_event, closing_grace_ms);
     if (!request->handed_over.exchange(true)) {
         pin_module();
@@ -480,7 +530,13 @@ http_response http_transport::post(const http_request& request) {
         return response;
     }
     DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
-    WinHttpSetOption(handle, WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects, sizeof no_redirects);
+    if (!WinHttpSetOption(handle, WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects,
+                          sizeof no_redirects)) {
+        response.error = failure("redirect setting", GetLastError());
+        close_request(handle, context);
+        WinHttpCloseHandle(connection);
+        return response;
+    }
     // The deadline ends the request; WinHTTP's own limits (30 s for a read, 90 s for the
     // answer's headers unless set) must not end it sooner.
     WinHttpSetTimeouts(handle, timeout, timeout, timeout, timeout);
@@ -488,16 +544,25 @@ http_response http_transport::post(const http_request& request) {
     WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout,
                      sizeof response_timeout);
 
-    std::string headers = "Content-Type: " + std::string(request.content_type) + "\r\n";
+    // In one buffer, wiped once used: a header's value may be a key.
+    size_t length = 80 + request.content_type.size() + request.content_encoding.size() +
+                    request.user_agent.size();
+    for (const key_value_text& header : request.headers) {
+        length += header.key.size() + header.value.size() + 4;
+    }
+    std::string headers;
+    headers.reserve(length);
+    headers.append("Content-Type: ").append(request.content_type).append("\r\n");
     if (!request.content_encoding.empty()) {
-        headers += "Content-Encoding: " + std::string(request.content_encoding) + "\r\n";
+        headers.append("Content-Encoding: ").append(request.content_encoding).append("\r\n");
     }
     // In place of the session's agent name, which WinHTTP adds only when the request has none.
-    headers += "User-Agent: " + std::string(request.user_agent) + "\r\n";
+    headers.append("User-Agent: ").append(request.user_agent).append("\r\n");
     for (const key_value_text& header : request.headers) {
-        headers += header.key + ": " + header.value + "\r\n";
+        headers.append(header.key).append(": ").append(header.value).append("\r\n");
     }
     context->headers = widen(headers);
+    SecureZeroMemory(headers.data(), headers.size());
     // WinHTTP may still read the body after a handle closed late has been handed over.
     context->body.assign(request.body);
     const auto started = clock::now();
@@ -508,9 +573,10 @@ http_response http_transport::post(const http_request& request) {
         // A failed request's handle may still tell where it went, unless the callback closed it
         // (it says so before it signals; after a timeout or abort it may be about to).
         const DWORD error = sending.error();
-        if (info->remote_address.empty() && !context->closed.load() &&
-            error != ERROR_WINHTTP_TIMEOUT && error != ERROR_WINHTTP_OPERATION_CANCELLED) {
-            read_connection(handle, *info);
+        if (info->remote_address.empty() && error != ERROR_WINHTTP_TIMEOUT &&
+            error != ERROR_WINHTTP_OPERATION_CANCELLED) {
+            std::lock_guard<std::mutex> lock(context->close_mutex);
+            if (!context->closed) read_connection(handle, *info);
         }
         info->seconds = std::chrono::duration<double>(clock::now() - started).count();
         info->failure = failure_of(error);

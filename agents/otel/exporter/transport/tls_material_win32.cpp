@@ -1,7 +1,6 @@
 #include "tls_material_win32.h"
 
 #include <algorithm>
-#include <atomic>
 #include <optional>
 #include <span>
 #include <vector>
@@ -10,14 +9,15 @@ namespace otel {
 
 namespace {
 
-// The DER of each PEM item labelled `label` ("CERTIFICATE") in `text`.
+// The DER of each PEM item labelled `label` ("CERTIFICATE") in `text`. The copies made on the
+// way are wiped: the item may be a key.
 std::vector<std::vector<BYTE>> pem_items(const std::string& text, const std::string& label) {
     std::vector<std::vector<BYTE>> items;
     const std::string begin = "-----BEGIN " + label + "-----", end = "-----END " + label + "-----";
     for (size_t at = text.find(begin); at != std::string::npos; at = text.find(begin, at)) {
         const size_t stop = text.find(end, at);
         if (stop == std::string::npos) break;
-        const std::string block = text.substr(at, stop + end.size() - at);
+        std::string block = text.substr(at, stop + end.size() - at);
         DWORD size = 0;
         if (CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()),
                                  CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr)) {
@@ -29,6 +29,7 @@ std::vector<std::vector<BYTE>> pem_items(const std::string& text, const std::str
                 items.push_back(std::move(der));
             }
         }
+        SecureZeroMemory(block.data(), block.size());
         at = stop + end.size();
     }
     return items;
@@ -73,14 +74,10 @@ std::string hex_error(DWORD error) {
 }  // namespace
 
 tls_material::~tls_material() {
+    // The client certificate's context holds the key set: freeing it releases the key.
     if (client != nullptr) CertFreeCertificateContext(client);
     if (engine != nullptr) CertFreeCertificateChainEngine(engine);
     if (roots != nullptr) CertCloseStore(roots, 0);
-    if (!container.empty()) {
-        HCRYPTPROV gone = 0;
-        CryptAcquireContextW(&gone, container.c_str(), MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES,
-                             CRYPT_DELETEKEYSET | CRYPT_SILENT);
-    }
 }
 
 std::string tls_material::load_roots(const std::string& text) {
@@ -96,12 +93,13 @@ std::string tls_material::load_roots(const std::string& text) {
         return "the CA file '" + files.certificate + "' holds no certificate Windows can read";
     }
     CertFreeCertificateContext(first);
-    // These alone as roots (Windows 8 and later). Where that engine cannot be made (Windows
-    // 7, Wine) the default engine builds the chain and check_server requires its root to
-    // be one of these all the same.
+    // These alone as trust anchors, a CA that is no root among them (Windows 8 and later).
+    // Where that engine cannot be made (Windows 7, Wine) the default engine builds the chain,
+    // and check_server verifies it up to one of these itself.
     CERT_CHAIN_ENGINE_CONFIG config{};
     config.cbSize = sizeof config;
     config.hExclusiveRoot = roots;
+    config.dwExclusiveFlags = CERT_CHAIN_EXCLUSIVE_ENABLE_CA_FLAG;
     if (!CertCreateCertificateChainEngine(&config, &engine)) engine = nullptr;
     return {};
 }
@@ -138,28 +136,31 @@ std::string tls_material::load_client(const std::string& certificate_text,
         static_cast<DWORD>(rsa[0].size()), CRYPT_DECODE_ALLOC_FLAG, nullptr, &blob, &blob_size);
     for (auto& der : rsa) SecureZeroMemory(der.data(), der.size());
     if (!decoded) return key_name + " cannot be decoded: error " + hex_error(GetLastError());
-    static std::atomic<unsigned> serial{0};
-    container = L"quorin-otel-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(++serial);
+    // An ephemeral key set: in the process's memory only, never in a key container of the
+    // user's (none is needed, nor a loaded profile), gone when the certificate's context is
+    // freed or the process ends, however it ends. The key cannot be exported.
     HCRYPTPROV provider = 0;
     HCRYPTKEY key = 0;
-    // Exportable: Wine's TLS exports the key to use it.
-    bool imported = CryptAcquireContextW(&provider, container.c_str(), MS_ENH_RSA_AES_PROV_W,
-                                         PROV_RSA_AES, CRYPT_NEWKEYSET | CRYPT_SILENT) &&
-                    CryptImportKey(provider, blob, blob_size, 0, CRYPT_EXPORTABLE, &key);
-    const DWORD error = GetLastError();
+    bool imported = CryptAcquireContextW(&provider, nullptr, MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES,
+                                         CRYPT_VERIFYCONTEXT | CRYPT_SILENT) &&
+                    CryptImportKey(provider, blob, blob_size, 0, 0, &key);
+    DWORD error = GetLastError();
     SecureZeroMemory(blob, blob_size);
     LocalFree(blob);
-    if (key != 0) CryptDestroyKey(key);
-    if (provider != 0) CryptReleaseContext(provider, 0);
-    if (!imported) return key_name + " cannot be imported: error " + hex_error(error);
-    CRYPT_KEY_PROV_INFO where{};
-    where.pwszContainerName = container.data();
-    where.pwszProvName = const_cast<wchar_t*>(MS_ENH_RSA_AES_PROV_W);
-    where.dwProvType = PROV_RSA_AES;
-    where.dwKeySpec = AT_KEYEXCHANGE;
-    if (!CertSetCertificateContextProperty(client, CERT_KEY_PROV_INFO_PROP_ID, 0, &where)) {
-        return key_name + " cannot be tied to its certificate: error " + hex_error(GetLastError());
+    if (key != 0) CryptDestroyKey(key);  // the key pair stays in the key set
+    CERT_KEY_CONTEXT held{};
+    held.cbSize = sizeof held;
+    held.hCryptProv = provider;
+    held.dwKeySpec = AT_KEYEXCHANGE;
+    // The context takes the key set over, and releases it when it is freed.
+    if (imported &&
+        !CertSetCertificateContextProperty(client, CERT_KEY_CONTEXT_PROP_ID, 0, &held)) {
+        imported = false;
+        error = GetLastError();
+    }
+    if (!imported) {
+        if (provider != 0) CryptReleaseContext(provider, 0);
+        return key_name + " cannot be imported: error " + hex_error(error);
     }
     return {};
 }
@@ -181,6 +182,93 @@ std::unique_ptr<tls_material> load_tls(const tls_files& files, std::string& prob
     return material;
 }
 
+namespace {
+
+// Whether `cert` is, byte for byte, one of the CA file's certificates. (Matching the issuer and
+// serial number, as CERT_FIND_EXISTING and CertCompareCertificate do, would let a certificate
+// of the same name and number but another key pass.)
+bool in_ca_file(const tls_material& tls, PCCERT_CONTEXT cert) {
+    const std::span<const BYTE> encoded(cert->pbCertEncoded, cert->cbCertEncoded);
+    for (PCCERT_CONTEXT known = CertEnumCertificatesInStore(tls.roots, nullptr); known != nullptr;
+         known = CertEnumCertificatesInStore(tls.roots, known)) {
+        if (std::ranges::equal(encoded,
+                               std::span<const BYTE>(known->pbCertEncoded, known->cbCertEncoded))) {
+            CertFreeCertificateContext(known);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool is_ca(PCCERT_CONTEXT cert) {
+    const CERT_INFO& info = *cert->pCertInfo;
+    const PCERT_EXTENSION extension =
+        CertFindExtension(szOID_BASIC_CONSTRAINTS2, info.cExtension, info.rgExtension);
+    CERT_BASIC_CONSTRAINTS2_INFO constraints{};
+    DWORD size = sizeof constraints;
+    return extension != nullptr &&
+           CryptDecodeObjectEx(X509_ASN_ENCODING, X509_BASIC_CONSTRAINTS2, extension->Value.pbData,
+                               extension->Value.cbData, 0, nullptr, &constraints, &size) &&
+           constraints.fCA;
+}
+
+// Why the chain does not lead from the collector's certificate to a certificate of the CA file,
+// each certificate signed with the key of the next, every one valid now and every one between
+// them a CA; empty when it does. Checked here whatever the chain engine says of it.
+std::string chain_problem(const CERT_CHAIN_CONTEXT& chain, const tls_material& tls) {
+    if (chain.cChain != 1 || chain.rgpChain[0]->cElement == 0)
+        return "not issued by a CA of the CA file";
+    const CERT_SIMPLE_CHAIN& simple = *chain.rgpChain[0];
+    const DWORD last = simple.cElement - 1;
+    if (!in_ca_file(tls, simple.rgpElement[last]->pCertContext)) {
+        return "not issued by a CA of the CA file";
+    }
+    for (DWORD i = 0; i <= last; ++i) {
+        const PCCERT_CONTEXT cert = simple.rgpElement[i]->pCertContext;
+        if (CertVerifyTimeValidity(nullptr, cert->pCertInfo) != 0) {
+            return i == 0 ? "expired or not yet valid"
+                          : "issued by a CA that is expired or not yet valid";
+        }
+        if (i == last) break;
+        const PCCERT_CONTEXT issuer = simple.rgpElement[i + 1]->pCertContext;
+        if (!CryptVerifyCertificateSignatureEx(
+                0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT,
+                const_cast<CERT_CONTEXT*>(cert), CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT,
+                const_cast<CERT_CONTEXT*>(issuer), 0, nullptr)) {
+            return "not signed by the CA it names";
+        }
+        if (i + 1 < last && !is_ca(issuer)) return "issued by a certificate that is no CA";
+    }
+    return {};
+}
+
+// The SSL policy's verdict on the chain for `host`; 0 when it passes. With an engine of the CA
+// file's roots alone nothing is ignored; with the default engine (which knows the system's CAs
+// and not the file's) only an unknown root is, the root having been checked by chain_problem.
+DWORD ssl_policy(const CERT_CHAIN_CONTEXT* chain, const tls_material& tls,
+                 const std::wstring& host) {
+    HTTPSPolicyCallbackData extra{};
+    extra.cbStruct = sizeof extra;
+    extra.dwAuthType = AUTHTYPE_SERVER;
+    extra.pwszServerName = const_cast<wchar_t*>(host.c_str());
+    extra.fdwChecks = tls.engine != nullptr ? 0 : SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+    CERT_CHAIN_POLICY_PARA policy{};
+    policy.cbSize = sizeof policy;
+    policy.pvExtraPolicyPara = &extra;
+    CERT_CHAIN_POLICY_STATUS status{};
+    status.cbSize = sizeof status;
+    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
+        return GetLastError() != 0 ? GetLastError() : static_cast<DWORD>(CERT_E_CHAINING);
+    }
+    if (status.dwError != 0) return status.dwError;
+    // The engine's own findings, which the policy may leave out.
+    const DWORD allowed = tls.engine != nullptr ? 0 : CERT_TRUST_IS_UNTRUSTED_ROOT;
+    return (chain->TrustStatus.dwErrorStatus & ~allowed) != 0 ? static_cast<DWORD>(CERT_E_CHAINING)
+                                                              : 0;
+}
+
+}  // namespace
+
 std::string check_server(HINTERNET handle, const tls_material& tls, const std::wstring& host) {
     PCCERT_CONTEXT server = nullptr;
     DWORD size = sizeof server;
@@ -197,7 +285,7 @@ std::string check_server(HINTERNET handle, const tls_material& tls, const std::w
     para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     std::string problem;
-    // The chain may use what the server sent and the CA file; its root must be the file's.
+    // The chain may use what the server sent and the CA file.
     HCERTSTORE stores = CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
     if (stores != nullptr) {
         CertAddStoreToCollection(stores, server->hCertStore, 0, 0);
@@ -208,43 +296,19 @@ std::string check_server(HINTERNET handle, const tls_material& tls, const std::w
                                  CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, &chain)) {
         problem = "no chain for the collector's certificate: error " + hex_error(GetLastError());
     } else {
-        HTTPSPolicyCallbackData extra{};
-        extra.cbStruct = sizeof extra;
-        extra.dwAuthType = AUTHTYPE_SERVER;
-        extra.pwszServerName = const_cast<wchar_t*>(host.c_str());
-        extra.fdwChecks = SECURITY_FLAG_IGNORE_UNKNOWN_CA;  // the root is checked below
-        CERT_CHAIN_POLICY_PARA policy{};
-        policy.cbSize = sizeof policy;
-        policy.pvExtraPolicyPara = &extra;
-        CERT_CHAIN_POLICY_STATUS status{};
-        status.cbSize = sizeof status;
-        if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
-            problem =
-                "the collector's certificate cannot be checked: error " + hex_error(GetLastError());
-        } else if (status.dwError != 0) {
-            const char* reason = status.dwError == static_cast<DWORD>(CERT_E_CHAINING)
-                                     ? "not issued by a CA of the CA file"
-                                 : status.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH)
-                                     ? "issued for another host name"
-                                 : status.dwError == static_cast<DWORD>(CERT_E_EXPIRED)
-                                     ? "expired or not yet valid"
-                                     : "refused";
-            problem = std::string("the collector's certificate is ") + reason + " (" +
-                      hex_error(status.dwError) + ")";
+        std::string reason = chain_problem(*chain, tls);
+        if (reason.empty()) {
+            const DWORD error = ssl_policy(chain, tls, host);
+            if (error != 0) {
+                reason =
+                    error == static_cast<DWORD>(CERT_E_CN_NO_MATCH) ? "issued for another host name"
+                    : error == static_cast<DWORD>(CERT_E_EXPIRED)   ? "expired or not yet valid"
+                    : error == static_cast<DWORD>(CERT_E_WRONG_USAGE) ? "not meant for a server"
+                                                                      : "refused";
+                reason += " (" + hex_error(error) + ")";
+            }
         }
-        const CERT_SIMPLE_CHAIN* simple = chain->cChain > 0 ? chain->rgpChain[0] : nullptr;
-        const PCCERT_CONTEXT root = simple != nullptr && simple->cElement > 0
-                                        ? simple->rgpElement[simple->cElement - 1]->pCertContext
-                                        : nullptr;
-        PCCERT_CONTEXT known = root == nullptr
-                                   ? nullptr
-                                   : CertFindCertificateInStore(tls.roots, X509_ASN_ENCODING, 0,
-                                                                CERT_FIND_EXISTING, root, nullptr);
-        if (known != nullptr) {
-            CertFreeCertificateContext(known);
-        } else if (problem.empty()) {
-            problem = "the collector's certificate is not issued by a CA of the CA file";
-        }
+        if (!reason.empty()) problem = "the collector's certificate is " + reason;
         CertFreeCertificateChain(chain);
     }
     if (stores != nullptr) CertCloseStore(stores, 0);

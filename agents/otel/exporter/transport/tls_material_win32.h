@@ -1,6 +1,7 @@
 // The TLS material of the Windows transport: a CA file's certificates as the only roots the
 // collector's certificate may chain to, and a client certificate with its key (RSA, PKCS#1 or
-// PKCS#8 PEM) imported into a key container of its own, deleted with the material.
+// PKCS#8 PEM) imported, not exportable, into an ephemeral key set that the certificate's
+// context holds: nothing of the key is stored outside the process.
 #pragma once
 
 #include <windows.h>
@@ -15,14 +16,13 @@
 
 namespace otel {
 
-// What one tls_files gives WinHTTP: the CA file's certificates as the only roots of a chain
-// engine, and the client certificate with its key in a key container of its own.
+// What one tls_files gives WinHTTP: the CA file's certificates as the only trust anchors, and
+// the client certificate with its key. Loaded once per settings change and kept while they serve.
 struct tls_material {
     tls_files files;
     HCERTSTORE roots = nullptr;
     HCERTCHAINENGINE engine = nullptr;  // null: the default engine
-    PCCERT_CONTEXT client = nullptr;
-    std::wstring container;  // the key's; deleted with the material
+    PCCERT_CONTEXT client = nullptr;    // with its key set (CERT_KEY_CONTEXT_PROP_ID)
 
     tls_material() = default;
     tls_material(const tls_material&) = delete;
@@ -39,7 +39,8 @@ struct tls_material {
 std::unique_ptr<tls_material> load_tls(const tls_files& files, std::string& problem);
 
 // Empty when the collector's certificate on the request `handle` chains to one of the CA
-// file's certificates, is valid now for a server, and names `host`; else why not.
+// file's certificates (byte for byte, each signature verified up to it), is valid now for a
+// server, and names `host`; else why not.
 std::string check_server(HINTERNET handle, const tls_material& tls, const std::wstring& host);
 
 }  // namespace otel
