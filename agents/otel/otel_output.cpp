@@ -6,6 +6,7 @@
 #include "utf.h"
 
 #include "otel_platform.h"
+#include "propagation.h"
 #include "recorder.h"
 #include "span_mapping.h"
 #include "text_parts.h"
@@ -42,6 +43,14 @@ const otel::deferred_span_hooks record_hooks{
 
 otel::span_context to_otel(const agent_core::trace_context& context) {
     otel::span_context out;
+    std::memcpy(out.trace.bytes, context.trace.bytes, sizeof out.trace.bytes);
+    std::memcpy(out.span.bytes, context.span.bytes, sizeof out.span.bytes);
+    out.flags = context.flags;
+    return out;
+}
+
+agent_core::trace_context to_core(const otel::span_context& context) {
+    agent_core::trace_context out;
     std::memcpy(out.trace.bytes, context.trace.bytes, sizeof out.trace.bytes);
     std::memcpy(out.span.bytes, context.span.bytes, sizeof out.span.bytes);
     out.flags = context.flags;
@@ -85,6 +94,7 @@ bool otel_output::configure(const std::vector<agent_core::agent_option>& options
     settings_ = std::move(resolved.values);
     mapping_ = mapping_options::from(settings_.redact_headers);
     root_flags.store(settings_.sampler.new_trace_answer(), std::memory_order_relaxed);
+    reads_headers.store(!settings_.propagators.empty(), std::memory_order_relaxed);
     return true;
 }
 
@@ -232,9 +242,26 @@ bool otel_output::parse_tag(std::string_view tag, bool binary,
         binary ? otel::parse_binary_tag(reinterpret_cast<const uint8_t*>(tag.data()), tag.size())
                : otel::parse_traceparent(tag);
     if (!parsed) return false;
-    std::memcpy(context->trace.bytes, parsed->trace.bytes, sizeof context->trace.bytes);
-    std::memcpy(context->span.bytes, parsed->span.bytes, sizeof context->span.bytes);
-    context->flags = parsed->flags;
+    *context = to_core(*parsed);
+    return true;
+}
+
+void otel_output::keep_trace_state(std::string_view given, std::string* kept) const {
+    *kept = otel::kept_trace_state({&given, 1});
+}
+
+bool otel_output::context_from_headers(const agent_core::object_record& tracer,
+                                       agent_core::trace_context* context,
+                                       std::string* state) const {
+    otel::propagation_headers headers;
+    for (size_t i = 0, count = tracer.attribute_count(); i < count; ++i) {
+        const agent_core::attribute_view entry = tracer.attribute(i);
+        if (entry.key == agent_core::attribute_key::request_header)
+            headers.note(entry.name, entry.text);
+    }
+    const std::optional<otel::span_context> found = headers.extract(settings_.propagators, state);
+    if (!found) return false;
+    *context = to_core(*found);
     return true;
 }
 

@@ -41,6 +41,7 @@ constexpr std::string_view option_names[] = {
     "otel_max_queue_bytes",
     "otel_traces_sampler",
     "otel_traces_sampler_arg",
+    "otel_propagators",
     "otel_metric_export_interval",
     "otel_redact_headers",
     "otel_certificate",
@@ -201,6 +202,51 @@ void resolve_sampler(const sources& from, sampler& out, std::vector<std::string>
             warnings.push_back(describe(*source) +
                                " is not a ratio from 0 to 1; the default 1.0 is used");
         }
+    }
+}
+
+void resolve_propagators(const sources& from, std::vector<propagator>& out,
+                         std::vector<std::string>& warnings) {
+    const auto source = from.either("otel_propagators", "OTEL_PROPAGATORS");
+    if (!source) return;
+    from.taken("otel_propagators", source);
+    static constexpr std::pair<std::string_view, propagator> known[] = {
+        {"tracecontext", propagator::tracecontext},
+        {"b3", propagator::b3},
+        {"b3multi", propagator::b3multi}};
+    static constexpr std::string_view unsupported[] = {"baggage", "jaeger", "xray"};
+    out.clear();
+    std::string not_supported, unknown;
+    auto list = [](std::string& names, std::string_view name) {
+        names += (names.empty() ? "" : ", ") + std::string(name);
+    };
+    std::string_view rest = source->value;
+    while (!rest.empty()) {
+        const size_t comma = rest.find(',');
+        std::string name(trim(rest.substr(0, comma)));
+        rest.remove_prefix(comma == std::string_view::npos ? rest.size() : comma + 1);
+        std::transform(name.begin(), name.end(), name.begin(), ascii_lower);
+        const auto form = std::find_if(std::begin(known), std::end(known),
+                                       [&](const auto& entry) { return entry.first == name; });
+        if (form != std::end(known)) {
+            if (std::find(out.begin(), out.end(), form->second) == out.end())
+                out.push_back(form->second);
+        } else if (std::find(std::begin(unsupported), std::end(unsupported), name) !=
+                   std::end(unsupported)) {
+            list(not_supported, name);
+        } else if (!name.empty() && name != "none") {
+            list(unknown, printable(name));
+        }
+    }
+    if (!not_supported.empty()) {
+        warnings.push_back(
+            source->origin + " names " + not_supported + ", which this agent does not support; " +
+            (not_supported.find(',') == std::string::npos ? "it is" : "they are") + " ignored");
+    }
+    if (!unknown.empty()) {
+        warnings.push_back(source->origin + " names " + unknown +
+                           ", which this agent does not know (tracecontext, b3, b3multi, none); " +
+                           "ignored");
     }
 }
 
@@ -500,6 +546,7 @@ settings_result resolve_settings(std::span<const std::u16string_view> options,
         s.max_export_batch_size = s.max_queue_size;
     }
     resolve_sampler(from, s.sampler, warnings);
+    resolve_propagators(from, s.propagators, warnings);
     if (const auto source = from.option("otel_redact_headers")) s.redact_headers = source->value;
     resolve_operator_settings(from, s, warnings);
     return result;
