@@ -318,8 +318,22 @@ std::string operator_settings(const otel::settings& s) {
     out += temporalities[static_cast<int>(s.metrics_temporality)];
     if (!s.disabled_by.empty()) out += " off:" + s.disabled_by;
     const otel::span_limits& l = s.span_limits;
-    return out + " " + std::to_string(l.attributes) + "/" + std::to_string(l.event_attributes) +
-           "/" + std::to_string(l.value_length);
+    const char* separator = " ";
+    for (const uint32_t limit : {l.attributes, l.event_attributes, l.value_length}) {
+        out += separator;
+        out += std::to_string(limit);
+        separator = "/";
+    }
+    // The propagators when not the default.
+    if (s.propagators != std::vector<otel::propagator>{otel::propagator::tracecontext}) {
+        const char* names[] = {"tracecontext", "b3", "b3multi"};
+        out += " propagators:";
+        for (const otel::propagator p : s.propagators) {
+            out += names[static_cast<int>(p)];
+            out += p == s.propagators.back() ? "" : ",";
+        }
+    }
+    return out;
 }
 
 // "a=1|b=2" as the options, and as the environment.
@@ -385,6 +399,17 @@ TEST(OtelSettings, OperatorSettingsFollowTheOrderOfSources) {
         {"", "OTEL_SDK_DISABLED= True ",
          "none none cumulative off:OTEL_SDK_DISABLED=True 128/128/4294967295", ""},
         {"otel_sdk_disabled=false", "OTEL_SDK_DISABLED=true", none, ""},
+        // Propagators: the option before the variable, in their order, once each; the forms
+        // this agent does not read are named.
+        {"otel_propagators=b3multi, B3 ,b3", "OTEL_PROPAGATORS=tracecontext",
+         "none none cumulative 128/128/4294967295 propagators:b3multi,b3", ""},
+        {"", "OTEL_PROPAGATORS=none", "none none cumulative 128/128/4294967295 propagators:", ""},
+        {"", "OTEL_PROPAGATORS=tracecontext,baggage,xray", none,
+         "OTEL_PROPAGATORS names baggage, xray, which this agent does not support; they are "
+         "ignored"},
+        {"otel_propagators=ottrace,b3", "",
+         "none none cumulative 128/128/4294967295 propagators:b3",
+         "option otel_propagators names ottrace, which this agent does not know"},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(std::string(r.options) + " " + r.environment);
