@@ -40,7 +40,8 @@ void expect_fields(const otel_test::received_request& request, const std::string
 otel::resource test_resource() {
     return {{otel::key_value::of("service.name", std::string("checkout")),
              otel::key_value::of("deployment.replicas", int64_t{3}),
-             otel::key_value::of("load", 0.25), otel::key_value::of("canary", true)}};
+             otel::key_value::of("load", 0.25), otel::key_value::of("canary", true)},
+            {}};
 }
 
 const fields resource_fields = {

@@ -184,11 +184,15 @@ TEST(OtelSettings, ServiceNameAndResourceAttributes) {
         EXPECT_EQ(result.values.service_name_configured, r.configured) << r.service;
     }
 
-    // Who sends, unless configured otherwise; the option's list wins per key over the
-    // variable's; keys and values are percent-decoded.
+    // Who sends, unless configured otherwise, every detected attribute too; the option's list
+    // wins per key over the variable's; keys and values are percent-decoded.
     const auto merged = resolve(
-        {u"otel_resource_attributes=team=b%20team,zone=%E2%82%AC,process.pid=7"},
-        {{"OTEL_RESOURCE_ATTRIBUTES", "team=a, host.name = web-1 ,broken,=x,bad=%G1,%74ier=2"}});
+        {u"otel_resource_attributes=team=b%20team,zone=%E2%82%AC,process.pid=7,"
+         u"service.instance.id=i-1"},
+        {{"OTEL_RESOURCE_ATTRIBUTES",
+          "team=a, host.name = web-1 ,broken,=x,bad=%G1,%74ier=2,host.arch=a,host.id=h,"
+          "os.name=n,os.version=v,os.description=d,service.instance.id=i,container.id=c,"
+          "process.owner=o,process.command=p"}});
     std::map<std::string, std::string> expected = {
         {"service.name", fallback},
         {"telemetry.sdk.name", "quorin"},
@@ -201,8 +205,19 @@ TEST(OtelSettings, ServiceNameAndResourceAttributes) {
         {"team", "b team"},
         {"zone", "\xE2\x82\xAC"},
         {"tier", "2"},
+        {"host.arch", "a"},
+        {"host.id", "h"},
+        {"os.name", "n"},
+        {"os.version", "v"},
+        {"os.description", "d"},
+        {"service.instance.id", "i-1"},
+        {"container.id", "c"},
+        {"process.owner", "o"},
+        {"process.command", "p"},
     };
     EXPECT_EQ(by_key(merged.values.resource), expected);
+    // A fork child keeps a configured instance id.
+    EXPECT_EQ(merged.values.resource.detected_instance_id, "");
     EXPECT_EQ(merged.warnings.size(), 3u);  // broken, =x, bad=%G1
 
     // Texts that are not UTF-8 would make a collector refuse every request: left out, warned

@@ -263,6 +263,9 @@ struct key_value {
 
 struct resource {
     std::vector<key_value> attributes;
+    // The service.instance.id the process drew for itself ("" when one was configured): a
+    // fork child draws its own.
+    std::string detected_instance_id;
 };
 
 struct instrumentation_scope {

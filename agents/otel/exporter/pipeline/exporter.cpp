@@ -15,6 +15,7 @@
 #include "otel_platform.h"
 #include "otlp_encoder.h"
 #include "redaction.h"
+#include "resource_detection.h"
 #include "span_queue.h"
 
 namespace otel {
@@ -60,13 +61,19 @@ std::string refusal(const http_response& response, const std::string& from) {
     return message.empty() ? text : text + ": " + message;
 }
 
-// A child after fork sends under its own process id, not its parent's.
+// A child after fork sends under its own process id and service instance, not its parent's.
 void renew_process_id(resource& described) {
+    const std::string instance_id =
+        described.detected_instance_id.empty() ? std::string() : new_instance_id();
     for (key_value& kv : described.attributes) {
         if (kv.key == "process.pid" && kv.type == value_type::integer) {
             kv.integer = static_cast<int64_t>(current_process_id());
+        } else if (kv.key == "service.instance.id" && !instance_id.empty() &&
+                   kv.text == described.detected_instance_id) {
+            kv.text = instance_id;
         }
     }
+    if (!instance_id.empty()) described.detected_instance_id = instance_id;
 }
 
 // One export of a signal with its retries; `unlimited` in place of 0, no limit.

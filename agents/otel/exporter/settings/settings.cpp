@@ -4,6 +4,7 @@
 
 #include "otel_platform.h"
 #include "redaction.h"
+#include "resource_detection.h"
 #include "utf.h"
 
 namespace otel {
@@ -263,7 +264,8 @@ void merge_attributes(const std::vector<key_value_text>& items, std::vector<key_
 }
 
 // Who sends: the configured attributes may override each of these.
-std::vector<key_value> described_process(const std::string& executable) {
+std::vector<key_value> described_process(const std::string& executable,
+                                         const std::string& instance_id) {
     std::vector<key_value> described = {
         key_value::of("telemetry.sdk.name", std::string("quorin")),
         key_value::of("telemetry.sdk.language", std::string("cpp")),
@@ -276,12 +278,16 @@ std::vector<key_value> described_process(const std::string& executable) {
     std::erase_if(described, [](const key_value& kv) {
         return kv.type == value_type::string && kv.text.empty();
     });
+    for (key_value& kv : detected_attributes(read_host_facts(), instance_id)) {
+        described.push_back(std::move(kv));
+    }
     return described;
 }
 
 void resolve_resource(const sources& from, settings& out, std::vector<std::string>& warnings) {
     const std::string executable = printable(executable_name());
-    std::vector<key_value> attributes = described_process(executable);
+    const std::string instance_id = new_instance_id();
+    std::vector<key_value> attributes = described_process(executable, instance_id);
     // Reads one list into the attributes (a later list wins per key); its service.name apart.
     auto add_list = [&](const std::optional<found>& source, std::optional<std::string>& name) {
         if (!source) return;
@@ -334,6 +340,11 @@ void resolve_resource(const sources& from, settings& out, std::vector<std::strin
     out.resource.attributes.clear();
     out.resource.attributes.push_back(key_value::of("service.name", std::move(service_name)));
     for (key_value& kv : attributes) out.resource.attributes.push_back(std::move(kv));
+    const bool instance_detected = std::any_of(
+        out.resource.attributes.begin(), out.resource.attributes.end(), [&](const key_value& kv) {
+            return kv.key == "service.instance.id" && kv.text == instance_id;
+        });
+    out.resource.detected_instance_id = instance_detected ? instance_id : "";
 }
 
 std::vector<key_value_text> read_headers(const found& source, std::vector<std::string>& warnings) {
