@@ -71,6 +71,8 @@ struct record_fields {
     bool given_ids = false;
     // Its last trace_state attribute is the trace state of its trace.
     bool has_trace_state = false;
+    // An incoming web request that holds request headers: they may carry its caller's context.
+    bool has_request_headers = false;
     // Open in the parent when this process was forked: the parent sends it, the child never.
     bool from_parent = false;
     end_state state = end_state::ended;

@@ -22,7 +22,7 @@ inline void recorder::start(call& c, object_table::locked&& tracer, uint64_t sta
     thread_state& thread = c.thread();
     const nesting_entry* outer = thread.nesting.current();
     object_record& record = *tracer;
-    if (!record.explicit_parent && record.tracer == tracer_kind::incoming_web_request &&
+    if (!record.explicit_parent && record.has_request_headers &&
         output().reads_headers.load(std::memory_order_relaxed)) {
         adopt_headers(record);
     }
