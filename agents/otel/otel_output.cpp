@@ -52,20 +52,22 @@ class record_span_maker final : public otel::span_maker {
 };
 constinit const record_span_maker record_spans;
 
-otel::span_context to_otel(const agent_core::trace_context& context) {
-    otel::span_context out;
+// The same ids and flags in the other side's type.
+template <typename To, typename From>
+To converted(const From& context) {
+    static_assert(sizeof To{}.trace.bytes == sizeof context.trace.bytes &&
+                  sizeof To{}.span.bytes == sizeof context.span.bytes);
+    To out{};
     std::memcpy(out.trace.bytes, context.trace.bytes, sizeof out.trace.bytes);
     std::memcpy(out.span.bytes, context.span.bytes, sizeof out.span.bytes);
     out.flags = context.flags;
     return out;
 }
-
+otel::span_context to_otel(const agent_core::trace_context& context) {
+    return converted<otel::span_context>(context);
+}
 agent_core::trace_context to_core(const otel::span_context& context) {
-    agent_core::trace_context out;
-    std::memcpy(out.trace.bytes, context.trace.bytes, sizeof out.trace.bytes);
-    std::memcpy(out.span.bytes, context.span.bytes, sizeof out.span.bytes);
-    out.flags = context.flags;
-    return out;
+    return converted<agent_core::trace_context>(context);
 }
 
 }  // namespace
