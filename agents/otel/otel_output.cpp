@@ -70,6 +70,19 @@ agent_core::trace_context to_core(const otel::span_context& context) {
     return converted<agent_core::trace_context>(context);
 }
 
+// Tracers of sampled traces that started and have not ended: the span.live of the self
+// metrics, counted on the exporter thread at each metric export.
+uint64_t live_sampled_spans() {
+    uint64_t live = 0;
+    agent_core::the_recorder().objects.for_each([&](agent_core::object_table::locked& object) {
+        if (object->kind == agent_core::object_kind::tracer && object->started &&
+            !object->from_parent && agent_core::recorded(*object)) {
+            ++live;
+        }
+    });
+    return live;
+}
+
 }  // namespace
 
 bool otel_output::configure(const std::vector<agent_core::agent_option>& options,
@@ -152,6 +165,7 @@ void otel_output::session_started(const agent_core::session_info&) {
         options.scope = {"quorin", QUORIN_VERSION};
         options.spans = &record_spans;
         options.warn = [](const std::string& text) { notify(text); };
+        options.live_spans = &live_sampled_spans;
         options.collect_metrics = [metrics = metrics_.get()](std::vector<otel::otlp_metric>& out) {
             metrics->collect(unix_nano_now(), out);
         };

@@ -186,13 +186,13 @@ TEST(OtelSettings, ServiceNameAndResourceAttributes) {
 
     // Who sends, unless configured otherwise, every detected attribute too; the option's list
     // wins per key over the variable's; keys and values are percent-decoded.
-    const auto merged = resolve(
-        {u"otel_resource_attributes=team=b%20team,zone=%E2%82%AC,process.pid=7,"
-         u"service.instance.id=i-1"},
-        {{"OTEL_RESOURCE_ATTRIBUTES",
-          "team=a, host.name = web-1 ,broken,=x,bad=%G1,%74ier=2,host.arch=a,host.id=h,"
-          "os.name=n,os.version=v,os.description=d,service.instance.id=i,container.id=c,"
-          "process.owner=o,process.command=p"}});
+    const auto merged =
+        resolve({u"otel_resource_attributes=team=b%20team,zone=%E2%82%AC,process.pid=7,"
+                 u"service.instance.id=i-1"},
+                {{"OTEL_RESOURCE_ATTRIBUTES",
+                  "team=a, host.name = web-1 ,broken,=x,bad=%G1,%74ier=2,host.arch=a,host.id=h,"
+                  "os.name=n,os.version=v,os.description=d,service.instance.id=i,container.id=c,"
+                  "process.owner=o,process.command=p"}});
     std::map<std::string, std::string> expected = {
         {"service.name", fallback},
         {"telemetry.sdk.name", "quorin"},
@@ -339,12 +339,12 @@ std::string operator_settings(const otel::settings& s) {
         out += std::to_string(limit);
         separator = "/";
     }
+    if (s.self_metrics) out += " self-metrics";
     // The propagators when not the default.
     if (s.propagators != std::vector<otel::propagator>{otel::propagator::tracecontext}) {
-        const char* names[] = {"tracecontext", "b3", "b3multi"};
         out += " propagators:";
         for (const otel::propagator p : s.propagators) {
-            out += names[static_cast<int>(p)];
+            out += otel::propagator_name(p);
             out += p == s.propagators.back() ? "" : ",";
         }
     }
@@ -422,6 +422,9 @@ TEST(OtelSettings, OperatorSettingsFollowTheOrderOfSources) {
         {"", "OTEL_PROPAGATORS=tracecontext,baggage,xray", none,
          "OTEL_PROPAGATORS names baggage, xray, which this agent does not support; they are "
          "ignored"},
+        // The agent's own metrics: an option only, off unless "true".
+        {"otel_self_metrics=TRUE", "", "none none cumulative 128/128/4294967295 self-metrics", ""},
+        {"otel_self_metrics=yes", "", none, "otel_self_metrics 'yes' is neither true nor false"},
         {"otel_propagators=ottrace,b3", "",
          "none none cumulative 128/128/4294967295 propagators:b3",
          "option otel_propagators names ottrace, which this agent does not know"},

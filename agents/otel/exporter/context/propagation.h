@@ -14,6 +14,20 @@
 namespace otel {
 
 enum class propagator : uint8_t { tracecontext, b3, b3multi };
+inline constexpr propagator propagators[] = {propagator::tracecontext, propagator::b3,
+                                             propagator::b3multi};
+// Its name in OTEL_PROPAGATORS.
+inline const char* propagator_name(propagator form) {
+    switch (form) {
+        case propagator::b3:
+            return "b3";
+        case propagator::b3multi:
+            return "b3multi";
+        case propagator::tracecontext:
+            break;
+    }
+    return "tracecontext";
+}
 
 // The W3C tracestate of these header values, combined as one list, in the form that is kept:
 // its list-members without the blanks around them and without empty members. "" when the

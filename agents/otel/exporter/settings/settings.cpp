@@ -45,6 +45,7 @@ constexpr std::string_view option_names[] = {
     "otel_propagators",
     "otel_metric_export_interval",
     "otel_redact_headers",
+    "otel_self_metrics",
     "otel_certificate",
     "otel_client_certificate",
     "otel_client_key",
@@ -211,10 +212,6 @@ void resolve_propagators(const sources& from, std::vector<propagator>& out,
     const auto source = from.either("otel_propagators", "OTEL_PROPAGATORS");
     if (!source) return;
     from.taken("otel_propagators", source);
-    static constexpr std::pair<std::string_view, propagator> known[] = {
-        {"tracecontext", propagator::tracecontext},
-        {"b3", propagator::b3},
-        {"b3multi", propagator::b3multi}};
     static constexpr std::string_view unsupported[] = {"baggage", "jaeger", "xray"};
     out.clear();
     std::string not_supported, unknown;
@@ -227,11 +224,10 @@ void resolve_propagators(const sources& from, std::vector<propagator>& out,
         std::string name(trim(rest.substr(0, comma)));
         rest.remove_prefix(comma == std::string_view::npos ? rest.size() : comma + 1);
         std::transform(name.begin(), name.end(), name.begin(), ascii_lower);
-        const auto form = std::find_if(std::begin(known), std::end(known),
-                                       [&](const auto& entry) { return entry.first == name; });
-        if (form != std::end(known)) {
-            if (std::find(out.begin(), out.end(), form->second) == out.end())
-                out.push_back(form->second);
+        const auto form = std::find_if(std::begin(propagators), std::end(propagators),
+                                       [&](propagator p) { return propagator_name(p) == name; });
+        if (form != std::end(propagators)) {
+            if (std::find(out.begin(), out.end(), *form) == out.end()) out.push_back(*form);
         } else if (std::find(std::begin(unsupported), std::end(unsupported), name) !=
                    std::end(unsupported)) {
             list(not_supported, name);
@@ -559,6 +555,17 @@ settings_result resolve_settings(std::span<const std::u16string_view> options,
     resolve_sampler(from, s.sampler, warnings);
     resolve_propagators(from, s.propagators, warnings);
     if (const auto source = from.option("otel_redact_headers")) s.redact_headers = source->value;
+    if (const auto source = from.option("otel_self_metrics")) {
+        from.taken("otel_self_metrics", source);
+        std::string value(trim(source->value));
+        std::transform(value.begin(), value.end(), value.begin(), ascii_lower);
+        if (value == "true" || value == "false") {
+            s.self_metrics = value == "true";
+        } else {
+            warnings.push_back(describe(*source) + " is neither true nor false; the agent's own " +
+                               "metrics stay off");
+        }
+    }
     resolve_operator_settings(from, s, warnings);
     return result;
 }

@@ -59,6 +59,7 @@ struct settings {
     std::vector<propagator> propagators{propagator::tracecontext};
     milliseconds metric_interval{60000};
     std::string redact_headers;  // header names, comma-separated, whose values are not sent
+    bool self_metrics = false;   // the exporter's own health as otel.sdk.* metrics
     signal_settings traces, metrics;
     temporality_preference metrics_temporality = temporality_preference::cumulative;
     otel::span_limits span_limits;  // the attribute limits; the event limit as is
