@@ -61,6 +61,28 @@ class metrics_writer {
     std::vector<otlp_metric>& out_;
 };
 
+// An exporter's inflight and exported items ("span", "metric_data_point"): delivered,
+// refused by the collector, not delivered in time.
+void exported_items(metrics_writer& w, const std::string& item, const char* unit,
+                    const std::string& items, const std::vector<key_value>& exporter,
+                    uint64_t inflight, uint64_t exported, uint64_t rejected, uint64_t failed) {
+    const std::string prefix = std::string("otel.sdk.exporter.").append(item);
+    w.sum((prefix + ".inflight").c_str(), unit,
+          ("The number of " + items +
+           " which were passed to the exporter, but that have not been exported yet (neither "
+           "successful, nor failed).")
+              .c_str(),
+          false, {{exporter, inflight}});
+    w.sum((prefix + ".exported").c_str(), unit,
+          ("The number of " + items +
+           " for which the export has finished, either successful or failed.")
+              .c_str(),
+          true,
+          {{exporter, exported},
+           {with(exporter, "error.type", "rejected"), rejected},
+           {with(exporter, "error.type", "timeout"), failed}});
+}
+
 }  // namespace
 
 void operation_durations::record(bool spans, int status, std::string_view error_type,
@@ -136,29 +158,11 @@ void append_self_metrics(const self_counts& c, const url& traces, const url& met
           true,
           {{processor, c.spans_processed},
            {with(processor, "error.type", "queue_full"), c.spans_queue_full}});
-    const std::vector<key_value> spans = exporter_of(span_exporter, traces);
-    w.sum("otel.sdk.exporter.span.inflight", "{span}",
-          "The number of spans which were passed to the exporter, but that have not been "
-          "exported yet (neither successful, nor failed).",
-          false, {{spans, c.spans_inflight}});
-    w.sum("otel.sdk.exporter.span.exported", "{span}",
-          "The number of spans for which the export has finished, either successful or failed.",
-          true,
-          {{spans, c.spans_exported},
-           {with(spans, "error.type", "rejected"), c.spans_rejected},
-           {with(spans, "error.type", "timeout"), c.spans_failed}});
-    const std::vector<key_value> points = exporter_of(metric_exporter, metrics);
-    w.sum("otel.sdk.exporter.metric_data_point.inflight", "{data_point}",
-          "The number of metric data points which were passed to the exporter, but that have "
-          "not been exported yet (neither successful, nor failed).",
-          false, {{points, c.points_inflight}});
-    w.sum("otel.sdk.exporter.metric_data_point.exported", "{data_point}",
-          "The number of metric data points for which the export has finished, either "
-          "successful or failed.",
-          true,
-          {{points, c.points_exported},
-           {with(points, "error.type", "rejected"), c.points_rejected},
-           {with(points, "error.type", "timeout"), c.points_failed}});
+    exported_items(w, "span", "{span}", "spans", exporter_of(span_exporter, traces),
+                   c.spans_inflight, c.spans_exported, c.spans_rejected, c.spans_failed);
+    exported_items(w, "metric_data_point", "{data_point}", "metric data points",
+                   exporter_of(metric_exporter, metrics), c.points_inflight, c.points_exported,
+                   c.points_rejected, c.points_failed);
 }
 
 }  // namespace otel
