@@ -114,7 +114,7 @@ TEST(OtlpEncoder, SpansRoundTripThroughTheOfficialDecoder) {
                    {"events.0.timeUnixNano", "1700000000200000000"},
                    {"events.0.attributes.0.key", "exception.type"},
                    {"events.0.attributes.0.value.stringValue", "TimeoutError"},
-                   {"events.0.attributes.1.value.stringValue", "line one\\nline two"},
+                   {"events.0.attributes.1.value.stringValue", "line one\nline two"},
                    {"status.code", "2"},
                    {"status.message", "backend timed out"}});
     EXPECT_EQ(request.count(scope + "spans.0.attributes"), 7u);

@@ -101,7 +101,7 @@ TEST(ResourceDetection, TheFirstReadableFileOfTheList) {
     std::filesystem::create_directories(dir);
     const std::string missing = (dir / "machine-id").string(), second = (dir / "dbus-id").string(),
                       folder = dir.string();
-    std::ofstream(second) << "dbus-machine\n";
+    std::ofstream(second, std::ios::binary) << "dbus-machine\n";
     EXPECT_EQ(otel::read_first_file({missing.c_str(), folder.c_str(), second.c_str()}),
               "dbus-machine\n");
     std::ofstream(missing) << "etc-machine";
