@@ -76,10 +76,11 @@ class recorder {
     void finish();
     void refuse_publish(call& c);
     void report_depth(call& c, quorin_handle_t handle);
-    // An incoming web request's context from its request headers, when they carry one.
-    void adopt_headers(object_record& tracer);
+    // An incoming web request's context from its request headers, when they carry one. This
+    // and the next are out of the start's common path.
+    [[gnu::noinline]] void adopt_headers(object_record& tracer);
     // A tracer started inside `outer` takes its trace state.
-    void inherit_trace_state(object_record& tracer, const nesting_entry& outer);
+    [[gnu::noinline]] void inherit_trace_state(object_record& tracer, const nesting_entry& outer);
 
     void deliver(const std::string& text);
 

@@ -18,7 +18,9 @@ inline quorin_handle_t recorder::publish(call& c, record_ptr&& record) {
     return handle;
 }
 
-inline void recorder::start(call& c, object_table::locked&& tracer, uint64_t start_us) {
+// Inlined into the start slots: a call for it would cost about what its common path does.
+[[gnu::always_inline]] inline void recorder::start(call& c, object_table::locked&& tracer,
+                                                   uint64_t start_us) {
     thread_state& thread = c.thread();
     const nesting_entry* outer = thread.nesting.current();
     object_record& record = *tracer;
