@@ -14,8 +14,8 @@
 namespace otel {
 
 enum class propagator : uint8_t { tracecontext, b3, b3multi };
-inline constexpr propagator propagators[] = {propagator::tracecontext, propagator::b3,
-                                             propagator::b3multi};
+inline constexpr propagator all_propagators[] = {propagator::tracecontext, propagator::b3,
+                                                 propagator::b3multi};
 // Its name in OTEL_PROPAGATORS.
 inline const char* propagator_name(propagator form) {
     switch (form) {

@@ -224,9 +224,9 @@ void resolve_propagators(const sources& from, std::vector<propagator>& out,
         std::string name(trim(rest.substr(0, comma)));
         rest.remove_prefix(comma == std::string_view::npos ? rest.size() : comma + 1);
         std::transform(name.begin(), name.end(), name.begin(), ascii_lower);
-        const auto form = std::find_if(std::begin(propagators), std::end(propagators),
+        const auto form = std::find_if(std::begin(all_propagators), std::end(all_propagators),
                                        [&](propagator p) { return propagator_name(p) == name; });
-        if (form != std::end(propagators)) {
+        if (form != std::end(all_propagators)) {
             if (std::find(out.begin(), out.end(), *form) == out.end()) out.push_back(*form);
         } else if (std::find(std::begin(unsupported), std::end(unsupported), name) !=
                    std::end(unsupported)) {
