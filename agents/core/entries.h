@@ -107,6 +107,8 @@ template <typename Value, tracer_kind kind, attribute_key key>
     object_table::locked tracer = live_tracer(c, here, handle, kind);
     if (!tracer || !c.count(count, &entries) || entries == 0) return;
     add_entries<Value>(c, *tracer, key, keys, values, entries, key_word(key));
+    if constexpr (kind == tracer_kind::incoming_web_request && key == attribute_key::request_header)
+        tracer->has_request_headers = true;
 }
 
 }  // namespace agent_core

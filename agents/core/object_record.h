@@ -69,6 +69,10 @@ struct record_fields {
     bool explicit_parent = false;
     // The application gave the span its ids before its start: it keeps them.
     bool given_ids = false;
+    // Its last trace_state attribute is the trace state of its trace.
+    bool has_trace_state = false;
+    // An incoming web request that holds request headers: they may carry its caller's context.
+    bool has_request_headers = false;
     // Open in the parent when this process was forked: the parent sends it, the child never.
     bool from_parent = false;
     end_state state = end_state::ended;

@@ -86,6 +86,26 @@ class agent_output {
     // How the incoming tags look, for the warning on one that does not.
     virtual const char* tag_form() const { return "<32 hex digits>-<16 hex digits>"; }
 
+    // A trace state beside the context: the vendors' entries a caller passes with its trace.
+    // An incoming string tag and an in-process link carry it after the context, behind
+    // trace_state_separator; every tracer inside a tracer takes the tracer's. keep_trace_state
+    // gives the form the output keeps of one, or nothing (it keeps none, or the state is
+    // malformed).
+    static constexpr char trace_state_separator = ';';
+    virtual void keep_trace_state(std::string_view /*given*/, std::string* kept) const {
+        kept->clear();
+    }
+
+    // An incoming web request that starts without an incoming tag continues the caller's trace
+    // from its request headers, when they carry a context the output reads (false: none),
+    // with the trace state they carry. Asked only while reads_headers, which the output sets
+    // before the agent initializes.
+    virtual bool context_from_headers(const object_record& /*tracer*/, trace_context* /*context*/,
+                                      std::string* /*state*/) const {
+        return false;
+    }
+    std::atomic<bool> reads_headers{false};
+
     // Fork: before_fork takes the output's locks; the others release them.
     virtual void before_fork() {}
     virtual void after_fork_in_parent() {}

@@ -137,6 +137,44 @@ void recorder::report_depth(call& c, quorin_handle_t handle) {
 
 const nesting_entry* recorder::current(call& c) { return c.thread().nesting.current(); }
 
+void recorder::adopt_headers(object_record& tracer) {
+    trace_context parent{};
+    std::string state;
+    if (!output().context_from_headers(tracer, &parent, &state)) return;
+    // As an incoming tag would.
+    tracer.explicit_parent = tracer.has_parent = true;
+    tracer.context = parent;
+    tracer.parent = parent.span;
+    set_trace_state(tracer, state);
+}
+
+void recorder::inherit_trace_state(object_record& tracer, const nesting_entry& outer) {
+    // The outer tracer is locked after the inner one; nothing locks them the other way round,
+    // since the outer one has started and the inner one has not.
+    if (object_table::locked outer_record = objects.find(outer.mark, outer.handle)) {
+        set_trace_state(tracer, trace_state_of(*outer_record));
+    }
+}
+
+std::string_view trace_state_of(const object_record& tracer) {
+    if (!tracer.has_trace_state) return {};
+    for (size_t i = tracer.attribute_count(); i-- > 0;) {
+        const attribute_view entry = tracer.attribute(i);
+        if (entry.key == attribute_key::trace_state) return entry.text;
+    }
+    return {};
+}
+
+void set_trace_state(object_record& tracer, std::string_view state) {
+    tracer.has_trace_state = !state.empty() && tracer.add_text(attribute_key::trace_state, state);
+}
+
+tag_parts split_tag(std::string_view tag) {
+    const size_t separator = tag.find(agent_output::trace_state_separator);
+    if (separator == std::string_view::npos) return {tag, {}};
+    return {tag.substr(0, separator), tag.substr(separator + 1)};
+}
+
 void recorder::prepare_fork() {
     lifecycle_.lock();
     threads.lock();

@@ -76,6 +76,11 @@ class recorder {
     void finish();
     void refuse_publish(call& c);
     void report_depth(call& c, quorin_handle_t handle);
+    // An incoming web request's context from its request headers, when they carry one. This
+    // and the next are out of the start's common path.
+    [[gnu::noinline]] void adopt_headers(object_record& tracer);
+    // A tracer started inside `outer` takes its trace state.
+    [[gnu::noinline]] void inherit_trace_state(object_record& tracer, const nesting_entry& outer);
 
     void deliver(const std::string& text);
 
@@ -86,6 +91,17 @@ class recorder {
 };
 
 inline bool recorded(const record_fields& tracer) { return recorded(tracer.context); }
+
+// The trace state of a tracer's trace, "" when it carries none.
+std::string_view trace_state_of(const object_record& tracer);
+// Gives the tracer that trace state ("": none).
+void set_trace_state(object_record& tracer, std::string_view state);
+// A string tag or link as its context and the trace state after it (agent_output).
+struct tag_parts {
+    std::string_view context;
+    std::string_view state;
+};
+tag_parts split_tag(std::string_view tag);
 
 // The module's one recorder, defined with the core.
 extern kept_at_exit<recorder> recorder_instance;

@@ -18,10 +18,16 @@ inline quorin_handle_t recorder::publish(call& c, record_ptr&& record) {
     return handle;
 }
 
-inline void recorder::start(call& c, object_table::locked&& tracer, uint64_t start_us) {
+// Inlined into the start slots: a call for it would cost about what its common path does.
+[[gnu::always_inline]] inline void recorder::start(call& c, object_table::locked&& tracer,
+                                                   uint64_t start_us) {
     thread_state& thread = c.thread();
     const nesting_entry* outer = thread.nesting.current();
     object_record& record = *tracer;
+    if (!record.explicit_parent && record.has_request_headers &&
+        output().reads_headers.load(std::memory_order_relaxed)) {
+        adopt_headers(record);
+    }
     if (record.explicit_parent) {
         record.context.flags = output().trace_flags(record.context.trace,
                                                     record.has_parent ? &record.context : nullptr);
@@ -33,6 +39,7 @@ inline void recorder::start(call& c, object_table::locked&& tracer, uint64_t sta
         record.has_parent = true;
         record.depth = outer->depth + 1;
         record.root = outer->root;
+        if (outer->has_trace_state) inherit_trace_state(record, *outer);
     } else {
         record.context.trace = thread.ids.new_trace();
         const int flags = output().root_flags.load(std::memory_order_relaxed);
@@ -47,8 +54,8 @@ inline void recorder::start(call& c, object_table::locked&& tracer, uint64_t sta
     record.start_us = start_us != 0 || !recorded(record) ? start_us : now_microseconds();
     record.sequence = ++thread.sequence;
     record.thread_claim = thread.claim();
-    const nesting_entry entry{record.handle,  tracer.mark(), record.root,
-                              record.context, record.depth,  record.tracer};
+    const nesting_entry entry{record.handle, tracer.mark(), record.root,           record.context,
+                              record.depth,  record.tracer, record.has_trace_state};
     tracer.unlock();
     if (!thread.nesting.push(entry) && !thread.nesting.depth_reported)
         report_depth(c, entry.handle);

@@ -77,6 +77,7 @@ enum class attribute_key : uint8_t {
     span_parent_span_id,
     link,          // the in-process link a tracer was created from, as given
     incoming_tag,  // a tag the tracer received, as given
+    trace_state,   // the trace state its trace carries here, as the output keeps it
     // A metric's description.
     metric_group,
     metric_key,

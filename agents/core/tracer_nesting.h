@@ -16,6 +16,7 @@ struct nesting_entry {
     trace_context context;
     uint32_t depth;
     tracer_kind kind;
+    bool has_trace_state;  // the tracers inside it take its trace state
 };
 
 class tracer_nesting {

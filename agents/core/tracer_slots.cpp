@@ -1,6 +1,7 @@
 // Slots for every tracer: start, end, errors, tags, in-process links, the trace context, and
 // the agent-wide queries and callbacks.
 #include <cstring>
+#include <string>
 
 #include "ids.h"
 #include "slots.h"
@@ -18,8 +19,11 @@ namespace {
 // span, wherever it starts. The output parses the tag as sent; the record keeps it printable.
 void adopt_tag(call& c, quorin_handle_t handle, std::string_view tag, std::string_view printable,
                bool binary) {
+    const tag_parts parts = binary ? tag_parts{tag, {}} : split_tag(tag);
     trace_context parent{};
-    const bool parsed = c.core().output().parse_tag(tag, binary, &parent);
+    const bool parsed = c.core().output().parse_tag(parts.context, binary, &parent);
+    std::string state;
+    if (parsed && !parts.state.empty()) c.core().output().keep_trace_state(parts.state, &state);
     object_table::locked tracer = c.tracer(handle);
     if (!tracer) return;
     if (tracer->started) {
@@ -32,6 +36,7 @@ void adopt_tag(call& c, quorin_handle_t handle, std::string_view tag, std::strin
         tracer->explicit_parent = tracer->has_parent = true;
         tracer->context = parent;
         tracer->parent = parent.span;
+        set_trace_state(*tracer, state);
     }
     c.kept(*tracer, tracer->add_text(attribute_key::incoming_tag, printable));
 }
@@ -201,13 +206,26 @@ size_t quorin_inprocesslink_create(void* context, uint64_t buffer, uint64_t buff
     call c(context, "quorin_inprocesslink_create");
     const nesting_entry* current = c ? c.core().current(c) : nullptr;
     if (c && current == nullptr) c.warn("no tracer is started on this thread: the link is empty");
-    char link[agent_output::tag_capacity];
-    const size_t size =
-        current != nullptr ? c.core().output().write_tag(current->context, false, link) : 0;
+    char tag[agent_output::tag_capacity];
+    size_t size =
+        current != nullptr ? c.core().output().write_tag(current->context, false, tag) : 0;
+    // The trace state goes with the context.
+    std::string link;
+    if (current != nullptr && current->has_trace_state) {
+        if (object_table::locked tracer = c.core().objects.find(current->mark, current->handle)) {
+            const std::string_view state = trace_state_of(*tracer);
+            if (!state.empty()) {
+                link.assign(tag, size);
+                link += agent_output::trace_state_separator;
+                link += state;
+                size = link.size();
+            }
+        }
+    }
     if (required_size != nullptr) *required_size = size;
     auto* out = reinterpret_cast<unsigned char*>(static_cast<uintptr_t>(buffer));
     if (out == nullptr || buffer_size < size || size == 0) return 0;
-    std::memcpy(out, link, size);
+    std::memcpy(out, link.empty() ? tag : link.data(), size);
     return size;
 }
 
@@ -222,8 +240,9 @@ quorin_handle_t quorin_inprocesslinktracer_create(void* context, uint64_t link,
         return 0;
     }
     const std::string_view text = c.bytes(bytes, static_cast<size_t>(link_size));
+    const tag_parts parts = split_tag(text);
     trace_context parent{};
-    if (!c.core().output().parse_tag(text, false, &parent)) {
+    if (!c.core().output().parse_tag(parts.context, false, &parent)) {
         c.warn(format("'%.*s' is not a link made by this agent", static_cast<int>(text.size()),
                       text.data()));
         return 0;
@@ -233,6 +252,11 @@ quorin_handle_t quorin_inprocesslinktracer_create(void* context, uint64_t link,
     tracer->context = parent;
     tracer->parent = parent.span;
     tracer->add_text(attribute_key::link, text);
+    if (!parts.state.empty()) {
+        std::string state;
+        c.core().output().keep_trace_state(parts.state, &state);
+        set_trace_state(*tracer, state);
+    }
     return publish_tracer(c, std::move(tracer));
 }
 

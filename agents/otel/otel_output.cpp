@@ -6,6 +6,7 @@
 #include "utf.h"
 
 #include "otel_platform.h"
+#include "propagation.h"
 #include "recorder.h"
 #include "span_mapping.h"
 #include "text_parts.h"
@@ -51,12 +52,35 @@ class record_span_maker final : public otel::span_maker {
 };
 constinit const record_span_maker record_spans;
 
-otel::span_context to_otel(const agent_core::trace_context& context) {
-    otel::span_context out;
+// The same ids and flags in the other side's type.
+template <typename To, typename From>
+To converted(const From& context) {
+    static_assert(sizeof To{}.trace.bytes == sizeof context.trace.bytes &&
+                  sizeof To{}.span.bytes == sizeof context.span.bytes);
+    To out{};
     std::memcpy(out.trace.bytes, context.trace.bytes, sizeof out.trace.bytes);
     std::memcpy(out.span.bytes, context.span.bytes, sizeof out.span.bytes);
     out.flags = context.flags;
     return out;
+}
+otel::span_context to_otel(const agent_core::trace_context& context) {
+    return converted<otel::span_context>(context);
+}
+agent_core::trace_context to_core(const otel::span_context& context) {
+    return converted<agent_core::trace_context>(context);
+}
+
+// Tracers of sampled traces that started and have not ended: the span.live of the self
+// metrics, counted on the exporter thread at each metric export.
+uint64_t live_sampled_spans() {
+    uint64_t live = 0;
+    agent_core::the_recorder().objects.for_each([&](agent_core::object_table::locked& object) {
+        if (object->kind == agent_core::object_kind::tracer && object->started &&
+            !object->from_parent && agent_core::recorded(*object)) {
+            ++live;
+        }
+    });
+    return live;
 }
 
 }  // namespace
@@ -96,6 +120,7 @@ bool otel_output::configure(const std::vector<agent_core::agent_option>& options
     settings_ = std::move(resolved.values);
     mapping_ = mapping_options::from(settings_.redact_headers);
     root_flags.store(settings_.sampler.new_trace_answer(), std::memory_order_relaxed);
+    reads_headers.store(!settings_.propagators.empty(), std::memory_order_relaxed);
     return true;
 }
 
@@ -140,6 +165,7 @@ void otel_output::session_started(const agent_core::session_info&) {
         options.scope = {"quorin", QUORIN_VERSION};
         options.spans = &record_spans;
         options.warn = [](const std::string& text) { notify(text); };
+        options.live_spans = &live_sampled_spans;
         options.collect_metrics = [metrics = metrics_.get()](std::vector<otel::otlp_metric>& out) {
             metrics->collect(unix_nano_now(), out);
         };
@@ -241,9 +267,26 @@ bool otel_output::parse_tag(std::string_view tag, bool binary,
         binary ? otel::parse_binary_tag(reinterpret_cast<const uint8_t*>(tag.data()), tag.size())
                : otel::parse_traceparent(tag);
     if (!parsed) return false;
-    std::memcpy(context->trace.bytes, parsed->trace.bytes, sizeof context->trace.bytes);
-    std::memcpy(context->span.bytes, parsed->span.bytes, sizeof context->span.bytes);
-    context->flags = parsed->flags;
+    *context = to_core(*parsed);
+    return true;
+}
+
+void otel_output::keep_trace_state(std::string_view given, std::string* kept) const {
+    *kept = otel::kept_trace_state({&given, 1});
+}
+
+bool otel_output::context_from_headers(const agent_core::object_record& tracer,
+                                       agent_core::trace_context* context,
+                                       std::string* state) const {
+    otel::propagation_headers headers;
+    for (size_t i = 0, count = tracer.attribute_count(); i < count; ++i) {
+        const agent_core::attribute_view entry = tracer.attribute(i);
+        if (entry.key == agent_core::attribute_key::request_header)
+            headers.note(entry.name, entry.text);
+    }
+    const std::optional<otel::span_context> found = headers.extract(settings_.propagators, state);
+    if (!found) return false;
+    *context = to_core(*found);
     return true;
 }
 

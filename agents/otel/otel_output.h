@@ -47,6 +47,10 @@ class otel_output final : public agent_core::agent_output {
                      char* out) const override;
     bool parse_tag(std::string_view tag, bool binary,
                    agent_core::trace_context* context) const override;
+    void keep_trace_state(std::string_view given, std::string* kept) const override;
+    bool context_from_headers(const agent_core::object_record& tracer,
+                              agent_core::trace_context* context,
+                              std::string* state) const override;
     const char* tag_form() const override {
         return "a W3C traceparent, 00-<32 hex digits>-<16 hex digits>-<2 hex digits>";
     }

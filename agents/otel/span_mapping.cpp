@@ -362,6 +362,10 @@ copied_attribute copied_as(attribute_key key) {
         case attribute_key::remote_address:
             add_address(span, "client.address", "client.port", entry.text);
             return;
+        case attribute_key::trace_state:
+            // The last one given is the trace's.
+            if (tracer.has_trace_state) span.set_trace_state(entry.text);
+            return;
         default:
             break;
     }

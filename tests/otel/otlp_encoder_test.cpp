@@ -40,7 +40,8 @@ void expect_fields(const otel_test::received_request& request, const std::string
 otel::resource test_resource() {
     return {{otel::key_value::of("service.name", std::string("checkout")),
              otel::key_value::of("deployment.replicas", int64_t{3}),
-             otel::key_value::of("load", 0.25), otel::key_value::of("canary", true)}};
+             otel::key_value::of("load", 0.25), otel::key_value::of("canary", true)},
+            {}};
 }
 
 const fields resource_fields = {
@@ -113,7 +114,7 @@ TEST(OtlpEncoder, SpansRoundTripThroughTheOfficialDecoder) {
                    {"events.0.timeUnixNano", "1700000000200000000"},
                    {"events.0.attributes.0.key", "exception.type"},
                    {"events.0.attributes.0.value.stringValue", "TimeoutError"},
-                   {"events.0.attributes.1.value.stringValue", "line one\\nline two"},
+                   {"events.0.attributes.1.value.stringValue", "line one\nline two"},
                    {"status.code", "2"},
                    {"status.message", "backend timed out"}});
     EXPECT_EQ(request.count(scope + "spans.0.attributes"), 7u);

@@ -84,6 +84,24 @@ void receiver::down() { control("down"); }
 void receiver::up() { control("up"); }
 int receiver::redirected() { return std::stoi(control("redirected")); }
 
+namespace {
+
+// A value as the receiver writes it on one line: "\\" and newlines escaped as \\ and \n.
+std::string unescaped(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            ++i;
+            out += text[i] == 'n' ? '\n' : text[i];
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 std::vector<received_request> receiver::requests() {
     std::vector<received_request> list;
     std::istringstream text(control("requests"));
@@ -105,10 +123,10 @@ std::vector<received_request> receiver::requests() {
             continue;
         } else if (line.rfind("header ", 0) == 0) {
             const size_t equals = line.find('=');
-            list.back().headers[line.substr(7, equals - 7)] = line.substr(equals + 1);
+            list.back().headers[line.substr(7, equals - 7)] = unescaped(line.substr(equals + 1));
         } else {
             const size_t equals = line.find('=');
-            list.back().fields[line.substr(0, equals)] = line.substr(equals + 1);
+            list.back().fields[line.substr(0, equals)] = unescaped(line.substr(equals + 1));
         }
     }
     return list;

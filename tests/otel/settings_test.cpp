@@ -184,11 +184,15 @@ TEST(OtelSettings, ServiceNameAndResourceAttributes) {
         EXPECT_EQ(result.values.service_name_configured, r.configured) << r.service;
     }
 
-    // Who sends, unless configured otherwise; the option's list wins per key over the
-    // variable's; keys and values are percent-decoded.
-    const auto merged = resolve(
-        {u"otel_resource_attributes=team=b%20team,zone=%E2%82%AC,process.pid=7"},
-        {{"OTEL_RESOURCE_ATTRIBUTES", "team=a, host.name = web-1 ,broken,=x,bad=%G1,%74ier=2"}});
+    // Who sends, unless configured otherwise, every detected attribute too; the option's list
+    // wins per key over the variable's; keys and values are percent-decoded.
+    const auto merged =
+        resolve({u"otel_resource_attributes=team=b%20team,zone=%E2%82%AC,process.pid=7,"
+                 u"service.instance.id=i-1"},
+                {{"OTEL_RESOURCE_ATTRIBUTES",
+                  "team=a, host.name = web-1 ,broken,=x,bad=%G1,%74ier=2,host.arch=a,host.id=h,"
+                  "os.name=n,os.version=v,os.description=d,service.instance.id=i,container.id=c,"
+                  "process.owner=o,process.command=p"}});
     std::map<std::string, std::string> expected = {
         {"service.name", fallback},
         {"telemetry.sdk.name", "quorin"},
@@ -201,8 +205,19 @@ TEST(OtelSettings, ServiceNameAndResourceAttributes) {
         {"team", "b team"},
         {"zone", "\xE2\x82\xAC"},
         {"tier", "2"},
+        {"host.arch", "a"},
+        {"host.id", "h"},
+        {"os.name", "n"},
+        {"os.version", "v"},
+        {"os.description", "d"},
+        {"service.instance.id", "i-1"},
+        {"container.id", "c"},
+        {"process.owner", "o"},
+        {"process.command", "p"},
     };
     EXPECT_EQ(by_key(merged.values.resource), expected);
+    // A fork child keeps a configured instance id.
+    EXPECT_EQ(merged.values.resource.detected_instance_id, "");
     EXPECT_EQ(merged.warnings.size(), 3u);  // broken, =x, bad=%G1
 
     // Texts that are not UTF-8 would make a collector refuse every request: left out, warned
@@ -318,8 +333,22 @@ std::string operator_settings(const otel::settings& s) {
     out += temporalities[static_cast<int>(s.metrics_temporality)];
     if (!s.disabled_by.empty()) out += " off:" + s.disabled_by;
     const otel::span_limits& l = s.span_limits;
-    return out + " " + std::to_string(l.attributes) + "/" + std::to_string(l.event_attributes) +
-           "/" + std::to_string(l.value_length);
+    const char* separator = " ";
+    for (const uint32_t limit : {l.attributes, l.event_attributes, l.value_length}) {
+        out += separator;
+        out += std::to_string(limit);
+        separator = "/";
+    }
+    if (s.self_metrics) out += " self-metrics";
+    // The propagators when not the default.
+    if (s.propagators != std::vector<otel::propagator>{otel::propagator::tracecontext}) {
+        out += " propagators:";
+        for (const otel::propagator p : s.propagators) {
+            out += otel::propagator_name(p);
+            out += p == s.propagators.back() ? "" : ",";
+        }
+    }
+    return out;
 }
 
 // "a=1|b=2" as the options, and as the environment.
@@ -385,6 +414,20 @@ TEST(OtelSettings, OperatorSettingsFollowTheOrderOfSources) {
         {"", "OTEL_SDK_DISABLED= True ",
          "none none cumulative off:OTEL_SDK_DISABLED=True 128/128/4294967295", ""},
         {"otel_sdk_disabled=false", "OTEL_SDK_DISABLED=true", none, ""},
+        // Propagators: the option before the variable, in their order, once each; the forms
+        // this agent does not read are named.
+        {"otel_propagators=b3multi, B3 ,b3", "OTEL_PROPAGATORS=tracecontext",
+         "none none cumulative 128/128/4294967295 propagators:b3multi,b3", ""},
+        {"", "OTEL_PROPAGATORS=none", "none none cumulative 128/128/4294967295 propagators:", ""},
+        {"", "OTEL_PROPAGATORS=tracecontext,baggage,xray", none,
+         "OTEL_PROPAGATORS names baggage, xray, which this agent does not support; they are "
+         "ignored"},
+        // The agent's own metrics: an option only, off unless "true".
+        {"otel_self_metrics=TRUE", "", "none none cumulative 128/128/4294967295 self-metrics", ""},
+        {"otel_self_metrics=yes", "", none, "otel_self_metrics 'yes' is neither true nor false"},
+        {"otel_propagators=ottrace,b3", "",
+         "none none cumulative 128/128/4294967295 propagators:b3",
+         "option otel_propagators names ottrace, which this agent does not know"},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(std::string(r.options) + " " + r.environment);

@@ -79,6 +79,15 @@ void print_settings(const settings& s, const std::vector<otel::setting_origin>& 
                   origin_of(origins, "otel_timeout"));
     print_setting("service.name", otel::printable(s.resource.attributes.front().text),
                   origin_of(origins, "otel_service_name"));
+    std::string propagators;
+    for (const otel::propagator p : s.propagators) {
+        if (!propagators.empty()) propagators += ',';
+        propagators += otel::propagator_name(p);
+    }
+    print_setting("propagators", propagators.empty() ? "none" : propagators,
+                  origin_of(origins, "otel_propagators"));
+    print_setting("self metrics", s.self_metrics ? "on (otel.sdk.*)" : "off",
+                  origin_of(origins, "otel_self_metrics"));
 }
 
 uint64_t unix_nano_now() {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 
@@ -23,6 +24,24 @@ std::string executable_name();
 const char* os_type();  // "linux", "windows"
 // The system and the process's architecture, for the User-Agent: "Linux x86_64".
 std::string platform_name();
+
+// What the system tells of the host and the process for the resource, read once, as it gives
+// it; each text is empty when its source cannot be read.
+struct host_facts {
+    std::string machine;          // the processor architecture: "x86_64", "aarch64", "amd64"
+    std::string host_id;          // /etc/machine-id, else /var/lib/dbus/machine-id; MachineGuid
+    std::string os_release;       // the text of /etc/os-release (Linux)
+    std::string system, release;  // "Linux" and the kernel's release; "Windows" and "10.0.19045"
+    std::string cgroup;           // the texts of /proc/self/cgroup and /proc/self/mountinfo
+    std::string mountinfo;
+    std::string owner;            // the name of the user the process runs as
+    std::string executable_path;  // the process's executable, its whole path
+};
+host_facts read_host_facts();
+// The text of the first of the files that can be read, its first `limit` bytes; nothing when
+// none can.
+std::optional<std::string> read_first_file(std::initializer_list<const char*> paths,
+                                           size_t limit = 64 * 1024);
 
 // The scheduling priority of the exporter's threads: below the application's threads, so that
 // they run when the application leaves the processor free and never pre-empt it; or the

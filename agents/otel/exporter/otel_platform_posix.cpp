@@ -1,5 +1,6 @@
 #include <linux/capability.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -142,14 +143,48 @@ std::string host_name() {
     return name;
 }
 
+namespace {
+
+std::string executable_path() {
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+    return length > 0 && size_t(length) < sizeof path ? std::string(path, size_t(length)) : "";
+}
+
+std::string user_name() {
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr) {
+        return {};
+    }
+    return found->pw_name;
+}
+
+}  // namespace
+
+host_facts read_host_facts() {
+    host_facts facts;
+    utsname names{};
+    if (uname(&names) == 0) {
+        facts.machine = names.machine;
+        facts.system = names.sysname;
+        facts.release = names.release;
+    }
+    facts.host_id = read_first_file({"/etc/machine-id", "/var/lib/dbus/machine-id"}).value_or("");
+    facts.os_release = read_first_file({"/etc/os-release", "/usr/lib/os-release"}).value_or("");
+    facts.cgroup = read_first_file({"/proc/self/cgroup"}).value_or("");
+    facts.mountinfo = read_first_file({"/proc/self/mountinfo"}, 1 << 20).value_or("");
+    facts.owner = user_name();
+    facts.executable_path = executable_path();
+    return facts;
+}
+
 std::string executable_name() {
     // The target of /proc/self/exe, as the conventions name it; the name the process was
     // started with when that link cannot be read.
-    char path[4096];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
-    std::string name = length > 0 && size_t(length) < sizeof path
-                           ? std::string(path, size_t(length))
-                           : program_invocation_name;
+    std::string name = executable_path();
+    if (name.empty()) name = program_invocation_name;
     return name.substr(name.rfind('/') + 1);
 }
 

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,20 +44,85 @@ std::string host_name() {
     return to_utf8(name, length);
 }
 
-std::string executable_name() {
-    // The file name with its extension, as the conventions name it on this system.
+namespace {
+
+std::wstring executable_path() {
     std::vector<wchar_t> path(MAX_PATH);
     for (;;) {
         const DWORD length = GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
         if (length == 0) return {};
-        if (length < path.size()) {
-            const std::wstring_view full(path.data(), length);
-            const std::wstring_view name = full.substr(full.find_last_of(L"\\/") + 1);
-            return to_utf8(name.data(), name.size());
-        }
+        if (length < path.size()) return std::wstring(path.data(), length);
         if (path.size() >= 32768) return {};
         path.resize(path.size() * 2);
     }
+}
+
+std::string machine_guid() {
+    wchar_t guid[64];
+    DWORD size = sizeof guid;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", L"MachineGuid",
+                     RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, guid,
+                     &size) != ERROR_SUCCESS) {
+        return {};
+    }
+    return to_utf8(guid, wcsnlen(guid, size / sizeof(wchar_t)));
+}
+
+// The version the system says of itself; GetVersionEx answers what the manifest allows.
+std::string windows_version() {
+    using get_version = LONG(WINAPI*)(OSVERSIONINFOW*);
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const auto function = ntdll != nullptr ? reinterpret_cast<get_version>(reinterpret_cast<void*>(
+                                                 GetProcAddress(ntdll, "RtlGetVersion")))
+                                           : nullptr;
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (function == nullptr || function(&info) != 0) return {};
+    return std::to_string(info.dwMajorVersion) + "." + std::to_string(info.dwMinorVersion) + "." +
+           std::to_string(info.dwBuildNumber);
+}
+
+std::string user_name() {
+    wchar_t name[257];
+    DWORD length = 257;
+    if (!GetUserNameW(name, &length) || length == 0) return {};
+    return to_utf8(name, length - 1);  // the length counts the terminator
+}
+
+const char* machine_name() {
+    SYSTEM_INFO info{};
+    GetNativeSystemInfo(&info);
+    switch (info.wProcessorArchitecture) {
+        case PROCESSOR_ARCHITECTURE_AMD64:
+            return "amd64";
+        case PROCESSOR_ARCHITECTURE_ARM64:
+            return "arm64";
+        case PROCESSOR_ARCHITECTURE_INTEL:
+            return "x86";
+        default:
+            return "";
+    }
+}
+
+}  // namespace
+
+std::string executable_name() {
+    // The file name with its extension, as the conventions name it on this system.
+    const std::wstring full = executable_path();
+    const std::wstring_view name = std::wstring_view(full).substr(full.find_last_of(L"\\/") + 1);
+    return to_utf8(name.data(), name.size());
+}
+
+host_facts read_host_facts() {
+    host_facts facts;
+    facts.machine = machine_name();
+    facts.host_id = machine_guid();
+    facts.system = "Windows";
+    facts.release = windows_version();
+    facts.owner = user_name();
+    const std::wstring path = executable_path();
+    facts.executable_path = to_utf8(path.data(), path.size());
+    return facts;
 }
 
 const char* os_type() { return "windows"; }

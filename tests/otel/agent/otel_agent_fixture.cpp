@@ -64,6 +64,7 @@ std::vector<received_span> spans_in(const std::vector<received_request>& request
             s.trace = r.field(at + ".traceId");
             s.span = r.field(at + ".spanId");
             s.parent = r.field(at + ".parentSpanId");
+            s.trace_state = r.field(at + ".traceState");
             s.name = r.field(at + ".name");
             s.kind = std::atoi(r.field(at + ".kind").c_str());
             s.status = std::atoi(r.field(at + ".status.code").c_str());

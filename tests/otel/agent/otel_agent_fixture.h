@@ -19,7 +19,7 @@ namespace otel_test {
 using fields = std::map<std::string, std::string>;
 
 struct received_span {
-    std::string service, trace, span, parent, name;
+    std::string service, trace, span, parent, name, trace_state;
     int kind = 0;    // OTLP numbering: 1 internal, 2 server, 3 client, 4 producer, 5 consumer
     int status = 0;  // 0 unset, 2 error
     std::string status_message;

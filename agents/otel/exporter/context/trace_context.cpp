@@ -19,6 +19,10 @@ int hex_value(char c) {
     return -1;  // upper case is not allowed either
 }
 
+enum binary_field : uint8_t { trace_field = 0, span_field = 1, flags_field = 2 };
+
+}  // namespace
+
 bool from_hex(std::string_view text, uint8_t* bytes, size_t count) {
     if (text.size() != 2 * count) return false;
     for (size_t i = 0; i < count; ++i) {
@@ -28,10 +32,6 @@ bool from_hex(std::string_view text, uint8_t* bytes, size_t count) {
     }
     return true;
 }
-
-enum binary_field : uint8_t { trace_field = 0, span_field = 1, flags_field = 2 };
-
-}  // namespace
 
 void format_hex(const trace_id& id, char* out) { to_hex(id.bytes, sizeof id.bytes, out); }
 void format_hex(const span_id& id, char* out) { to_hex(id.bytes, sizeof id.bytes, out); }

@@ -28,6 +28,8 @@ void format_traceparent(const span_context& context, char* out);
 // Lower-case hex of the id's bytes: 32 or 16 characters (no terminator).
 void format_hex(const trace_id& id, char* out);
 void format_hex(const span_id& id, char* out);
+// Exactly 2 * count lower-case hex digits into count bytes.
+bool from_hex(std::string_view text, uint8_t* bytes, size_t count);
 
 // Version 00 exactly as formatted; a later version may append fields after a '-', which are
 // ignored. Invalid: version ff, upper-case or other characters, all-zero ids.

@@ -27,7 +27,7 @@ void otlp_span::clear(size_t retain_bytes) {
     status = status_code::unset;
     start_unix_nano = end_unix_nano = 0;
     dropped_attributes = dropped_events = 0;
-    name_ = status_message_ = {};
+    name_ = status_message_ = trace_state_ = {};
     current_origin_ = attribute_origin::agent;
     current_owner_ = 0;
     span_attribute_count_ = event_attribute_count_ = 0;

@@ -92,6 +92,8 @@ class otlp_span {
     // The three texts one after the other.
     void set_name(std::string_view first, std::string_view separator, std::string_view second);
     void set_status(status_code code, std::string_view message = {});
+    // The W3C tracestate of the span's trace, as kept.
+    void set_trace_state(std::string_view state) { trace_state_ = texts_.append(state); }
     // Later values of the same key are kept as well, until settle_attributes.
     void add_attribute(std::string_view key, std::string_view value) {
         value = limited(value);
@@ -149,6 +151,7 @@ class otlp_span {
 
     std::string_view name() const { return text(name_); }
     std::string_view status_message() const { return text(status_message_); }
+    std::string_view trace_state() const { return text(trace_state_); }
     std::string_view text(text_ref ref) const { return texts_.view(ref); }
     std::span<const attribute> attributes() const {
         return {attributes_.data(), attributes_.size()};
@@ -207,6 +210,7 @@ class otlp_span {
     std::vector<event> events_;
     text_ref name_;
     text_ref status_message_;
+    text_ref trace_state_;
     // The values of `count` texts as a string_array's text.
     template <typename text_at>
     text_ref append_elements(size_t count, text_at text_of);
@@ -259,6 +263,9 @@ struct key_value {
 
 struct resource {
     std::vector<key_value> attributes;
+    // The service.instance.id the process drew for itself ("" when one was configured): a
+    // fork child draws its own.
+    std::string detected_instance_id;
 };
 
 struct instrumentation_scope {

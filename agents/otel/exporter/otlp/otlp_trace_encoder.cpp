@@ -7,10 +7,10 @@ namespace {
 
 namespace field {
 constexpr uint32_t scope_spans_spans = 2;
-constexpr uint32_t span_trace_id = 1, span_span_id = 2, span_parent_span_id = 4, span_name = 5,
-                   span_kind = 6, span_start = 7, span_end = 8, span_attributes = 9,
-                   span_dropped_attributes = 10, span_events = 11, span_dropped_events = 12,
-                   span_status = 15;
+constexpr uint32_t span_trace_id = 1, span_span_id = 2, span_trace_state = 3,
+                   span_parent_span_id = 4, span_name = 5, span_kind = 6, span_start = 7,
+                   span_end = 8, span_attributes = 9, span_dropped_attributes = 10,
+                   span_events = 11, span_dropped_events = 12, span_status = 15;
 constexpr uint32_t event_time = 1, event_name = 2, event_attributes = 3,
                    event_dropped_attributes = 4;
 constexpr uint32_t status_message = 2, status_code = 3;
@@ -45,6 +45,7 @@ void write_span(protobuf_writer& w, const otlp_span& span) {
     const size_t mark = w.begin(scope_spans_spans);
     w.bytes_field(span_trace_id, span.trace.bytes, sizeof span.trace.bytes);
     w.bytes_field(span_span_id, span.span.bytes, sizeof span.span.bytes);
+    w.string_field(span_trace_state, span.trace_state());
     if (span.parent.valid()) {
         w.bytes_field(span_parent_span_id, span.parent.bytes, sizeof span.parent.bytes);
     }

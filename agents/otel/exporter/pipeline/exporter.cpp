@@ -16,6 +16,8 @@
 #include "otel_platform.h"
 #include "otlp_encoder.h"
 #include "redaction.h"
+#include "resource_detection.h"
+#include "self_metrics.h"
 #include "span_queue.h"
 
 namespace otel {
@@ -40,10 +42,17 @@ exporter_options exporter_options::from(const settings& resolved) {
     options.metrics = resolved.metrics;
     options.user_agent =
         "quorin-otel-agent/" QUORIN_OTEL_AGENT_VERSION " (" + platform_name() + ")";
+    options.self_metrics = resolved.self_metrics;
     return options;
 }
 
 namespace {
+
+uint64_t unix_nano_now() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count());
+}
 
 int64_t unix_seconds_now() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -63,13 +72,19 @@ std::string refusal(const http_response& response, const std::string& from) {
     return message.empty() ? text : text + ": " + message;
 }
 
-// A child after fork sends under its own process id, not its parent's.
+// A child after fork sends under its own process id and service instance, not its parent's.
 void renew_process_id(resource& described) {
+    const std::string instance_id =
+        described.detected_instance_id.empty() ? std::string() : new_instance_id();
     for (key_value& kv : described.attributes) {
         if (kv.key == "process.pid" && kv.type == value_type::integer) {
             kv.integer = static_cast<int64_t>(current_process_id());
+        } else if (kv.key == "service.instance.id" && !instance_id.empty() &&
+                   kv.text == described.detected_instance_id) {
+            kv.text = instance_id;
         }
     }
+    if (!instance_id.empty()) described.detected_instance_id = instance_id;
 }
 
 // How long flush and the release wait: the longer of the two signals' export timeouts, where
@@ -119,6 +134,11 @@ struct exporter::engine {
 
     counter exported, rejected, failed, left_behind, metrics_exported, metrics_failed,
         points_rejected, attempts;
+    // For the self metrics: spans taken into requests, what is being sent, data points by fate.
+    counter processed, spans_inflight, points_inflight, points_exported, points_refused,
+        points_failed;
+    operation_durations durations;
+    const uint64_t started_unix_nano = unix_nano_now();
     // What the last warning covered, in the order of counts().
     std::array<uint64_t, 5> reported{};
     clock::time_point last_warning{};
@@ -200,6 +220,7 @@ struct exporter::engine {
                 points_rejected.get()};
     }
     void warn_if_due();
+    void append_self_metrics(std::vector<otlp_metric>& metrics);
 
     const resource& origin() const {
         const resource* named = named_resource.load(std::memory_order_acquire);
@@ -285,6 +306,7 @@ void exporter::engine::export_spans(size_t budget, std::vector<otlp_span*>& batc
             if (taken < wanted) let_application_run();
         }
         if (taken == 0) return;
+        processed.add(taken);
         budget -= taken;
         let_application_run();
         encode_trace_request(origin(), options.scope, batch, body, &let_application_run);
@@ -304,6 +326,7 @@ void exporter::engine::export_spans(size_t budget, std::vector<otlp_span*>& batc
 }
 
 void exporter::engine::send_spans() {
+    spans_inflight.value.store(sending_items, std::memory_order_relaxed);
     if (const auto refused =
             deliver(options.traces_endpoint, options.traces, options.traces_tls, sending_body,
                     sending_encoding, rejected, failed, sending_items)) {
@@ -311,6 +334,30 @@ void exporter::engine::send_spans() {
         rejected.add(part);
         exported.add(sending_items - part);
     }
+    spans_inflight.value.store(0, std::memory_order_relaxed);
+}
+
+void exporter::engine::append_self_metrics(std::vector<otlp_metric>& metrics) {
+    self_counts c;
+    c.queue_size = queue.size();
+    c.queue_capacity = options.max_queue_size;
+    c.spans_processed = processed.get();
+    c.spans_queue_full = queue.dropped();
+    c.spans_ended = c.spans_processed + c.queue_size + c.spans_queue_full + left_behind.get();
+    c.spans_live = options.live_spans ? options.live_spans() : 0;
+    c.spans_inflight = spans_inflight.get();
+    c.spans_exported = exported.get();
+    c.spans_rejected = rejected.get();
+    c.spans_failed = failed.get();
+    c.points_inflight = points_inflight.get();
+    c.points_exported = points_exported.get();
+    c.points_rejected = points_rejected.get() + points_refused.get();
+    c.points_failed = points_failed.get();
+    const uint64_t now = unix_nano_now();
+    otel::append_self_metrics(c, options.traces_endpoint, options.metrics_endpoint,
+                              started_unix_nano, now, metrics);
+    durations.append(options.traces_endpoint, options.metrics_endpoint, started_unix_nano, now,
+                     metrics);
 }
 
 void exporter::engine::export_metrics(std::vector<otlp_metric>& metrics, std::string& body) {
@@ -320,14 +367,31 @@ void exporter::engine::export_metrics(std::vector<otlp_metric>& metrics, std::st
     } catch (...) {
         metrics.clear();
     }
+    if (options.self_metrics) {
+        try {
+            append_self_metrics(metrics);
+        } catch (...) {
+        }
+    }
     if (metrics.empty() || aborting.load()) return;
+    uint64_t points = 0;
+    for (const otlp_metric& metric : metrics)
+        points += metric.numbers.size() + metric.histograms.size();
     encode_metrics_request(origin(), options.scope, metrics, body);
     const auto [wire, encoding] = packed(options.metrics, body);
+    // By request for the line at release, by data point for the self metrics.
+    counter refused_request, failed_request;
+    points_inflight.value.store(points, std::memory_order_relaxed);
     if (const auto refused = deliver(options.metrics_endpoint, options.metrics, options.metrics_tls,
-                                     wire, encoding, metrics_failed, metrics_failed, 1)) {
+                                     wire, encoding, refused_request, failed_request, 1)) {
         metrics_exported.add(1);
         points_rejected.add(*refused);
+        points_exported.add(points - std::min(points, *refused));
     }
+    metrics_failed.add(refused_request.get() + failed_request.get());
+    points_refused.add(refused_request.get() * points);
+    points_failed.add(failed_request.get() * points);
+    points_inflight.value.store(0, std::memory_order_relaxed);
 }
 
 std::optional<uint64_t> exporter::engine::deliver(const url& target, const signal_settings& signal,
@@ -338,6 +402,13 @@ std::optional<uint64_t> exporter::engine::deliver(const url& target, const signa
     const clock::time_point deadline = attempt_deadline(signal);
     // The origin only: the path's query may carry a token.
     const std::string from = target.origin();
+    // One duration per export operation, with the outcome of its last attempt.
+    const clock::time_point began = clock::now();
+    auto operation_ended = [&](int status, std::string_view error_type) {
+        if (!options.self_metrics) return;
+        const std::chrono::duration<double> seconds = clock::now() - began;
+        durations.record(&target == &options.traces_endpoint, status, error_type, seconds.count());
+    };
     for (int attempt = 1;; ++attempt) {
         if (pausing == nullptr) follow_priority(sender_priority);  // on the sender
         const http_request request =
@@ -348,6 +419,7 @@ std::optional<uint64_t> exporter::engine::deliver(const url& target, const signa
             response.oversized ? attempt_outcome::permanent : classify_status(response.status);
         if (outcome == attempt_outcome::delivered) {
             const auto part = read_partial_success(response.body);
+            operation_ended(response.status, part && part->rejected != 0 ? "rejected" : "");
             if (!part || (part->rejected == 0 && part->message.empty())) return 0;
             last_error = "partial success from " + from + ": " + std::to_string(part->rejected) +
                          " rejected" + (part->message.empty() ? "" : ": " + part->message);
@@ -358,12 +430,15 @@ std::optional<uint64_t> exporter::engine::deliver(const url& target, const signa
         if (outcome == attempt_outcome::permanent) {
             last_error = refusal(response, from);
             rejected_count.add(items);
+            operation_ended(response.status, response.status != 0 ? std::to_string(response.status)
+                                                                  : std::string("rejected"));
             return std::nullopt;
         }
         last_error = response.status != 0 ? refusal(response, from)
                                           : printable(response.error) + " (" + from + ")";
         if (response.untrusted) {  // tried again with the next export, not sooner
             failed_count.add(items);
+            operation_ended(0, "tls");
             return std::nullopt;
         }
         const auto delay =
@@ -371,6 +446,8 @@ std::optional<uint64_t> exporter::engine::deliver(const url& target, const signa
                         parse_retry_after(response.retry_after, unix_seconds_now()), jitter.next());
         if (aborting.load() || clock::now() + delay >= deadline) {
             failed_count.add(items);
+            operation_ended(response.status, response.status != 0 ? std::to_string(response.status)
+                                                                  : std::string("timeout"));
             return std::nullopt;
         }
         std::unique_lock<std::mutex> lock(mutex);

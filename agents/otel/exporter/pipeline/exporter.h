@@ -50,6 +50,10 @@ struct exporter_options {
     // How the exporter thread makes the spans handed over with submit_deferred (the agent's span
     // mapping); it outlives the exporter. Without one every span is dropped.
     const span_maker* spans = nullptr;
+    // The exporter's own health (otel.sdk.*) with the metrics; live_spans, when given, counts
+    // the sampled spans started and not ended yet.
+    bool self_metrics = false;
+    std::function<uint64_t()> live_spans;
 
     static exporter_options from(const settings& resolved);
 };

@@ -4,6 +4,7 @@
 
 #include "otel_platform.h"
 #include "redaction.h"
+#include "resource_detection.h"
 #include "utf.h"
 
 namespace otel {
@@ -41,8 +42,10 @@ constexpr std::string_view option_names[] = {
     "otel_max_queue_bytes",
     "otel_traces_sampler",
     "otel_traces_sampler_arg",
+    "otel_propagators",
     "otel_metric_export_interval",
     "otel_redact_headers",
+    "otel_self_metrics",
     "otel_certificate",
     "otel_client_certificate",
     "otel_client_key",
@@ -204,6 +207,46 @@ void resolve_sampler(const sources& from, sampler& out, std::vector<std::string>
     }
 }
 
+void resolve_propagators(const sources& from, std::vector<propagator>& out,
+                         std::vector<std::string>& warnings) {
+    const auto source = from.either("otel_propagators", "OTEL_PROPAGATORS");
+    if (!source) return;
+    from.taken("otel_propagators", source);
+    static constexpr std::string_view unsupported[] = {"baggage", "jaeger", "xray"};
+    out.clear();
+    std::string not_supported, unknown;
+    auto list = [](std::string& names, std::string_view name) {
+        names += (names.empty() ? "" : ", ") + std::string(name);
+    };
+    std::string_view rest = source->value;
+    while (!rest.empty()) {
+        const size_t comma = rest.find(',');
+        std::string name(trim(rest.substr(0, comma)));
+        rest.remove_prefix(comma == std::string_view::npos ? rest.size() : comma + 1);
+        std::transform(name.begin(), name.end(), name.begin(), ascii_lower);
+        const auto form = std::find_if(std::begin(all_propagators), std::end(all_propagators),
+                                       [&](propagator p) { return propagator_name(p) == name; });
+        if (form != std::end(all_propagators)) {
+            if (std::find(out.begin(), out.end(), *form) == out.end()) out.push_back(*form);
+        } else if (std::find(std::begin(unsupported), std::end(unsupported), name) !=
+                   std::end(unsupported)) {
+            list(not_supported, name);
+        } else if (!name.empty() && name != "none") {
+            list(unknown, printable(name));
+        }
+    }
+    if (!not_supported.empty()) {
+        warnings.push_back(
+            source->origin + " names " + not_supported + ", which this agent does not support; " +
+            (not_supported.find(',') == std::string::npos ? "it is" : "they are") + " ignored");
+    }
+    if (!unknown.empty()) {
+        warnings.push_back(source->origin + " names " + unknown +
+                           ", which this agent does not know (tracecontext, b3, b3multi, none); " +
+                           "ignored");
+    }
+}
+
 void merge_attributes(const std::vector<key_value_text>& items, std::vector<key_value>& out) {
     for (const key_value_text& item : items) {
         auto same = std::find_if(out.begin(), out.end(),
@@ -217,7 +260,8 @@ void merge_attributes(const std::vector<key_value_text>& items, std::vector<key_
 }
 
 // Who sends: the configured attributes may override each of these.
-std::vector<key_value> described_process(const std::string& executable) {
+std::vector<key_value> described_process(const std::string& executable,
+                                         const std::string& instance_id) {
     std::vector<key_value> described = {
         key_value::of("telemetry.sdk.name", std::string("quorin")),
         key_value::of("telemetry.sdk.language", std::string("cpp")),
@@ -230,12 +274,16 @@ std::vector<key_value> described_process(const std::string& executable) {
     std::erase_if(described, [](const key_value& kv) {
         return kv.type == value_type::string && kv.text.empty();
     });
+    for (key_value& kv : detected_attributes(read_host_facts(), instance_id)) {
+        described.push_back(std::move(kv));
+    }
     return described;
 }
 
 void resolve_resource(const sources& from, settings& out, std::vector<std::string>& warnings) {
     const std::string executable = printable(executable_name());
-    std::vector<key_value> attributes = described_process(executable);
+    const std::string instance_id = new_instance_id();
+    std::vector<key_value> attributes = described_process(executable, instance_id);
     // Reads one list into the attributes (a later list wins per key); its service.name apart.
     auto add_list = [&](const std::optional<found>& source, std::optional<std::string>& name) {
         if (!source) return;
@@ -288,6 +336,11 @@ void resolve_resource(const sources& from, settings& out, std::vector<std::strin
     out.resource.attributes.clear();
     out.resource.attributes.push_back(key_value::of("service.name", std::move(service_name)));
     for (key_value& kv : attributes) out.resource.attributes.push_back(std::move(kv));
+    const bool instance_detected = std::any_of(
+        out.resource.attributes.begin(), out.resource.attributes.end(), [&](const key_value& kv) {
+            return kv.key == "service.instance.id" && kv.text == instance_id;
+        });
+    out.resource.detected_instance_id = instance_detected ? instance_id : "";
 }
 
 std::vector<key_value_text> read_headers(const found& source, std::vector<std::string>& warnings) {
@@ -500,7 +553,19 @@ settings_result resolve_settings(std::span<const std::u16string_view> options,
         s.max_export_batch_size = s.max_queue_size;
     }
     resolve_sampler(from, s.sampler, warnings);
+    resolve_propagators(from, s.propagators, warnings);
     if (const auto source = from.option("otel_redact_headers")) s.redact_headers = source->value;
+    if (const auto source = from.option("otel_self_metrics")) {
+        from.taken("otel_self_metrics", source);
+        std::string value(trim(source->value));
+        std::transform(value.begin(), value.end(), value.begin(), ascii_lower);
+        if (value == "true" || value == "false") {
+            s.self_metrics = value == "true";
+        } else {
+            warnings.push_back(describe(*source) + " is neither true nor false; the agent's own " +
+                               "metrics stay off");
+        }
+    }
     resolve_operator_settings(from, s, warnings);
     return result;
 }

@@ -16,6 +16,7 @@
 
 #include "http_transport.h"
 #include "otlp_model.h"
+#include "propagation.h"
 #include "sampler.h"
 #include "setting_parsers.h"
 
@@ -53,8 +54,12 @@ struct settings {
     uint32_t max_export_batch_size = 512;
     uint64_t max_queue_bytes = 16u << 20;
     otel::sampler sampler;
+    // The header forms an incoming request's context is read from, the first present first;
+    // none: headers are not read.
+    std::vector<propagator> propagators{propagator::tracecontext};
     milliseconds metric_interval{60000};
     std::string redact_headers;  // header names, comma-separated, whose values are not sent
+    bool self_metrics = false;   // the exporter's own health as otel.sdk.* metrics
     signal_settings traces, metrics;
     temporality_preference metrics_temporality = temporality_preference::cumulative;
     otel::span_limits span_limits;  // the attribute limits; the event limit as is

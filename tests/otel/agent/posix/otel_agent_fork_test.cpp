@@ -35,12 +35,16 @@ TEST_F(otel_agent_test, ForkChildSendsOnlyItsOwnSpans) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
 
     std::map<std::string, int> paths;
+    std::map<std::string, std::string> instances;
     for (const received_span& span : shutdown_and_receive_spans()) {
         ++paths[span.attributes.at("url.path")];
-        // Each process sends under its own id.
+        // Each process sends under its own id and service instance.
         EXPECT_EQ(span.resource.at("process.pid"),
                   std::to_string(span.attributes.at("url.path") == "/child" ? child : getpid()));
+        instances[span.attributes.at("url.path")] = span.resource.at("service.instance.id");
     }
+    EXPECT_EQ(instances["/parent-before"], instances["/parent-after"]);
+    EXPECT_NE(instances["/child"], instances["/parent-after"]);
     EXPECT_EQ(paths, (std::map<std::string, int>{
                          {"/child", 1}, {"/parent-after", 1}, {"/parent-before", 1}}));
 }
