@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace otel {
 
@@ -31,6 +32,36 @@ void lower_current_thread_priority();
 // Names the calling thread (at most 15 characters) where the system's tools show names: top -H,
 // a debugger. Failure is ignored.
 void name_current_thread(const char* name);
+
+// A file the exporter thread appends to. The path is UTF-8 (UTF-16 for the system on Windows,
+// where the file is opened so that other processes may read, rename and delete it while it is
+// open). A new file is readable by its owner only.
+class append_file {
+  public:
+    append_file() = default;
+    ~append_file() { close(); }
+    append_file(const append_file&) = delete;
+    append_file& operator=(const append_file&) = delete;
+
+    // Opens or creates the file; false with the system's reason in `error`.
+    bool open(const std::string& path, std::string& error);
+    bool is_open() const { return handle_ != closed; }
+    // Appends all of data; false with the reason when not all of it was written.
+    bool write(std::string_view data, std::string& error);
+    // Cuts the file back to `size` bytes: a line written in part is taken back.
+    void truncate(uint64_t size);
+    // The size when opened plus what was written since.
+    uint64_t size() const { return size_; }
+    void close();
+
+  private:
+    static constexpr intptr_t closed = -1;
+    intptr_t handle_ = closed;
+    uint64_t size_ = 0;
+};
+// Renames a file, replacing `to`; false when it could not.
+bool rename_file(const std::string& from, const std::string& to);
+void remove_file(const std::string& path);
 
 using fork_child_function = void (*)(void* context);
 // Returns a token for removal, or -1 when all places are taken (or the system has no fork).

@@ -1,13 +1,17 @@
+#include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "otel_platform.h"
@@ -102,5 +106,52 @@ void fork_child_hook_remove(int token) {
     std::lock_guard<std::mutex> lock(hooks_mutex);
     if (token >= 0 && token < hook_places) hooks[token].function.store(nullptr);
 }
+
+}  // namespace otel
+
+namespace otel {
+
+bool append_file::open(const std::string& path, std::string& error) {
+    close();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0) {
+        error = std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    handle_ = fd;
+    size_ = static_cast<uint64_t>(status.st_size);
+    return true;
+}
+
+bool append_file::write(std::string_view data, std::string& error) {
+    while (!data.empty()) {
+        const ssize_t written = ::write(static_cast<int>(handle_), data.data(), data.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            error = written < 0 ? std::strerror(errno) : "nothing written";
+            return false;
+        }
+        size_ += static_cast<uint64_t>(written);
+        data.remove_prefix(static_cast<size_t>(written));
+    }
+    return true;
+}
+
+void append_file::truncate(uint64_t size) {
+    if (ftruncate(static_cast<int>(handle_), static_cast<off_t>(size)) == 0) size_ = size;
+}
+
+void append_file::close() {
+    if (handle_ != closed) ::close(static_cast<int>(handle_));
+    handle_ = closed;
+}
+
+bool rename_file(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void remove_file(const std::string& path) { unlink(path.c_str()); }
 
 }  // namespace otel
