@@ -43,8 +43,9 @@ class append_file {
     append_file(const append_file&) = delete;
     append_file& operator=(const append_file&) = delete;
 
-    // Opens or creates the file; false with the system's reason in `error`.
-    bool open(const std::string& path, std::string& error);
+    // Opens or creates the file, emptied when `empty`; false with the system's reason in
+    // `error`.
+    bool open(const std::string& path, std::string& error, bool empty = false);
     bool is_open() const { return handle_ != closed; }
     // Appends all of data; false with the reason when not all of it was written.
     bool write(std::string_view data, std::string& error);

@@ -111,9 +111,10 @@ void fork_child_hook_remove(int token) {
 
 namespace otel {
 
-bool append_file::open(const std::string& path, std::string& error) {
+bool append_file::open(const std::string& path, std::string& error, bool empty) {
     close();
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    const int fd = ::open(path.c_str(),
+                          O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (empty ? O_TRUNC : 0), 0600);
     struct stat status;
     if (fd < 0 || fstat(fd, &status) != 0) {
         error = std::strerror(errno);

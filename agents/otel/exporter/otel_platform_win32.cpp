@@ -124,16 +124,16 @@ HANDLE handle_of(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 }  // namespace
 
-bool append_file::open(const std::string& path, std::string& error) {
+bool append_file::open(const std::string& path, std::string& error, bool empty) {
     close();
     const auto wide = wide_path(path);
     if (!wide) {
         error = "the path is not UTF-8";
         return false;
     }
-    const HANDLE file = CreateFileW(wide->c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(
+        wide->c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, empty ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     LARGE_INTEGER size;
     if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &size)) {
         error = reason(GetLastError());

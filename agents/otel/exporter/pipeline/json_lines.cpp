@@ -4,9 +4,9 @@
 
 namespace otel {
 
-bool json_line_file::open() {
+bool json_line_file::open(bool empty) {
     std::string error;
-    if (file_.open(settings_.path, error)) return true;
+    if (file_.open(settings_.path, error, empty)) return true;
     lose("the file '" + settings_.path + "' cannot be opened: " + error);
     return false;
 }
@@ -16,29 +16,25 @@ void json_line_file::lose(const std::string& reason) {
     last_error_ = reason;
 }
 
-void json_line_file::rotate() {
+bool json_line_file::rotate() {
     file_.close();
+    if (settings_.old_files == 0) return open(true);
     const std::string& path = settings_.path;
     const auto numbered = [&](uint32_t n) { return path + "." + std::to_string(n); };
-    if (settings_.old_files == 0) {
-        remove_file(path);
-    } else {
-        remove_file(numbered(settings_.old_files));
-        for (uint32_t n = settings_.old_files - 1; n >= 1; --n) {
-            rename_file(numbered(n), numbered(n + 1));
-        }
-        if (!rename_file(path, numbered(1))) {
-            // Held open elsewhere without leave to rename it: written on past the limit.
-            last_error_ = "the file '" + path + "' could not be rotated";
-        }
+    remove_file(numbered(settings_.old_files));
+    for (uint32_t n = settings_.old_files - 1; n >= 1; --n)
+        rename_file(numbered(n), numbered(n + 1));
+    if (!rename_file(path, numbered(1))) {
+        // Held open elsewhere without leave to rename it: written on past the limit.
+        last_error_ = "the file '" + path + "' could not be rotated";
     }
+    return open();
 }
 
 void json_line_file::append(std::string_view line) {
     if (!file_.is_open() && !open()) return;
     if (file_.size() > 0 && file_.size() + line.size() > settings_.max_bytes) {
-        rotate();
-        if (!open()) return;
+        if (!rotate()) return;
     }
     const uint64_t before = file_.size();
     std::string error;

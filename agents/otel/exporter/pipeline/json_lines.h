@@ -28,9 +28,11 @@ class json_line_file {
     const std::string& path() const { return settings_.path; }
 
   private:
-    bool open();
-    // path.N-1 becomes path.N, ..., the file becomes path.1, and a new file is opened.
-    void rotate();
+    bool open(bool empty = false);
+    // path.N-1 becomes path.N, ..., the file becomes path.1, and a new file is opened; without
+    // old files the file is emptied (removing it would not do while another process reads it
+    // on Windows, where the name stays until the last reader closes it).
+    bool rotate();
     void lose(const std::string& reason);
 
     file_settings settings_;
