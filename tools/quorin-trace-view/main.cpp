@@ -55,10 +55,9 @@ int main(int argc, char** argv) {
                      reinterpret_cast<const char*>(input.u8string().c_str()));
         return 1;
     }
-    const std::string page =
-        trace_view::make_page(trace_view::page_template,
-                              reinterpret_cast<const char*>(input.filename().u8string().c_str()),
-                              text.str());
+    const std::string page = trace_view::make_page(
+        trace_view::page_template,
+        reinterpret_cast<const char*>(input.filename().u8string().c_str()), text.str());
     std::ofstream out(output, std::ios::binary | std::ios::trunc);
     out << page;
     out.close();

@@ -25,8 +25,8 @@ void append_script_safe_string(std::string& out, std::string_view text) {
         if (unit == u'"' || unit == u'\\') {
             out += '\\';
             out += static_cast<char>(unit);
-        } else if (unit < 0x20 || unit == u'<' || unit == u'>' || unit == u'&' ||
-                   unit == 0x2028 || unit == 0x2029 || unit >= 0x80) {
+        } else if (unit < 0x20 || unit == u'<' || unit == u'>' || unit == u'&' || unit == 0x2028 ||
+                   unit == 0x2029 || unit >= 0x80) {
             // Past ASCII as escapes too: the page is ASCII, whatever charset a browser assumes.
             append_escape(out, unit);
         } else {
