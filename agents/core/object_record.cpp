@@ -61,14 +61,6 @@ bool object_record::add_text(attribute_key key, std::string_view text, std::stri
     return store(key, value_type::text, name, text, 0, 0);
 }
 
-bool object_record::add_floating(attribute_key key, double value, std::string_view name) {
-    return store(key, value_type::floating, name, {}, 0, value);
-}
-
-bool object_record::add_boolean(attribute_key key, bool value, std::string_view name) {
-    return store(key, value_type::boolean, name, {}, value ? 1 : 0, 0);
-}
-
 bool object_record::add_channel(int32_t type, std::string_view endpoint) {
     return store(attribute_key::channel, value_type::channel, {}, endpoint, type, 0);
 }

@@ -157,8 +157,6 @@ struct object_record : record_fields {
         attributes_.push_back({key, value_type::integer, end, 0, end, 0, value, 0});
         return true;
     }
-    bool add_floating(attribute_key key, double value, std::string_view name = {});
-    bool add_boolean(attribute_key key, bool value, std::string_view name = {});
     bool add_channel(int32_t type, std::string_view endpoint);
     bool add(const attribute_view& value);
     // Every attribute of the other object (an info object's, for a tracer made from it).

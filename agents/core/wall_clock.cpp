@@ -13,16 +13,27 @@
 namespace agent_core {
 
 namespace {
-// For tests: microseconds added to the system clock's readings, ticks to the counter's.
+#ifdef AGENT_CORE_CLOCK_SEAMS
+// The test build's: microseconds added to the system clock's readings, ticks to the counter's.
 std::atomic<int64_t> system_shift_us{0};
 std::atomic<int64_t> counter_shift{0};
+uint64_t system_shift() {
+    return static_cast<uint64_t>(system_shift_us.load(std::memory_order_relaxed));
+}
+uint64_t counter_offset() {
+    return static_cast<uint64_t>(counter_shift.load(std::memory_order_relaxed));
+}
+#else
+constexpr uint64_t system_shift() { return 0; }
+constexpr uint64_t counter_offset() { return 0; }
+#endif
 }  // namespace
 
 uint64_t system_microseconds() {
     using namespace std::chrono;
     return static_cast<uint64_t>(
                duration_cast<microseconds>(system_clock::now().time_since_epoch()).count()) +
-           static_cast<uint64_t>(system_shift_us.load(std::memory_order_relaxed));
+           system_shift();
 }
 
 namespace {
@@ -47,7 +58,7 @@ constexpr uint64_t fastest_rate = (uint64_t{1} << rate_shift) / 100000;
 
 uint64_t counter() {
 #if defined(__x86_64__)
-    return __rdtsc() + static_cast<uint64_t>(counter_shift.load(std::memory_order_relaxed));
+    return __rdtsc() + counter_offset();
 #else
     return 0;
 #endif
@@ -270,6 +281,7 @@ void wall_clock_after_fork_in_child() {
     if ((generation & 1) != 0) state.generation.store(generation - 1, std::memory_order_relaxed);
 }
 
+#ifdef AGENT_CORE_CLOCK_SEAMS
 namespace wall_clock_testing {
 
 void start_over() {
@@ -297,5 +309,6 @@ bool counting() {
 bool counter_trustworthy() { return agent_core::counter_trustworthy(); }
 
 }  // namespace wall_clock_testing
+#endif
 
 }  // namespace agent_core

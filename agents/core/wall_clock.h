@@ -21,7 +21,7 @@ uint64_t wall_clock_microseconds();
 // that anchor (the thread that wrote it does not exist in the child).
 void wall_clock_after_fork_in_child();
 
-// For tests.
+// Only in the test build of the clock (agent_wall_clock_seams), which the unit tests link.
 namespace wall_clock_testing {
 // Forgets the anchor and the counter's rate, as at the first reading. Only while no other
 // thread reads the clock.

@@ -25,20 +25,31 @@ uint64_t unix_nano_now() {
 
 void notify(const std::string& text) { agent_core::the_recorder().notify(text); }
 
-// A finished tracer's record goes to the exporter as it is: its thread makes the span of it,
-// and the application's thread does not pay for that.
-const agent_core::object_record& record_of(const void* source) {
-    return *static_cast<const agent_core::object_record*>(source);
+// A finished tracer's record goes to the exporter as it is, as an opaque span source: the
+// exporter thread makes the span of it through this maker, and the application's thread does
+// not pay for that.
+otel::span_source* as_source(agent_core::object_record* record) {
+    return reinterpret_cast<otel::span_source*>(record);
 }
-const otel::deferred_span_hooks record_hooks{
-    [](const void* source) { return record_of(source).memory_bytes(); },
-    [](const void* source, otel::otlp_span& span) {
+const agent_core::object_record& record_of(const otel::span_source& source) {
+    return reinterpret_cast<const agent_core::object_record&>(source);
+}
+
+class record_span_maker final : public otel::span_maker {
+  public:
+    size_t bytes(const otel::span_source& source) const override {
+        return record_of(source).memory_bytes();
+    }
+    void fill(const otel::span_source& source, otel::otlp_span& span) const override {
         auto& output = static_cast<otel_output&>(agent_core::module_output());
         span.limits = output.span_limits();
         output.report_left_out(fill_span(record_of(source), span, output.mapping()));
-    },
-    [](void* source) { agent_core::record_ptr(static_cast<agent_core::object_record*>(source)); },
+    }
+    void release(otel::span_source* source) const override {
+        agent_core::record_ptr(reinterpret_cast<agent_core::object_record*>(source));
+    }
 };
+constinit const record_span_maker record_spans;
 
 otel::span_context to_otel(const agent_core::trace_context& context) {
     otel::span_context out;
@@ -127,9 +138,7 @@ void otel_output::session_started(const agent_core::session_info&) {
     try {
         otel::exporter_options options = otel::exporter_options::from(settings_);
         options.scope = {"quorin", QUORIN_VERSION};
-        options.user_agent =
-            "quorin-otel-agent/" QUORIN_OTEL_AGENT_VERSION " (" + otel::platform_name() + ")";
-        options.deferred = record_hooks;
+        options.spans = &record_spans;
         options.warn = [](const std::string& text) { notify(text); };
         options.collect_metrics = [metrics = metrics_.get()](std::vector<otel::otlp_metric>& out) {
             metrics->collect(unix_nano_now(), out);
@@ -176,7 +185,7 @@ void otel_output::tracer_ended(agent_core::record_ptr tracer) {
     if (!service_named_.load(std::memory_order_relaxed)) name_service(*exporter, *tracer);
     agent_core::object_record* record = tracer.release();
     // Once queued the record is the exporter's; a span that was dropped leaves it here.
-    if (!exporter->submit_deferred(record)) tracer.reset(record);
+    if (!exporter->submit_deferred(as_source(record))) tracer.reset(record);
 }
 
 void otel_output::name_service(otel::exporter& exporter, const agent_core::object_record& tracer) {

@@ -16,8 +16,6 @@
 #include "settings.h"
 #include "span_mapping.h"
 
-#define QUORIN_OTEL_AGENT_VERSION "1.0.0"
-
 namespace otel_agent {
 
 class otel_output final : public agent_core::agent_output {

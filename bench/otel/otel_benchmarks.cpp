@@ -108,11 +108,19 @@ BENCHMARK(gzip_spans)->Arg(1)->Arg(6);
 // A source handed over as the agent hands a tracer's record, made into a span as the exporter
 // thread makes it.
 uint64_t made = 0;
-const otel::deferred_span_hooks web_request_hooks{
-    [](const void*) { return size_t{600}; },
-    [](const void*, otel::otlp_span& span) { fill_web_request(span, ++made); },
-    [](void*) {},
+class web_request_maker final : public otel::span_maker {
+  public:
+    size_t bytes(const otel::span_source&) const override { return 600; }
+    void fill(const otel::span_source&, otel::otlp_span& span) const override {
+        fill_web_request(span, ++made);
+    }
+    void release(otel::span_source*) const override {}
 };
+const web_request_maker web_requests;
+otel::span_source* web_request_source() {
+    static int source;
+    return reinterpret_cast<otel::span_source*>(&source);
+}
 
 // Processor time so far of this process's threads named `name`, from the scheduler's
 // statistics (Linux); 0 where they cannot be read.
@@ -152,11 +160,10 @@ void export_delivery(benchmark::State& state) {
     options.schedule_delay = std::chrono::hours(1);
     options.max_queue_size = round;
     options.max_queue_bytes = uint64_t{1} << 30;
-    options.deferred = web_request_hooks;
+    options.spans = &web_requests;
     if (mode == 1) options.traces.compression = otel::compression::gzip;
     if (mode == 2) options.traces_tls.certificate = std::string(tls_dir) + "/ca.crt";
     receiver_control(control, "reset");
-    static int source;
     uint64_t submitted = 0;
     double cpu_ns_per_span = 0, exporter_thread_ns = 0, sender_thread_ns = 0;
     const std::clock_t cpu_before = std::clock();
@@ -164,7 +171,8 @@ void export_delivery(benchmark::State& state) {
         otel::exporter exporter(options);
         exporter.start();
         for (auto _ : state) {
-            for (uint32_t i = 0; i < round; ++i) submitted += exporter.submit_deferred(&source);
+            for (uint32_t i = 0; i < round; ++i)
+                submitted += exporter.submit_deferred(web_request_source());
             exporter.flush();
         }
         // The exporter's threads are fresh and end at the shutdown: their whole time so far.
@@ -200,11 +208,10 @@ BENCHMARK(export_delivery)->Arg(0)->Arg(1)->Arg(2)->UseRealTime();
 // The application's side (submit_deferred) and the exporter's (take, which makes the spans,
 // and recycle), per span.
 void queue_round_trip(benchmark::State& state) {
-    otel::span_queue queue(2048, 16u << 20, 512, web_request_hooks);
+    otel::span_queue queue(2048, 16u << 20, 512, &web_requests);
     std::vector<otel::otlp_span*> batch;
-    static int source;
     for (auto _ : state) {
-        queue.submit_deferred(&source);
+        queue.submit_deferred(web_request_source());
         if (queue.size() >= 512) {
             batch.clear();
             queue.take(batch, 512);

@@ -58,6 +58,11 @@ otel_doctor_runs() {
     local plain=$QUORIN_OTEL_RECEIVER tls=$QUORIN_OTEL_RECEIVER_TLS
     local headers=--cv_otel_headers=api-key=S3CRET
     otel_doctor "arrives ($label)" 0 "Both arrived" "$@" --otel "--cv_otel_endpoint=$plain" "$headers"
+    # A signal's timeout of 0 is no limit, for the doctor's test as for the agent's exports.
+    otel_receiver_control script "delay=300 200 always" >/dev/null
+    otel_doctor "no limit ($label)" 0 "Both arrived" "$@" --otel "--cv_otel_endpoint=$plain" \
+        --cv_otel_timeout=100 --cv_otel_traces_timeout=0 --cv_otel_metrics_timeout=0
+    otel_receiver_control reset >/dev/null
     otel_receiver_control script "always 401" >/dev/null
     otel_doctor "401 ($label)" 1 "check the header it expects" "$@" --otel \
         "--cv_otel_endpoint=$plain" "$headers"

@@ -133,10 +133,6 @@ uint32_t agent_module_release() {
     return QUORIN_STATUS_OK;
 }
 
-uint32_t lifecycle_load_module() { return locked(agent_module_acquire); }
-uint32_t lifecycle_init_agent() { return locked(agent_acquire); }
-uint32_t lifecycle_release_agent() { return locked(agent_release); }
-uint32_t lifecycle_unload_module() { return locked(agent_module_release); }
 
 uint32_t fork_child_mark() {
     if (lifecycle_lock.load(std::memory_order_relaxed) == 0) return QUORIN_STATUS_OK;

@@ -8,12 +8,6 @@ uint32_t agent_release();
 void agent_unbind();
 uint32_t agent_module_release();
 
-// Each runs one of the bodies above in the locked frame.
-uint32_t lifecycle_load_module();
-uint32_t lifecycle_init_agent();
-uint32_t lifecycle_release_agent();
-uint32_t lifecycle_unload_module();
-
 // Marks this process a fork child when the lifecycle lock was held at the fork: from then
 // on every lifecycle operation fails with QUORIN_STATUS_FORK_CHILD instead of waiting.
 uint32_t fork_child_mark();

@@ -98,11 +98,6 @@ char16_t* wstr_duplicate(const char16_t* text) {
     return copy;
 }
 
-bool wstr_equal(const char16_t* a, const char16_t* b) {
-    while (*a != 0 && *a == *b) ++a, ++b;
-    return *a == *b;
-}
-
 namespace {
 char16_t fold(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
 }  // namespace

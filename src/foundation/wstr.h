@@ -23,6 +23,5 @@ uint64_t wstr_format_placeholders(char16_t* destination, uint64_t capacity,
 // A new owned copy of text, or null when memory runs out.
 char16_t* wstr_duplicate(const char16_t* text);
 size_t wstr_length(const char16_t* text);
-bool wstr_equal(const char16_t* a, const char16_t* b);
 // First n characters equal with ASCII letters folded to one case.
 bool wstr_equal_ignore_case(const char16_t* a, const char16_t* b, size_t n);

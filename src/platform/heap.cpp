@@ -1,6 +1,21 @@
-#include <atomic>
-
+// The library's allocator. Release builds go straight to the system's heap; the test build of
+// these sources (QUORIN_HEAP_FAULTS) counts every allocation and can make one fail, so that the
+// unit tests reach each out-of-memory path.
 #include "platform/platform.h"
+
+#ifndef QUORIN_HEAP_FAULTS
+
+void* platform_heap_allocate(size_t bytes) { return system_heap_allocate(bytes); }
+
+void* platform_heap_reallocate(void* block, size_t bytes) {
+    return system_heap_reallocate(block, bytes);
+}
+
+void platform_heap_release(void* block) { system_heap_release(block); }
+
+#else
+
+#include <atomic>
 
 namespace {
 constinit std::atomic<uint64_t> attempted{0};
@@ -30,3 +45,5 @@ void platform_heap_fail_nth(uint64_t n) {
 }
 
 uint64_t platform_heap_allocations() { return attempted.load(std::memory_order_relaxed); }
+
+#endif

@@ -18,8 +18,8 @@
 void* platform_heap_allocate(size_t bytes);
 void* platform_heap_reallocate(void* block, size_t bytes);
 void platform_heap_release(void* block);
-// Test support: makes the n-th allocation from now fail (1: the next one; 0: none), and
-// counts the allocations attempted so far.
+// Only in the test build of the heap (quorin_heap_faults): makes the n-th allocation from now
+// fail (1: the next one; 0: none), and counts the allocations attempted so far.
 void platform_heap_fail_nth(uint64_t n);
 uint64_t platform_heap_allocations();
 

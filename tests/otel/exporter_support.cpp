@@ -6,19 +6,20 @@ source_counts sources;
 
 namespace {
 
-struct span_source {
+struct test_source {
     std::string name;
     size_t bytes;
 };
 thread_local bool submitting = false;
 
-const span_source& source_of(const void* source) {
-    return *static_cast<const span_source*>(source);
+const test_source& source_of(const otel::span_source& source) {
+    return reinterpret_cast<const test_source&>(source);
 }
 
-const otel::deferred_span_hooks span_source_hooks{
-    [](const void* source) { return source_of(source).bytes; },
-    [](const void* source, otel::otlp_span& span) {
+class test_span_maker final : public otel::span_maker {
+  public:
+    size_t bytes(const otel::span_source& source) const override { return source_of(source).bytes; }
+    void fill(const otel::span_source& source, otel::otlp_span& span) const override {
         if (submitting) sources.made_while_submitting.fetch_add(1);
         span.trace.bytes[15] = 1;
         span.span.bytes[7] = 1;
@@ -26,12 +27,13 @@ const otel::deferred_span_hooks span_source_hooks{
         span.start_unix_nano = 1;
         span.end_unix_nano = 2;
         span.add_attribute("test", true);
-    },
-    [](void* source) {
+    }
+    void release(otel::span_source* source) const override {
         sources.released.fetch_add(1);
-        delete static_cast<span_source*>(source);
-    },
+        delete reinterpret_cast<test_source*>(source);
+    }
 };
+const test_span_maker test_spans;
 
 std::map<std::string, int> span_names(const std::vector<received_request>& requests,
                                       bool delivered_only) {
@@ -59,14 +61,14 @@ otel::exporter_options options_for(const receiver& rx, std::chrono::milliseconds
     options.schedule_delay = std::chrono::hours(1);
     options.metric_interval = std::chrono::hours(1);
     options.retry = {std::chrono::milliseconds(5), std::chrono::milliseconds(20), 2.0};
-    options.deferred = span_source_hooks;
+    options.spans = &test_spans;
     return options;
 }
 
 bool queue_span(otel::exporter& exporter, const std::string& name, size_t bytes) {
-    auto* source = new span_source{name, bytes};
+    auto* source = new test_source{name, bytes};
     submitting = true;
-    const bool queued = exporter.submit_deferred(source);
+    const bool queued = exporter.submit_deferred(reinterpret_cast<otel::span_source*>(source));
     submitting = false;
     // A dropped span's source stays with the caller.
     if (!queued) delete source;

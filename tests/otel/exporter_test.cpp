@@ -285,6 +285,31 @@ TEST(OtelExporter, ACollectorThatRestartsGetsEverySpanTheQueueHeldExactlyOnce) {
     EXPECT_EQ(rx.errors(), "");
 }
 
+// The exporter's threads run below the application while the queue has room, at its priority
+// from the moment the queue passes its high-water mark (three quarters) until it is back under.
+TEST(OtelExporter, RunsAtTheApplicationsPriorityOnlyWhileItsQueueIsAboveTheMark) {
+    REQUIRE_RECEIVER(rx);
+    using otel::thread_priority;
+    auto options = otel_test::options_for(rx, 30s);
+    options.max_queue_size = 200;
+    options.max_export_batch_size = 20;
+    otel::exporter exporter(options);
+    exporter.start();
+    ASSERT_TRUE(queue_span(exporter, "before"));
+    ASSERT_TRUE(exporter.flush());
+    EXPECT_EQ(exporter.priority(), thread_priority::below_application);
+    // The collector stops taking requests: two batches wait in the exporter, the queue fills.
+    rx.down();
+    for (int i = 0; i < 400; ++i) queue_span(exporter, std::to_string(i) + "s");
+    EXPECT_TRUE(eventually([&] { return exporter.priority() == thread_priority::application; }));
+    rx.up();
+    EXPECT_TRUE(exporter.flush());
+    EXPECT_TRUE(
+        eventually([&] { return exporter.priority() == thread_priority::below_application; }));
+    exporter.shutdown();
+    EXPECT_EQ(exporter.stats().spans_failed, 0u);
+}
+
 TEST(OtelExporter, TheQueueDropsTheNewestPastItsBoundsAndMakesEachSpanOnItsThreadOnce) {
     REQUIRE_RECEIVER(rx);
     otel_test::sources.made_while_submitting = 0;

@@ -197,8 +197,13 @@ TEST(SpanMapping, TracersOfEachKindBecomeTheSpansOfTheConventions) {
              t.add_integer(attribute_key::span_kind, 3);  // set again: the last wins
              t.add_integer(attribute_key::span_kind, 1);
              t.add_integer(attribute_key::span_attribute, 2, "items");
-             t.add_boolean(attribute_key::custom, true, "paid");
-             t.add_floating(attribute_key::span_attribute, 1.5, "total");
+             t.add({attribute_key::custom, agent_core::value_type::boolean, "paid", {}, 1, 0});
+             t.add({attribute_key::span_attribute,
+                    agent_core::value_type::floating,
+                    "total",
+                    {},
+                    0,
+                    1.5});
          },
          128, "checkout 2 0 \nitems=#2\npaid=true\ntotal=~1.500000\ndropped 0\n"},
         {"web request without attributes", tracer_kind::incoming_web_request, [](object_record&) {},

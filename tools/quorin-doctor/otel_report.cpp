@@ -5,6 +5,7 @@
 
 #include "collector_answer.h"
 #include "config/options.h"
+#include "export_request.h"
 #include "gzip.h"
 #include "id_generator.h"
 #include "option_report.h"
@@ -141,21 +142,12 @@ void print_tls(const otel::connection_info& info) {
 bool send_test(const char* what, const otel::url& target, const otel::signal_settings& own,
                const settings& s, const otel::tls_files& tls, std::string body) {
     std::printf("\n%s to %s\n", what, otel::redact_url(target.text()).c_str());
+    // The request the agent would send: the same builder, the same options.
+    const otel::exporter_options agent = otel::exporter_options::from(s);
     otel::gzip_compressor gzip;
-    otel::http_request request;
-    if (own.compression == otel::compression::gzip) {
-        if (const auto packed = gzip.compress(body)) {
-            body = *packed;
-            request.content_encoding = "gzip";
-        }
-    }
-    const auto timeout = own.timeout && own.timeout->count() > 0 ? *own.timeout : s.timeout;
-    request.target = &target;
-    request.headers = own.headers ? *own.headers : s.headers;
-    request.tls = &tls;
-    request.body = body;
-    request.user_agent = "quorin-doctor/" QUORIN_VERSION;
-    request.deadline = std::chrono::steady_clock::now() + timeout;
+    otel::http_request request =
+        otel::export_request(agent, own, target, tls, otel::pack_body(gzip, own, body),
+                             std::chrono::steady_clock::now() + otel::export_timeout(agent, own));
     request.report_connection = true;
     otel::http_transport transport;
     const otel::http_response response = transport.post(request);

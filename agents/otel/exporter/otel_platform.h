@@ -24,11 +24,14 @@ const char* os_type();  // "linux", "windows"
 // The system and the process's architecture, for the User-Agent: "Linux x86_64".
 std::string platform_name();
 
-// Lowers the calling thread's scheduling priority below the application's threads, for good:
-// the exporter thread calls it first, so that it runs when they leave the processor free and
-// never pre-empts them. Other threads keep theirs; failure is ignored (the thread then keeps its
-// priority).
-void lower_current_thread_priority();
+// The scheduling priority of the exporter's threads: below the application's threads, so that
+// they run when the application leaves the processor free and never pre-empt it; or the
+// application's own, while the exporter falls behind.
+enum class thread_priority : uint8_t { below_application, application };
+// Sets the calling thread's priority; the application's is the one the thread had when it
+// first called this. Returns the priority the thread runs at afterwards (a system that refuses
+// the change leaves the one it had). Other threads keep theirs.
+thread_priority set_current_thread_priority(thread_priority wanted);
 // Names the calling thread (at most 15 characters) where the system's tools show names: top -H,
 // a debugger. Failure is ignored.
 void name_current_thread(const char* name);

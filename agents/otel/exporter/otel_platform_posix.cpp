@@ -1,8 +1,10 @@
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -57,20 +59,63 @@ int fork_child_hook_add(fork_child_function function, void* context) {
     return -1;
 }
 
-void lower_current_thread_priority() {
-    // SCHED_BATCH: a waking batch thread never pre-empts a running one, so the exporter waits
-    // for the application's thread to block or use up its slice. Nice 10 above the thread's
-    // own: when both want the processor, the exporter gets about a tenth of a normal thread's
-    // share, and the application's threads, waking, pre-empt it. SCHED_IDLE would yield
-    // further but starves the exporter whenever any other process keeps the processors busy,
-    // so a busy host would drop the spans of an idle application. On Linux both calls apply to
-    // the calling thread alone; raising the nice value needs no privilege.
-    const sched_param none{};
-    pthread_setschedparam(pthread_self(), SCHED_BATCH, &none);
+namespace {
+
+// Whether the thread may lower its nice value back to `nice` once it raised it: with
+// CAP_SYS_NICE, or where RLIMIT_NICE allows that value (unprivileged threads usually may not).
+bool may_return_to(int nice) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (syscall(SYS_capget, &header, data) == 0 &&
+        (data[CAP_SYS_NICE / 32].effective & (1u << (CAP_SYS_NICE % 32))) != 0) {
+        return true;
+    }
+    rlimit limit{};
+    return getrlimit(RLIMIT_NICE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+           20 - static_cast<int>(limit.rlim_cur) <= nice;
+}
+
+struct thread_scheduling {
+    bool known = false;
+    int application_nice = 0;
+    bool reversible = false;  // may the nice value go up by 10 and back
+    thread_priority current = thread_priority::application;
+};
+// Trivially destructible: nothing runs at the thread's exit.
+thread_local thread_scheduling scheduling;
+
+}  // namespace
+
+thread_priority set_current_thread_priority(thread_priority wanted) {
+    // Below the application: SCHED_BATCH, so that a waking exporter never pre-empts a running
+    // thread and waits for the application to block or use up its slice; and, where the thread
+    // may come back, nice 10 above the application's, so that when both want the processor the
+    // exporter gets about a tenth of its share. The application's priority: SCHED_OTHER at the
+    // application's nice value. SCHED_IDLE would starve the exporter whenever any other process
+    // keeps the processors busy. On Linux these calls apply to the calling thread alone.
     const id_t thread = static_cast<id_t>(gettid());
-    errno = 0;
-    const int nice = getpriority(PRIO_PROCESS, thread);
-    if (errno == 0) setpriority(PRIO_PROCESS, thread, std::min(nice + 10, 19));
+    if (!scheduling.known) {
+        errno = 0;
+        const int nice = getpriority(PRIO_PROCESS, thread);
+        if (errno != 0) return scheduling.current;
+        scheduling = {true, nice, may_return_to(nice), thread_priority::application};
+    }
+    if (wanted == scheduling.current) return wanted;
+    const bool below = wanted == thread_priority::below_application;
+    const sched_param none{};
+    if (pthread_setschedparam(pthread_self(), below ? SCHED_BATCH : SCHED_OTHER, &none) != 0) {
+        return scheduling.current;
+    }
+    if (scheduling.reversible) {
+        const int nice =
+            below ? std::min(scheduling.application_nice + 10, 19) : scheduling.application_nice;
+        if (setpriority(PRIO_PROCESS, thread, nice) != 0 && !below) {
+            // Still below the application by its nice value.
+            return scheduling.current;
+        }
+    }
+    scheduling.current = wanted;
+    return wanted;
 }
 
 void name_current_thread(const char* name) { pthread_setname_np(pthread_self(), name); }

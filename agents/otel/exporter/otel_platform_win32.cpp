@@ -65,16 +65,22 @@ const char* os_type() { return "windows"; }
 // The module is built for 64-bit x86 only; it runs as that on an ARM system too.
 std::string platform_name() { return "Windows x86_64"; }
 
-void lower_current_thread_priority() {
+thread_priority set_current_thread_priority(thread_priority wanted) {
     // Below normal: the scheduler runs a ready thread of normal priority first, so the
     // application's threads always pre-empt the exporter, which still runs when they wait (and,
     // starved for seconds, gets the system's anti-starvation boost). Without the dynamic boost a
     // wait's end would lift it back to the application's level for a while. Background mode
     // would also lower the thread's disk and memory priority, for nothing here, and drop its
-    // processor priority so far that any busy process on the host starves the exporter.
+    // processor priority so far that any busy process on the host starves the exporter. The
+    // application's priority: normal, with the dynamic boost, as a new thread starts.
     const HANDLE self = GetCurrentThread();
-    SetThreadPriority(self, THREAD_PRIORITY_BELOW_NORMAL);
-    SetThreadPriorityBoost(self, TRUE);
+    const bool below = wanted == thread_priority::below_application;
+    if (!SetThreadPriority(self, below ? THREAD_PRIORITY_BELOW_NORMAL : THREAD_PRIORITY_NORMAL)) {
+        return GetThreadPriority(self) < THREAD_PRIORITY_NORMAL ? thread_priority::below_application
+                                                                : thread_priority::application;
+    }
+    SetThreadPriorityBoost(self, below ? TRUE : FALSE);
+    return wanted;
 }
 
 void name_current_thread(const char* name) {

@@ -44,6 +44,11 @@ void background_sender::wait() {
     changed_.wait(lock, [&] { return !running_; });
 }
 
+bool background_sender::wait_for(std::chrono::milliseconds most) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, most, [&] { return !running_; });
+}
+
 void background_sender::loop() {
     if (on_thread_) on_thread_();
     std::unique_lock<std::mutex> lock(mutex_);

@@ -3,6 +3,7 @@
 // job's from start() until the next wait() returns, and the caller's otherwise.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -23,6 +24,8 @@ class background_sender {
     void start();
     // Until no job runs.
     void wait();
+    // Like wait(), for at most `most`; true when no job runs.
+    bool wait_for(std::chrono::milliseconds most);
     // Waits for the job under way and ends the thread; start() may make a new one.
     void stop();
 

@@ -9,6 +9,7 @@
 
 #include "background_sender.h"
 #include "collector_answer.h"
+#include "export_request.h"
 #include "gzip.h"
 #include "http_transport.h"
 #include "id_generator.h"
@@ -40,6 +41,8 @@ exporter_options exporter_options::from(const settings& resolved) {
     options.traces = resolved.traces;
     options.metrics = resolved.metrics;
     options.file = resolved.file;
+    options.user_agent =
+        "quorin-otel-agent/" QUORIN_OTEL_AGENT_VERSION " (" + platform_name() + ")";
     return options;
 }
 
@@ -72,13 +75,6 @@ void renew_process_id(resource& described) {
     }
 }
 
-// One export of a signal with its retries; `unlimited` in place of 0, no limit.
-milliseconds export_timeout(const exporter_options& options, const signal_settings& signal,
-                            milliseconds unlimited = std::chrono::hours(24 * 365)) {
-    const milliseconds timeout = signal.timeout.value_or(options.timeout);
-    return timeout.count() != 0 ? timeout : unlimited;
-}
-
 // How long flush and the release wait: the longer of the two signals' export timeouts, where
 // no limit counts as ten seconds, so that the release always ends.
 milliseconds release_timeout(const exporter_options& options) {
@@ -87,9 +83,9 @@ milliseconds release_timeout(const exporter_options& options) {
                     export_timeout(options, options.metrics, unlimited));
 }
 
-// Between the slices of a batch's work: the exporter's processor goes to a waiting
-// application thread, if any.
-void let_application_run() { std::this_thread::yield(); }
+// While the exporter thread waits for the sender, it looks at the queue this often, so that its
+// priority follows the queue while a request takes long.
+constexpr milliseconds priority_poll(20);
 
 struct counter {
     std::atomic<uint64_t> value{0};
@@ -103,7 +99,7 @@ struct exporter::engine {
     engine(const exporter_options& o, const std::atomic<const resource*>& named)
         : options(o),
           named_resource(named),
-          queue(o.max_queue_size, o.max_queue_bytes, o.max_export_batch_size, o.deferred) {
+          queue(o.max_queue_size, o.max_queue_bytes, o.max_export_batch_size, o.spans) {
         if (!o.file.path.empty()) file.emplace(o.file);
     }
 
@@ -136,28 +132,56 @@ struct exporter::engine {
     std::string last_error;
     std::atomic<bool> error_unreported{false};  // a partial success's message not reported yet
 
-    // The body as it goes on the wire and its Content-Encoding: gzip when the signal asks for
-    // it and zlib can, else the body as it is. Once for all the attempts.
-    std::pair<std::string_view, std::string_view> packed(const signal_settings& signal,
-                                                         std::string_view body) {
-        if (signal.compression == compression::gzip) {
-            if (const auto gzipped = gzip.compress(body, &let_application_run)) {
-                return {*gzipped, "gzip"};
-            }
-        }
-        return {body, {}};
+    // The body as it goes on the wire, once for all the attempts.
+    packed_body packed(const signal_settings& signal, std::string_view body) {
+        return pack_body(gzip, signal, body, &let_application_run);
     }
 
     // The batch on its way: the sender's while it sends. The transport, the jitter and the
-    // last error are the sender's too until sender.wait() returns.
+    // last error are the sender's too until the exporter thread has waited for it.
     std::string sending_body;
     std::string_view sending_encoding;
     uint64_t sending_items = 0;
     background_sender sender{[this] { send_spans(); },
-                             [] {
-                                 lower_current_thread_priority();
+                             [this] {
+                                 follow_priority(sender_priority);
                                  name_current_thread("quorin-sender");
                              }};
+
+    // The exporter's threads run below the application while the queue has room, and at the
+    // application's priority from the moment it passes its high-water mark until it is back
+    // under it: the exporter thread decides (wanted_priority) at each slice of its work and while
+    // it waits for the sender; the sender follows at each attempt.
+    std::atomic<thread_priority> wanted_priority{thread_priority::below_application};
+    std::atomic<thread_priority> exporter_priority{thread_priority::application};  // as it is
+    thread_priority sender_priority = thread_priority::application;  // the sender's alone
+    // The exporter thread's engine, for the pauses of the encoder and gzip.
+    static thread_local engine* pausing;
+
+    void follow_queue() {
+        const bool above = queue.above_high_water();
+        wanted_priority.store(
+            above ? thread_priority::application : thread_priority::below_application,
+            std::memory_order_relaxed);
+        thread_priority current = exporter_priority.load(std::memory_order_relaxed);
+        follow_priority(current);
+        exporter_priority.store(current, std::memory_order_relaxed);
+    }
+    void follow_priority(thread_priority& current) const {
+        const thread_priority wanted = wanted_priority.load(std::memory_order_relaxed);
+        if (wanted != current) current = set_current_thread_priority(wanted);
+    }
+    // Between the slices of a batch's work: the exporter's processor goes to a waiting
+    // application thread, if any.
+    static void let_application_run() {
+        if (pausing != nullptr) pausing->follow_queue();
+        std::this_thread::yield();
+    }
+    // On the exporter thread, its priority follows the queue meanwhile.
+    void wait_for_sender() {
+        if (pausing != this) return sender.wait();
+        while (!sender.wait_for(priority_poll)) follow_queue();
+    }
 
     void run();
     void export_spans(size_t budget, std::vector<otlp_span*>& batch, std::string& body);
@@ -201,8 +225,11 @@ struct exporter::engine {
     }
 };
 
+thread_local exporter::engine* exporter::engine::pausing = nullptr;
+
 void exporter::engine::run() {
-    lower_current_thread_priority();
+    pausing = this;
+    follow_queue();
     name_current_thread("quorin-exporter");
     std::vector<otlp_span*> batch;
     std::vector<otlp_metric> metrics;
@@ -223,6 +250,7 @@ void exporter::engine::run() {
         const bool flushing = stopping || target != flush_served;
         const bool stop = stopping;
         lock.unlock();
+        follow_queue();
 
         const auto now = clock::now();
         if (flushing || now >= next_traces || queue.size() >= full_batch) {
@@ -232,13 +260,13 @@ void exporter::engine::run() {
             next_traces = clock::now() + options.schedule_delay;
         }
         if (options.collect_metrics && (flushing || now >= next_metrics)) {
-            sender.wait();
+            wait_for_sender();
             export_metrics(metrics, body);
             next_metrics = clock::now() + options.metric_interval;
         }
         // A flush is served, and its losses reported, once what it covered has been delivered
         // or given up.
-        if (flushing) sender.wait();
+        if (flushing) wait_for_sender();
         // At the stop the release's one line reports everything.
         if (!stop) warn_if_due();
         if (stop) sender.stop();
@@ -279,7 +307,7 @@ void exporter::engine::export_spans(size_t budget, std::vector<otlp_span*>& batc
         encode_trace_request(origin(), options.scope, batch, body, &let_application_run);
         for (otlp_span* span : batch) queue.recycle(span);
         const auto [wire, encoding] = packed(options.traces, body);
-        sender.wait();
+        wait_for_sender();
         if (encoding.empty()) {
             body.swap(sending_body);
         } else {
@@ -332,14 +360,9 @@ std::optional<uint64_t> exporter::engine::deliver(const url& target, const signa
     // The origin only: the path's query may carry a token.
     const std::string from = target.origin();
     for (int attempt = 1;; ++attempt) {
-        http_request request;
-        request.target = &target;
-        request.headers = signal.headers ? *signal.headers : options.headers;
-        request.tls = &tls;
-        request.body = body;
-        request.content_encoding = encoding;
-        request.user_agent = options.user_agent;
-        request.deadline = deadline;
+        if (pausing == nullptr) follow_priority(sender_priority);  // on the sender
+        const http_request request =
+            export_request(options, signal, target, tls, {body, encoding}, deadline);
         const http_response response = transport.post(request);
         attempts.add(1);
         const attempt_outcome outcome =
@@ -380,7 +403,7 @@ void exporter::engine::warn_if_due() {
     if (!options.warn) return;
     if (clock::now() - last_warning < options.warning_interval) return;
     if (counts() == reported && !error_unreported.load()) return;
-    sender.wait();  // the last error is the sender's while it sends
+    wait_for_sender();  // the last error is the sender's while it sends
     static constexpr const char* what[] = {" spans dropped (queue full)",
                                            " spans refused by the collector",
                                            " spans not delivered within the export timeout",
@@ -469,7 +492,7 @@ void exporter::start() {
     e->thread = std::thread([e] { e->run(); });
 }
 
-bool exporter::submit_deferred(void* source) {
+bool exporter::submit_deferred(span_source* source) {
     engine* e = current();
     if (e == nullptr) return false;
     if (e->closed.load(std::memory_order_relaxed)) {
@@ -553,6 +576,12 @@ void exporter::shutdown() {
         } catch (...) {
         }
     }
+}
+
+thread_priority exporter::priority() const {
+    const engine* e = engine_.load();
+    return e != nullptr ? e->exporter_priority.load(std::memory_order_relaxed)
+                        : thread_priority::application;
 }
 
 exporter_stats exporter::stats() const {

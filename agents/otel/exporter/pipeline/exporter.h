@@ -13,10 +13,14 @@
 #include <string_view>
 #include <vector>
 
+#include "otel_platform.h"
 #include "otlp_model.h"
 #include "retry_policy.h"
 #include "settings.h"
 #include "span_queue.h"
+
+// The OpenTelemetry agent's version, which its User-Agent and version text name.
+#define QUORIN_OTEL_AGENT_VERSION "1.0.0"
 
 namespace otel {
 
@@ -36,7 +40,7 @@ struct exporter_options {
     uint64_t max_queue_bytes = 16u << 20;
     signal_settings traces, metrics;
     file_settings file;  // a path: each batch also as a line of OTLP JSON in that file
-    std::string user_agent = "quorin-otel-agent";
+    std::string user_agent = "quorin-otel-agent";  // from(): with the version and the system
     retry_options retry;
     milliseconds warning_interval{10000};
     // Called on the exporter thread (and in shutdown) with a warning for the application.
@@ -44,8 +48,9 @@ struct exporter_options {
     // Called on the exporter thread at each metric interval and flush: appends the metrics
     // of the interval that ended.
     std::function<void(std::vector<otlp_metric>&)> collect_metrics;
-    // How the exporter thread makes the spans handed over with submit_deferred.
-    deferred_span_hooks deferred;
+    // How the exporter thread makes the spans handed over with submit_deferred (the agent's span
+    // mapping); it outlives the exporter. Without one every span is dropped.
+    const span_maker* spans = nullptr;
 
     static exporter_options from(const settings& resolved);
 };
@@ -74,9 +79,9 @@ class exporter {
     void start();
 
     // Application threads: a span the exporter thread makes of the source with the options'
-    // hooks; false (the span is dropped and counted, the source stays with the caller) when the
-    // queue is full or after shutdown.
-    bool submit_deferred(void* source);
+    // span maker; false (the span is dropped and counted, the source stays with the caller) when
+    // the queue is full or after shutdown.
+    bool submit_deferred(span_source* source);
 
     // Sends everything queued now, and the metrics; true when that is done (delivered or
     // given up) within the export timeout. On the exporter thread (from a warning) it returns
@@ -91,6 +96,9 @@ class exporter {
     void name_service(std::string_view name);
 
     exporter_stats stats() const;
+    // The priority the exporter thread runs at now: below the application's threads while the
+    // queue has room, theirs while it is above its high-water mark.
+    thread_priority priority() const;
     const exporter_options& options() const { return options_; }
 
   private:

@@ -7,18 +7,18 @@ struct span_queue::pooled_span : otlp_span {
 };
 
 span_queue::span_queue(uint32_t max_spans, uint64_t max_bytes, uint32_t max_batch,
-                       deferred_span_hooks deferred)
+                       const span_maker* maker)
     : max_spans_(max_spans),
       max_bytes_(max_bytes),
       // A batch under way, or everything queued when it is given up at shutdown.
       pool_limit_(size_t{max_spans} + max_batch),
-      deferred_(deferred),
-      queued_sources_(deferred.fill != nullptr ? max_spans : 1) {
+      maker_(maker),
+      queued_sources_(maker != nullptr ? max_spans : 1) {
     free_.reserve(pool_limit_);
 }
 
 span_queue::~span_queue() {
-    while (void* source = queued_sources_.pop()) deferred_.release(source);
+    while (span_source* source = queued_sources_.pop()) maker_->release(source);
 }
 
 otlp_span* span_queue::reuse_or_allocate() {
@@ -42,12 +42,12 @@ otlp_span* span_queue::reuse_or_allocate() {
     }
 }
 
-size_t span_queue::submit_deferred(void* source) {
-    if (deferred_.fill == nullptr || queued_.load(std::memory_order_relaxed) >= max_spans_) {
+size_t span_queue::submit_deferred(span_source* source) {
+    if (maker_ == nullptr || queued_.load(std::memory_order_relaxed) >= max_spans_) {
         dropped_.add(1);
         return 0;
     }
-    const uint64_t counted = deferred_.bytes(source);
+    const uint64_t counted = maker_->bytes(*source);
     const size_t count = queued_.fetch_add(1, std::memory_order_relaxed) + 1;
     const uint64_t bytes = queued_bytes_.fetch_add(counted, std::memory_order_relaxed) + counted;
     // The newest span is the one dropped; counts over the bound are taken back.
@@ -60,11 +60,11 @@ size_t span_queue::submit_deferred(void* source) {
     return count;
 }
 
-otlp_span* span_queue::make_deferred(void* source) {
+otlp_span* span_queue::make_deferred(span_source* source) {
     otlp_span* span = reuse_or_allocate();
     if (span != nullptr) {
         try {
-            deferred_.fill(source, *span);
+            maker_->fill(*source, *span);
         } catch (...) {
             // Out of memory: the span is lost.
             recycle(span);
@@ -72,17 +72,17 @@ otlp_span* span_queue::make_deferred(void* source) {
             span = nullptr;
         }
     }
-    deferred_.release(source);
+    maker_->release(source);
     return span;
 }
 
 size_t span_queue::take(std::vector<otlp_span*>& batch, size_t most) {
     size_t taken = 0;
     while (taken < most) {
-        void* source = queued_sources_.pop();
+        span_source* source = queued_sources_.pop();
         if (source == nullptr) break;
         queued_.fetch_sub(1, std::memory_order_relaxed);
-        queued_bytes_.fetch_sub(deferred_.bytes(source), std::memory_order_relaxed);
+        queued_bytes_.fetch_sub(maker_->bytes(*source), std::memory_order_relaxed);
         if (otlp_span* span = make_deferred(source)) {
             batch.push_back(span);
             ++taken;
