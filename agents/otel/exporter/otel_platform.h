@@ -1,6 +1,6 @@
 // What the exporter needs of the system besides HTTP (http_transport.h): a lower scheduling
 // priority for its thread, the process environment, what the resource tells of the process and
-// host, and functions to run in the child right after fork() for state that must not carry over
+// host, the file of JSON lines it appends to, and functions to run in the child right after fork() for state that must not carry over
 // (the exporter's thread, its queue, the id sequence). Each system has its file:
 // otel_platform_posix.cpp, otel_platform_win32.cpp.
 #pragma once
