@@ -55,6 +55,13 @@ TEST(OtelJsonLines, TheFileIsRotatedAtItsLimitKeepingABoundedNumberOfWholeOldFil
     no_old_files.append(line_of(4096, 'n'));
     EXPECT_EQ(contents(path), line_of(4096, 'n'));
     EXPECT_EQ(contents(path + ".1"), line_of(5000, 'L'));  // left as it was
+
+    // Read, and rotated by another writer, while both writers above hold the file open.
+    otel::json_line_file other({path, 4096, 1});
+    other.append(line_of(10, 'o'));
+    EXPECT_EQ(contents(path + ".1"), line_of(4096, 'n'));
+    EXPECT_EQ(contents(path), line_of(10, 'o'));
+    EXPECT_EQ(other.last_error(), "");
 }
 
 TEST(OtelJsonLines, AFileThatCannotBeOpenedIsCountedNamedAndTriedAgain) {
