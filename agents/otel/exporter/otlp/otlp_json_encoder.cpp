@@ -276,9 +276,15 @@ void write_metric(json_writer& w, const otlp_metric& metric) {
 }  // namespace
 
 void encode_trace_json(const resource& origin, const instrumentation_scope& scope,
-                       std::span<const otlp_span* const> spans, std::string& out) {
+                       std::span<const otlp_span* const> spans, std::string& out, void (*pause)()) {
     write_request(out, "Spans", "spans", origin, scope, [&](json_writer& w) {
-        for (const otlp_span* span : spans) write_span(w, *span);
+        size_t written = 0;
+        for (const otlp_span* span : spans) {
+            write_span(w, *span);
+            if (pause != nullptr && ++written % encode_slice == 0 && written < spans.size()) {
+                pause();
+            }
+        }
     });
 }
 

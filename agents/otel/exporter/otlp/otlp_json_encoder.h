@@ -8,12 +8,16 @@
 #include <span>
 #include <string>
 
+#include "otlp_encoder.h"
 #include "otlp_model.h"
 
 namespace otel {
 
+// `pause`, when given, is called after every slice of spans written, as by the protobuf
+// encoder (encode_slice).
 void encode_trace_json(const resource& origin, const instrumentation_scope& scope,
-                       std::span<const otlp_span* const> spans, std::string& out);
+                       std::span<const otlp_span* const> spans, std::string& out,
+                       void (*pause)() = nullptr);
 
 void encode_metrics_json(const resource& origin, const instrumentation_scope& scope,
                          std::span<const otlp_metric> metrics, std::string& out);

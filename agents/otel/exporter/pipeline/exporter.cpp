@@ -298,7 +298,7 @@ void exporter::engine::export_spans(size_t budget, std::vector<otlp_span*>& batc
         budget -= taken;
         let_application_run();
         write_json_line(options.traces, [&](std::string& out) {
-            encode_trace_json(origin(), options.scope, batch, out);
+            encode_trace_json(origin(), options.scope, batch, out, &let_application_run);
         });
         if (!options.traces.otlp) {
             for (otlp_span* span : batch) queue.recycle(span);
