@@ -2,12 +2,14 @@
 
 #include <cstdio>
 
+#include "redaction.h"
+
 namespace otel {
 
 bool json_line_file::open(bool empty) {
     std::string error;
     if (file_.open(settings_.path, error, empty)) return true;
-    lose("the file '" + settings_.path + "' cannot be opened: " + error);
+    lose("the file '" + printable(settings_.path) + "' cannot be opened: " + error);
     return false;
 }
 
@@ -26,7 +28,7 @@ bool json_line_file::rotate() {
         rename_file(numbered(n), numbered(n + 1));
     if (!rename_file(path, numbered(1))) {
         // Held open elsewhere without leave to rename it: written on past the limit.
-        last_error_ = "the file '" + path + "' could not be rotated";
+        last_error_ = "the file '" + printable(path) + "' could not be rotated";
     }
     return open();
 }
@@ -40,7 +42,7 @@ void json_line_file::append(std::string_view line) {
     std::string error;
     if (!file_.write(line, error)) {
         file_.truncate(before);
-        lose("a line could not be written to '" + settings_.path + "': " + error);
+        lose("a line could not be written to '" + printable(settings_.path) + "': " + error);
         return;
     }
     written_.fetch_add(1, std::memory_order_relaxed);
