@@ -95,7 +95,7 @@ uint32_t agent_initialize(const contract::agent_init_record* record, void** cont
     std::memcpy(info.stub_version, record->stub_version, sizeof info.stub_version);
     char stamp[sizeof record->build_stamp + 1] = {};
     std::memcpy(stamp, record->build_stamp, sizeof record->build_stamp);
-    info.build_stamp = printable_text(stamp);
+    info.build_stamp = escaped_text(stamp);
     std::string reason;
     if (!reserve_thread_slots(&reason))
         return fail(QUORIN_STATUS_GENERIC_ERROR, reason, error, capacity);

@@ -210,7 +210,7 @@ void append_printable_bytes(std::string& out, const unsigned char* bytes, size_t
     if (size > text_limit) out += "...";
 }
 
-std::string printable_text(const char* text) {
+std::string escaped_text(const char* text) {
     std::string out;
     append_printable_text(out, text);
     return out;

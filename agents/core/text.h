@@ -21,7 +21,8 @@ void append_printable_text(std::string& out, const char* text);
 void append_printable_text(text_buffer& out, const char* text);
 // Appends bytes of a given size, made printable.
 void append_printable_bytes(std::string& out, const unsigned char* bytes, size_t size);
-std::string printable_text(const char* text);
+// The same as a new string: control characters escaped, invalid UTF-8 replaced.
+std::string escaped_text(const char* text);
 
 // printf into a std::string.
 std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));

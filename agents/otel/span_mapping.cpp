@@ -377,7 +377,7 @@ copied_attribute copied_as(attribute_key key) {
 }
 
 // Which attribute wins among those of one key (see otlp_span::settle_attributes).
-otel::attribute_origin origin_of(attribute_key key) {
+otel::attribute_origin precedence_of(attribute_key key) {
     switch (key) {
         case attribute_key::request_header:
         case attribute_key::response_header:
@@ -398,7 +398,7 @@ void add_attributes(otel::otlp_span& span, const object_record& tracer, noted_at
     for (size_t i = 0; i < count; ++i) {
         const attribute_view entry = tracer.attribute(i);
         noted.note(static_cast<uint8_t>(i), entry);
-        span.set_origin(origin_of(entry.key));
+        span.set_origin(precedence_of(entry.key));
         add_attribute(span, tracer, entry, options);
     }
     span.set_origin(otel::attribute_origin::agent);

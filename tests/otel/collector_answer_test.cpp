@@ -59,7 +59,7 @@ TEST(CollectorAnswer, ReportsAStatusMessageCleanedAndBoundedButNeverRawBytes) {
         {"abcdefghij", "abcdefghij"},
     };
     for (const auto& [text, cleaned] : texts) {
-        EXPECT_EQ(otel::printable_text(text, 10), cleaned) << testing::PrintToString(text);
+        EXPECT_EQ(otel::cleaned_message(text, 10), cleaned) << testing::PrintToString(text);
     }
 }
 

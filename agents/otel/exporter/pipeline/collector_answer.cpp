@@ -82,7 +82,7 @@ std::optional<partial_success> read_partial_success(std::string_view body) {
         protobuf_reader::field g;
         while (inner.next(g)) {
             if (g.number == 1 && g.wire == 0) part.rejected = g.value;
-            if (g.number == 2 && g.wire == 2) part.message = printable_text(g.bytes);
+            if (g.number == 2 && g.wire == 2) part.message = cleaned_message(g.bytes);
         }
         if (inner.broken()) return std::nullopt;
         found = std::move(part);
@@ -96,12 +96,12 @@ std::string read_status_message(std::string_view body) {
     protobuf_reader::field f;
     std::string message;
     while (status.next(f)) {
-        if (f.number == 2 && f.wire == 2) message = printable_text(f.bytes);
+        if (f.number == 2 && f.wire == 2) message = cleaned_message(f.bytes);
     }
     return status.broken() ? std::string() : message;
 }
 
-std::string printable_text(std::string_view text, size_t limit) {
+std::string cleaned_message(std::string_view text, size_t limit) {
     // Each byte that is not part of UTF-8 arrives as a lone low surrogate.
     std::u16string units(utf8_to_utf16_marking_invalid(text.data(), text.size(), nullptr, 0), 0);
     utf8_to_utf16_marking_invalid(text.data(), text.size(), units.data(), units.size());
@@ -135,7 +135,7 @@ std::string host_of_location(std::string_view location) {
     authority = authority.substr(0, authority.find_first_of("/?#"));
     const size_t at = authority.rfind('@');
     if (at != std::string_view::npos) authority.remove_prefix(at + 1);
-    return printable_text(authority, 100);
+    return cleaned_message(authority, 100);
 }
 
 }  // namespace otel

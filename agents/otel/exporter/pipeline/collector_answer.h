@@ -25,7 +25,7 @@ std::string read_status_message(std::string_view body);
 
 // Printable UTF-8 of at most `limit` bytes: control characters become spaces, invalid bytes
 // '?', and a cut text ends with "...".
-std::string printable_text(std::string_view text, size_t limit = 200);
+std::string cleaned_message(std::string_view text, size_t limit = 200);
 
 // "host" or "host:port" of an absolute URL (a Location header), without its user info, path,
 // query or fragment; "" for a relative one.

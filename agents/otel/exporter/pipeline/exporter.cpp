@@ -172,9 +172,16 @@ struct exporter::engine {
         if (wanted != current) current = set_current_thread_priority(wanted);
     }
     // Between the slices of a batch's work: the exporter's processor goes to a waiting
-    // application thread, if any.
+    // application thread, if any; not while the exporter is behind (the queue above its mark),
+    // when each yield would only add a switch to the time it needs to catch up.
     static void let_application_run() {
-        if (pausing != nullptr) pausing->follow_queue();
+        if (pausing != nullptr) {
+            pausing->follow_queue();
+            if (pausing->exporter_priority.load(std::memory_order_relaxed) ==
+                thread_priority::application) {
+                return;
+            }
+        }
         std::this_thread::yield();
     }
     // On the exporter thread, its priority follows the queue meanwhile.
