@@ -1,5 +1,6 @@
 // Operator settings of the OpenTelemetry agent through the real library, against the OTLP
-// receiver: delta temporality, attribute limits, and the switch that turns the agent off.
+// receiver: delta temporality, attribute limits, the file beside the exporter switches, and the
+// switch that turns the agent off.
 #include <filesystem>
 #include <fstream>
 
