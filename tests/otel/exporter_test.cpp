@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "exporter_support.h"
 #include "gzip.h"
 #include "http_transport.h"
+#include "otel_platform.h"
 
 namespace {
 
@@ -485,3 +487,109 @@ TEST(OtelExporter, EachSignalHasItsTimeoutAndTheReleaseEndsWithoutOne) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string file_text(const std::string& path) {
+    std::string text;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
+// A path in the temporary folder that this process alone uses.
+std::string scratch_path(const std::string& name) {
+    return (std::filesystem::temp_directory_path() /
+            ("quorin-" + name + "-" + std::to_string(otel::current_process_id())))
+        .string();
+}
+
+size_t occurrences(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+TEST(OtelExporter, TheSwitchesChooseOtlpAndConsoleForEachSignalAndTheFileGetsBoth) {
+    REQUIRE_RECEIVER(rx);
+    struct row {
+        bool traces_otlp, traces_console, metrics_otlp, metrics_console;
+        bool file;
+    };
+    const row rows[] = {
+        {false, false, false, false, true},  // none: only the file
+        {true, true, false, true, false},    // otlp,console and console
+        {false, true, true, false, true},
+    };
+    const std::string path = scratch_path("exporter.jsonl");
+    for (const row& r : rows) {
+        SCOPED_TRACE(std::to_string(r.traces_otlp) + std::to_string(r.traces_console) +
+                     std::to_string(r.metrics_otlp) + std::to_string(r.metrics_console) +
+                     std::to_string(r.file));
+        std::remove(path.c_str());
+        rx.reset();
+        auto options = otel_test::options_for(rx);
+        options.traces.otlp = r.traces_otlp;
+        options.traces.console = r.traces_console;
+        options.metrics.otlp = r.metrics_otlp;
+        options.metrics.console = r.metrics_console;
+        if (r.file) options.file.path = path;
+        // Metrics at the flush, none at the release.
+        options.collect_metrics = [collected = false](std::vector<otel::otlp_metric>& out) mutable {
+            if (std::exchange(collected, true)) return;
+            otel::otlp_metric metric;
+            metric.name = "requests";
+            metric.numbers.push_back({{}, 1, 2, false, 1, 0});
+            out.push_back(metric);
+        };
+        testing::internal::CaptureStderr();
+        {
+            otel::exporter exporter(options);
+            send_ten_spans(exporter);
+            exporter.shutdown();
+            EXPECT_EQ(exporter.stats().file_lines_written, r.file ? 2u : 0u);
+        }
+        const std::string console = testing::internal::GetCapturedStderr();
+        const auto requests = rx.requests();
+        const auto sent = [&](const char* target) {
+            return std::count_if(requests.begin(), requests.end(),
+                                 [&](const auto& q) { return q.path == target; });
+        };
+        EXPECT_EQ(sent("/v1/traces"), r.traces_otlp ? 1 : 0);
+        EXPECT_EQ(sent("/v1/metrics"), r.metrics_otlp ? 1 : 0);
+        EXPECT_EQ(occurrences(console, "{\"resourceSpans\":["), r.traces_console ? 1u : 0u);
+        EXPECT_EQ(occurrences(console, "{\"resourceMetrics\":["), r.metrics_console ? 1u : 0u);
+        EXPECT_EQ(occurrences(console, "\n"), size_t(r.traces_console) + r.metrics_console);
+        const std::string lines = file_text(path);
+        EXPECT_EQ(occurrences(lines, "\n"), r.file ? 2u : 0u);
+        EXPECT_EQ(occurrences(lines, "\"spanId\""), r.file ? 10u : 0u);
+        EXPECT_EQ(occurrences(lines, "\"name\":\"requests\""), r.file ? 1u : 0u);
+    }
+    std::remove(path.c_str());
+}
+
+TEST(OtelExporter, AFileThatCannotBeOpenedIsReportedAndCountedAtTheRelease) {
+    REQUIRE_RECEIVER(rx);
+    auto options = otel_test::options_for(rx);
+    options.file.path = scratch_path("no-such-folder") + "/t.jsonl";
+    std::vector<std::string> warnings;
+    options.warn = [&](const std::string& text) { warnings.push_back(text); };
+    otel::exporter exporter(options);
+    send_ten_spans(exporter);
+    exporter.shutdown();
+    EXPECT_EQ(exporter.stats().spans_exported, 10u);  // OTLP goes on
+    EXPECT_EQ(exporter.stats().file_lines_lost, 1u);
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_NE(warnings[0].find("1 lines not written to the file; the file '"), std::string::npos)
+        << warnings[0];
+    EXPECT_NE(warnings[1].find("0 lines written to the file, 1 not written (the file '"),
+              std::string::npos)
+        << warnings[1];
+}

@@ -317,8 +317,9 @@ TEST(OtelSettings, UrlParser) {
     }
 }
 
-// The operator settings as one line: per signal compression, own headers and timeout; then
-// temporality, the agent switched off, attribute limits (span/event/value length).
+// The operator settings as one line: per signal compression, own headers and timeout, and
+// exporters unless the default; then temporality, the agent switched off, attribute limits
+// (span/event/value length), the file.
 std::string operator_settings(const otel::settings& s) {
     std::string out;
     for (const otel::signal_settings* signal : {&s.traces, &s.metrics}) {
@@ -327,17 +328,29 @@ std::string operator_settings(const otel::settings& s) {
             out += "," + h.key + "=" + h.value;
         }
         if (signal->timeout) out += ",t" + std::to_string(signal->timeout->count());
+        if (!signal->otlp || signal->console) {
+            out += ",x:";
+            if (signal->otlp) out += "otlp";
+            if (signal->console) out += "+console";
+        }
         out += " ";
     }
     const char* temporalities[] = {"cumulative", "delta", "lowmemory"};
     out += temporalities[static_cast<int>(s.metrics_temporality)];
     if (!s.disabled_by.empty()) out += " off:" + s.disabled_by;
     const otel::span_limits& l = s.span_limits;
-    const char* separator = " ";
-    for (const uint32_t limit : {l.attributes, l.event_attributes, l.value_length}) {
+    const auto add = [&](char separator, uint64_t number) {
         out += separator;
-        out += std::to_string(limit);
-        separator = "/";
+        out += std::to_string(number);
+    };
+    add(' ', l.attributes);
+    add('/', l.event_attributes);
+    add('/', l.value_length);
+    if (!s.file.path.empty()) {
+        out += " file:";
+        out += s.file.path;
+        add('/', s.file.max_bytes);
+        add('/', s.file.old_files);
     }
     if (s.self_metrics) out += " self-metrics";
     // The propagators when not the default.
@@ -428,6 +441,21 @@ TEST(OtelSettings, OperatorSettingsFollowTheOrderOfSources) {
         {"otel_propagators=ottrace,b3", "",
          "none none cumulative 128/128/4294967295 propagators:b3",
          "option otel_propagators names ottrace, which this agent does not know"},
+        // Exporters: lists in any case, the option before the variable; none alone sends
+        // nowhere; names not known are left out, and a list of nothing else keeps otlp.
+        {"", "OTEL_TRACES_EXPORTER= Console , OTLP|OTEL_METRICS_EXPORTER=none",
+         "none,x:otlp+console none,x: cumulative 128/128/4294967295", ""},
+        {"otel_metrics_exporter=console", "OTEL_METRICS_EXPORTER=otlp",
+         "none none,x:+console cumulative 128/128/4294967295", ""},
+        {"", "OTEL_TRACES_EXPORTER=zipkin,none", "none,x: none cumulative 128/128/4294967295",
+         "OTEL_TRACES_EXPORTER names 'zipkin', which is not an exporter of this agent"},
+        {"otel_metrics_exporter=prometheus", "", none, "'prometheus', which is not an exporter"},
+        // The file and its rotation: options only, with their bounds.
+        {"otel_file=spans.jsonl|otel_file_max_size=8192|otel_file_old_files=0", "",
+         "none none cumulative 128/128/4294967295 file:spans.jsonl/8192/0", ""},
+        {"otel_file=a b.jsonl|otel_file_max_size=100", "",
+         "none none cumulative 128/128/4294967295 file:a b.jsonl/104857600/3",
+         "option otel_file_max_size '100' is not a whole number of bytes from 4096"},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(std::string(r.options) + " " + r.environment);

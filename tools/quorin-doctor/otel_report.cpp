@@ -74,7 +74,13 @@ void print_settings(const settings& s, const std::vector<otel::setting_origin>& 
         print_setting((label + "compression").c_str(),
                       signal.own.compression == otel::compression::gzip ? "gzip" : "none",
                       origin_of(origins, prefix + "compression"));
+        std::string exporters = signal.own.otlp ? "otlp" : "";
+        if (signal.own.console) exporters += exporters.empty() ? "console" : ",console";
+        print_setting((label + "exporter").c_str(), exporters.empty() ? "none" : exporters,
+                      origin_of(origins, prefix + "exporter"));
     }
+    print_setting("file", s.file.path.empty() ? "(none)" : "'" + otel::printable(s.file.path) + "'",
+                  origin_of(origins, "otel_file"));
     print_setting("timeout", std::to_string(s.timeout.count()) + " ms",
                   origin_of(origins, "otel_timeout"));
     print_setting("service.name", otel::printable(s.resource.attributes.front().text),

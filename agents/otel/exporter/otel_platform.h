@@ -1,6 +1,6 @@
 // What the exporter needs of the system besides HTTP (http_transport.h): a lower scheduling
 // priority for its thread, the process environment, what the resource tells of the process and
-// host, and functions to run in the child right after fork() for state that must not carry over
+// host, the file of JSON lines it appends to, and functions to run in the child right after fork() for state that must not carry over
 // (the exporter's thread, its queue, the id sequence). Each system has its file:
 // otel_platform_posix.cpp, otel_platform_win32.cpp.
 #pragma once
@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace otel {
 
@@ -54,6 +55,37 @@ thread_priority set_current_thread_priority(thread_priority wanted);
 // Names the calling thread (at most 15 characters) where the system's tools show names: top -H,
 // a debugger. Failure is ignored.
 void name_current_thread(const char* name);
+
+// A file the exporter thread appends to. The path is UTF-8 (UTF-16 for the system on Windows,
+// where the file is opened so that other processes may read, rename and delete it while it is
+// open). A new file is readable by its owner only.
+class append_file {
+  public:
+    append_file() = default;
+    ~append_file() { close(); }
+    append_file(const append_file&) = delete;
+    append_file& operator=(const append_file&) = delete;
+
+    // Opens or creates the file, emptied when `empty`; false with the system's reason in
+    // `error`.
+    bool open(const std::string& path, std::string& error, bool empty = false);
+    bool is_open() const { return handle_ != closed; }
+    // Appends all of data; false with the reason when not all of it was written.
+    bool write(std::string_view data, std::string& error);
+    // Cuts the file back to `size` bytes: a line written in part is taken back.
+    void truncate(uint64_t size);
+    // The size when opened plus what was written since.
+    uint64_t size() const { return size_; }
+    void close();
+
+  private:
+    static constexpr intptr_t closed = -1;
+    intptr_t handle_ = closed;
+    uint64_t size_ = 0;
+};
+// Renames a file, replacing `to`; false when it could not.
+bool rename_file(const std::string& from, const std::string& to);
+void remove_file(const std::string& path);
 
 using fork_child_function = void (*)(void* context);
 // Returns a token for removal, or -1 when all places are taken (or the system has no fork).

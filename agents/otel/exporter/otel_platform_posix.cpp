@@ -1,8 +1,10 @@
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <pthread.h>
 #include <pwd.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -10,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -195,5 +198,53 @@ std::string platform_name() {
     if (uname(&names) != 0) return "Linux";
     return std::string(names.sysname) + " " + names.machine;
 }
+
+}  // namespace otel
+
+namespace otel {
+
+bool append_file::open(const std::string& path, std::string& error, bool empty) {
+    close();
+    const int fd = ::open(path.c_str(),
+                          O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (empty ? O_TRUNC : 0), 0600);
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0) {
+        error = std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    handle_ = fd;
+    size_ = static_cast<uint64_t>(status.st_size);
+    return true;
+}
+
+bool append_file::write(std::string_view data, std::string& error) {
+    while (!data.empty()) {
+        const ssize_t written = ::write(static_cast<int>(handle_), data.data(), data.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            error = written < 0 ? std::strerror(errno) : "nothing written";
+            return false;
+        }
+        size_ += static_cast<uint64_t>(written);
+        data.remove_prefix(static_cast<size_t>(written));
+    }
+    return true;
+}
+
+void append_file::truncate(uint64_t size) {
+    if (ftruncate(static_cast<int>(handle_), static_cast<off_t>(size)) == 0) size_ = size;
+}
+
+void append_file::close() {
+    if (handle_ != closed) ::close(static_cast<int>(handle_));
+    handle_ = closed;
+}
+
+bool rename_file(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void remove_file(const std::string& path) { unlink(path.c_str()); }
 
 }  // namespace otel

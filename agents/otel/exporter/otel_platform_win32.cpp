@@ -1,11 +1,13 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "otel_platform.h"
+#include "utf.h"
 
 namespace otel {
 
@@ -163,5 +165,105 @@ void wipe_memory(void* data, size_t size) {
     if (data != nullptr && size != 0) SecureZeroMemory(data, size);
 }
 uint64_t current_process_id() { return GetCurrentProcessId(); }
+
+}  // namespace otel
+
+namespace otel {
+
+namespace {
+
+// The system's path: none when the UTF-8 text has no exact UTF-16 form.
+std::optional<std::wstring> wide_path(const std::string& path) {
+    std::u16string wide(utf8_to_utf16_marking_invalid(path.data(), path.size(), nullptr, 0), u'\0');
+    utf8_to_utf16_marking_invalid(path.data(), path.size(), wide.data(), wide.size());
+    if (!utf16_well_formed(wide.data(), wide.size())) return std::nullopt;
+    return std::wstring(wide.begin(), wide.end());
+}
+
+std::string reason(DWORD code) {
+    switch (code) {
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return "the disk is full";
+        case ERROR_ACCESS_DENIED:
+            return "access denied";
+        case ERROR_PATH_NOT_FOUND:
+            return "no such folder";
+        case ERROR_SHARING_VIOLATION:
+            return "the file is in use";
+        default:
+            return "system error " + std::to_string(code);
+    }
+}
+
+HANDLE handle_of(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+}  // namespace
+
+bool append_file::open(const std::string& path, std::string& error, bool empty) {
+    close();
+    const auto wide = wide_path(path);
+    if (!wide) {
+        error = "the path is not UTF-8";
+        return false;
+    }
+    const HANDLE file = CreateFileW(
+        wide->c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, empty ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    LARGE_INTEGER size;
+    if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &size)) {
+        error = reason(GetLastError());
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        return false;
+    }
+    handle_ = reinterpret_cast<intptr_t>(file);
+    size_ = static_cast<uint64_t>(size.QuadPart);
+    return true;
+}
+
+bool append_file::write(std::string_view data, std::string& error) {
+    // One writer: the end is where the last write left it, or where truncate cut.
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size_);
+    if (!SetFilePointerEx(handle_of(handle_), end, nullptr, FILE_BEGIN)) {
+        error = reason(GetLastError());
+        return false;
+    }
+    while (!data.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(data.size(), 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(handle_of(handle_), data.data(), chunk, &written, nullptr) || written == 0) {
+            error = reason(GetLastError());
+            return false;
+        }
+        size_ += written;
+        data.remove_prefix(written);
+    }
+    return true;
+}
+
+void append_file::truncate(uint64_t size) {
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    if (SetFilePointerEx(handle_of(handle_), end, nullptr, FILE_BEGIN) &&
+        SetEndOfFile(handle_of(handle_))) {
+        size_ = size;
+    }
+}
+
+void append_file::close() {
+    if (handle_ != closed) CloseHandle(handle_of(handle_));
+    handle_ = closed;
+}
+
+bool rename_file(const std::string& from, const std::string& to) {
+    const auto wide_from = wide_path(from), wide_to = wide_path(to);
+    return wide_from && wide_to &&
+           MoveFileExW(wide_from->c_str(), wide_to->c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+void remove_file(const std::string& path) {
+    if (const auto wide = wide_path(path)) DeleteFileW(wide->c_str());
+}
 
 }  // namespace otel

@@ -1,6 +1,11 @@
 // Operator settings of the OpenTelemetry agent through the real library, against the OTLP
-// receiver: delta temporality, attribute limits, and the switch that turns the agent off.
+// receiver: delta temporality, attribute limits, the file beside the exporter switches, and the
+// switch that turns the agent off.
+#include <filesystem>
+#include <fstream>
+
 #include "otel_agent_fixture.h"
+#include "otel_platform.h"
 #include "support/process_environment.h"
 #include "support/scoped_state.h"
 
@@ -76,6 +81,30 @@ TEST_F(otel_agent_settings, AttributeLimitsCutValuesAtACharacterAndCountWhatIsDr
         counted += key.ends_with(".droppedAttributesCount") ? std::stoul(value) : 0;
     }
     EXPECT_EQ(counted, 7u);
+}
+
+TEST_F(otel_agent_settings, TheFileIsWrittenWhateverTheExporterSwitchesSay) {
+    // A name beyond ASCII, which Windows opens as UTF-16.
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() /
+        (u"quorin-fichi\u00e9-" +
+         std::filesystem::path(std::to_string(otel::current_process_id())).u16string() + u".jsonl");
+    std::filesystem::remove(path);
+    const std::u16string option = u"otel_file=" + path.u16string();
+    ASSERT_EQ(quorin_stub_set_variable(wide(option.c_str()), 1), QUORIN_STATUS_OK);
+    set_option("otel_traces_exporter=none");
+    initialize();
+    span_with("kept", {"k"}, {"v"});
+    ASSERT_EQ(quorin_shutdown(), QUORIN_STATUS_OK);
+    for (const auto& request : receiver_->requests()) EXPECT_NE(request.path, "/v1/traces");
+    std::ifstream in(path, std::ios::binary);
+    std::string line, spans;
+    while (std::getline(in, line)) {
+        if (line.starts_with("{\"resourceSpans\"")) spans += line;
+    }
+    EXPECT_NE(spans.find("\"name\":\"kept\""), std::string::npos) << spans;
+    in.close();
+    std::filesystem::remove(path);
 }
 
 TEST_F(otel_agent_settings, SdkDisabledTrueRunsTheApplicationAsWithoutAnAgent) {

@@ -43,6 +43,7 @@
 //                                              path and a query), which counts what reaches it
 //   /control/requests  the requests received so far (see format below)
 //   /control/tree      the spans and metrics received so far as an indented tree (tree.js)
+//   /control/bodies    the bodies received so far, after gunzip, one a line: "<signal> <base64>"
 //   /control/errors    the requests that could not be decoded; empty when none
 //   /control/reset     forget requests, script and errors; drop hung connections; up again
 //   /control/down      the OTLP listener stops (connections to its port are refused): open
@@ -222,6 +223,8 @@ function control(req, res, body) {
             return reply(requests.map((r) => r.text).join(''));
         case '/control/tree':
             return reply(tree(requests));
+        case '/control/bodies':
+            return reply(requests.map((r) => `${r.signal} ${r.body.toString('base64')}\n`).join(''));
         case '/control/redirected':
             return reply(`${redirected}\n`);
         case '/control/sink':
@@ -288,7 +291,7 @@ function receive(req, res, body) {
         `bytes=${wireBytes} decoded=${body.length}\n`;
     for (const [name, value] of Object.entries(req.headers)) text += `header ${name}=${escape(value)}\n`;
     text += lines.map((l) => `${l}\n`).join('') + 'end\n';
-    requests.push({ text, signal, object });
+    requests.push({ text, signal, object, body });
 
     if (answer.hang) {
         hung.add(req.socket);

@@ -13,8 +13,10 @@
 #include "gzip.h"
 #include "http_transport.h"
 #include "id_generator.h"
+#include "json_lines.h"
 #include "otel_platform.h"
 #include "otlp_encoder.h"
+#include "otlp_json_encoder.h"
 #include "redaction.h"
 #include "resource_detection.h"
 #include "self_metrics.h"
@@ -40,6 +42,7 @@ exporter_options exporter_options::from(const settings& resolved) {
     options.max_queue_bytes = resolved.max_queue_bytes;
     options.traces = resolved.traces;
     options.metrics = resolved.metrics;
+    options.file = resolved.file;
     options.user_agent =
         "quorin-otel-agent/" QUORIN_OTEL_AGENT_VERSION " (" + platform_name() + ")";
     options.self_metrics = resolved.self_metrics;
@@ -111,7 +114,9 @@ struct exporter::engine {
     engine(const exporter_options& o, const std::atomic<const resource*>& named)
         : options(o),
           named_resource(named),
-          queue(o.max_queue_size, o.max_queue_bytes, o.max_export_batch_size, o.spans) {}
+          queue(o.max_queue_size, o.max_queue_bytes, o.max_export_batch_size, o.spans) {
+        if (!o.file.path.empty()) file.emplace(o.file);
+    }
 
     const exporter_options& options;
     const std::atomic<const resource*>& named_resource;
@@ -120,6 +125,8 @@ struct exporter::engine {
     gzip_compressor gzip;
     id_generator jitter;
     std::thread thread;
+    std::optional<json_line_file> file;
+    std::string json_line;
 
     std::mutex mutex;
     std::condition_variable wake;        // the exporter thread waits on it
@@ -140,7 +147,7 @@ struct exporter::engine {
     operation_durations durations;
     const uint64_t started_unix_nano = unix_nano_now();
     // What the last warning covered, in the order of counts().
-    std::array<uint64_t, 5> reported{};
+    std::array<uint64_t, 6> reported{};
     clock::time_point last_warning{};
     std::string last_error;
     std::atomic<bool> error_unreported{false};  // a partial success's message not reported yet
@@ -214,10 +221,20 @@ struct exporter::engine {
                                     std::string_view encoding, counter& rejected_count,
                                     counter& failed_count, uint64_t items);
     // Losses so far: spans dropped, refused, not delivered; metric requests failed, data
-    // points refused.
-    std::array<uint64_t, 5> counts() const {
-        return {queue.dropped(), rejected.get(), failed.get(), metrics_failed.get(),
-                points_rejected.get()};
+    // points refused; lines not written to the file.
+    std::array<uint64_t, 6> counts() const {
+        return {queue.dropped(),      rejected.get(),        failed.get(),
+                metrics_failed.get(), points_rejected.get(), file ? file->lines_lost() : 0};
+    }
+    // The batch as a line of OTLP JSON to the file and, when the signal asks for it, to
+    // standard error.
+    template <typename Encode>
+    void write_json_line(const signal_settings& signal, Encode encode) {
+        if (!file && !signal.console) return;
+        encode(json_line);
+        json_line += '\n';
+        if (file) file->append(json_line);
+        if (signal.console) write_console_line(json_line);
     }
     void warn_if_due();
     void append_self_metrics(std::vector<otlp_metric>& metrics);
@@ -309,6 +326,13 @@ void exporter::engine::export_spans(size_t budget, std::vector<otlp_span*>& batc
         processed.add(taken);
         budget -= taken;
         let_application_run();
+        write_json_line(options.traces, [&](std::string& out) {
+            encode_trace_json(origin(), options.scope, batch, out, &let_application_run);
+        });
+        if (!options.traces.otlp) {
+            for (otlp_span* span : batch) queue.recycle(span);
+            continue;
+        }
         encode_trace_request(origin(), options.scope, batch, body, &let_application_run);
         for (otlp_span* span : batch) queue.recycle(span);
         const auto [wire, encoding] = packed(options.traces, body);
@@ -377,6 +401,10 @@ void exporter::engine::export_metrics(std::vector<otlp_metric>& metrics, std::st
     uint64_t points = 0;
     for (const otlp_metric& metric : metrics)
         points += metric.numbers.size() + metric.histograms.size();
+    write_json_line(options.metrics, [&](std::string& out) {
+        encode_metrics_json(origin(), options.scope, metrics, out);
+    });
+    if (!options.metrics.otlp) return;
     encode_metrics_request(origin(), options.scope, metrics, body);
     const auto [wire, encoding] = packed(options.metrics, body);
     // By request for the line at release, by data point for the self metrics.
@@ -460,16 +488,19 @@ void exporter::engine::warn_if_due() {
     if (clock::now() - last_warning < options.warning_interval) return;
     if (counts() == reported && !error_unreported.load()) return;
     wait_for_sender();  // the last error is the sender's while it sends
-    static constexpr const char* what[] = {
-        " spans dropped (queue full)", " spans refused by the collector",
-        " spans not delivered within the export timeout", " metric requests not delivered",
-        " metric data points refused by the collector"};
+    static constexpr const char* what[] = {" spans dropped (queue full)",
+                                           " spans refused by the collector",
+                                           " spans not delivered within the export timeout",
+                                           " metric requests not delivered",
+                                           " metric data points refused by the collector",
+                                           " lines not written to the file"};
     std::string text = "OpenTelemetry export: since the last report";
     const auto now = counts();
     for (size_t i = 0; i < now.size(); ++i) {
         if (now[i] != reported[i]) text += ", " + std::to_string(now[i] - reported[i]) + what[i];
     }
     if (!last_error.empty()) text += "; last error: " + last_error;
+    if (file && now[5] != reported[5]) text += "; " + file->last_error();
     reported = now;
     error_unreported = false;
     last_warning = clock::now();
@@ -608,7 +639,8 @@ void exporter::shutdown() {
     // rate-limited warning has not reported yet is in it.
     const exporter_stats totals = stats();
     const bool lost = (totals.spans_dropped | totals.spans_rejected | totals.spans_failed |
-                       totals.metric_requests_failed | totals.metric_points_rejected) != 0;
+                       totals.metric_requests_failed | totals.metric_points_rejected |
+                       totals.file_lines_lost) != 0;
     if (options_.warn && (lost || e->error_unreported)) {
         std::string text =
             "OpenTelemetry export at shutdown: " + std::to_string(totals.spans_exported) +
@@ -618,6 +650,12 @@ void exporter::shutdown() {
             std::to_string(totals.metric_requests_failed) + " metric requests not delivered, " +
             std::to_string(totals.metric_points_rejected) + " metric data points refused";
         if (!e->last_error.empty()) text += "; last error: " + e->last_error;
+        if (e->file) {
+            text += "; " + std::to_string(totals.file_lines_written) +
+                    " lines written to the file, " + std::to_string(totals.file_lines_lost) +
+                    " not written";
+            if (!e->file->last_error().empty()) text += " (" + e->file->last_error() + ")";
+        }
         try {
             options_.warn(text);
         } catch (...) {
@@ -643,6 +681,10 @@ exporter_stats exporter::stats() const {
     s.metric_requests_failed = e->metrics_failed.get();
     s.metric_points_rejected = e->points_rejected.get();
     s.attempts = e->attempts.get();
+    if (e->file) {
+        s.file_lines_written = e->file->lines_written();
+        s.file_lines_lost = e->file->lines_lost();
+    }
     return s;
 }
 

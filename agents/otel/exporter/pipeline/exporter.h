@@ -39,6 +39,7 @@ struct exporter_options {
     uint32_t max_export_batch_size = 512;
     uint64_t max_queue_bytes = 16u << 20;
     signal_settings traces, metrics;
+    file_settings file;  // a path: each batch also as a line of OTLP JSON in that file
     std::string user_agent = "quorin-otel-agent";  // from(): with the version and the system
     retry_options retry;
     milliseconds warning_interval{10000};
@@ -67,6 +68,8 @@ struct exporter_stats {
     uint64_t metric_requests_failed = 0;
     uint64_t metric_points_rejected = 0;  // by a partial success of an accepted request
     uint64_t attempts = 0;                // HTTP requests made
+    uint64_t file_lines_written = 0;      // batches written to the file
+    uint64_t file_lines_lost = 0;         // not written: the file could not be opened, or full
 };
 
 class exporter {

@@ -70,6 +70,11 @@ constexpr std::string_view option_names[] = {
     "otel_attribute_count_limit",
     "otel_span_attribute_count_limit",
     "otel_sdk_disabled",
+    "otel_traces_exporter",
+    "otel_metrics_exporter",
+    "otel_file",
+    "otel_file_max_size",
+    "otel_file_old_files",
 };
 
 class sources {
@@ -436,6 +441,49 @@ void resolve_signal(const sources& from, std::string_view signal, signal_setting
     }
 }
 
+// A list of exporters ("otlp,console"); none sends the signal nowhere but to the file. Names
+// this agent does not know are left out with a warning; a list of nothing else keeps the
+// default, otlp.
+void resolve_exporters(const sources& from, std::string_view signal, signal_settings& out,
+                       std::vector<std::string>& warnings) {
+    const std::string option = "otel_" + std::string(signal) + "_exporter";
+    const auto source = from.either(option, ("OTEL_" + upper(signal) + "_EXPORTER").c_str());
+    if (!source) return;
+    bool otlp = false, console = false, known = false;
+    std::string_view rest = source->value;
+    while (!rest.empty()) {
+        const size_t comma = rest.find(',');
+        const std::string_view name = trim(rest.substr(0, comma));
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+        if (equal_ignore_ascii_case(name, "otlp")) {
+            otlp = known = true;
+        } else if (equal_ignore_ascii_case(name, "console")) {
+            console = known = true;
+        } else if (equal_ignore_ascii_case(name, "none")) {
+            known = true;
+        } else if (!name.empty()) {
+            warnings.push_back(source->origin + " names '" + printable(name) +
+                               "', which is not an exporter of this agent (otlp, console, " +
+                               "none); it is left out");
+        }
+    }
+    if (!known) return;
+    out.otlp = otlp;
+    out.console = console;
+    from.taken(option, source);
+}
+
+// The file of OTLP JSON lines: the agent's options only.
+void resolve_file(const sources& from, file_settings& out, std::vector<std::string>& warnings) {
+    if (const auto source = from.option("otel_file")) {
+        out.path = source->value;
+        from.taken("otel_file", source);
+    }
+    resolve_number(from, "otel_file_max_size", nullptr, 4096, uint64_t{1} << 50, "bytes",
+                   out.max_bytes, warnings);
+    resolve_number(from, "otel_file_old_files", nullptr, 0, 100, "files", out.old_files, warnings);
+}
+
 // The generic count limit holds for events' attributes too; the span's own one only for the
 // span's. Each is the option, else the variable; the span's before the generic one.
 void resolve_attribute_limits(const sources& from, span_limits& out,
@@ -459,6 +507,9 @@ void resolve_operator_settings(const sources& from, settings& s,
                                std::vector<std::string>& warnings) {
     resolve_signal(from, "traces", s.traces, warnings);
     resolve_signal(from, "metrics", s.metrics, warnings);
+    resolve_exporters(from, "traces", s.traces, warnings);
+    resolve_exporters(from, "metrics", s.metrics, warnings);
+    resolve_file(from, s.file, warnings);
     resolve_attribute_limits(from, s.span_limits, warnings);
     if (const auto source = from.either("otel_metrics_temporality_preference",
                                         "OTEL_EXPORTER_OTLP_METRICS_TEMPORALITY_PREFERENCE")) {

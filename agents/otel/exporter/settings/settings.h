@@ -32,6 +32,17 @@ struct signal_settings {
     std::optional<std::vector<key_value_text>> headers;  // set: in place of the generic ones
     // Set: in place of the generic timeout for one export with its retries; 0: no limit.
     std::optional<std::chrono::milliseconds> timeout;
+    // Where the signal goes (OTEL_TRACES_EXPORTER, OTEL_METRICS_EXPORTER): over OTLP, as OTLP
+    // JSON lines to standard error, both or neither. The file is written in any case.
+    bool otlp = true;
+    bool console = false;
+};
+
+// The file of OTLP JSON lines, one line an export batch of either signal; no path: none.
+struct file_settings {
+    std::string path;
+    uint64_t max_bytes = uint64_t{100} << 20;  // the file is rotated before it grows past this
+    uint32_t old_files = 3;                    // rotated files kept: path.1 (newest) ... path.N
 };
 
 // How sums and histograms are kept. The agent's counters and statistics are synchronous and
@@ -61,6 +72,7 @@ struct settings {
     std::string redact_headers;  // header names, comma-separated, whose values are not sent
     bool self_metrics = false;   // the exporter's own health as otel.sdk.* metrics
     signal_settings traces, metrics;
+    file_settings file;
     temporality_preference metrics_temporality = temporality_preference::cumulative;
     otel::span_limits span_limits;  // the attribute limits; the event limit as is
     std::string disabled_by;        // set ("OTEL_SDK_DISABLED=true"): the agent does not start
