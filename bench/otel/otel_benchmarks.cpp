@@ -66,7 +66,7 @@ void encode_spans(benchmark::State& state) {
         fill_web_request(spans[i], i);
         pointers.push_back(&spans[i]);
     }
-    const otel::resource origin{{otel::key_value::of("service.name", std::string("shop"))}};
+    const otel::resource origin{{otel::key_value::of("service.name", std::string("shop"))}, {}};
     std::string body;
     for (auto _ : state) {
         otel::encode_trace_request(origin, {"quorin", "1.7.1"}, pointers, body);

@@ -32,7 +32,8 @@ TEST(OtlpJson, ASpanIsOneObjectWithHexIdsQuotedTimesAndNumberedEnums) {
     span.end_event();
     span.set_status(otel::status_code::error, "down");
     span.dropped_events = 4;
-    otel::resource origin{{otel::key_value::of("service.name", std::string("shop"))}};
+    otel::resource origin;
+    origin.attributes = {otel::key_value::of("service.name", std::string("shop"))};
     const otel::otlp_span* spans[] = {&span};
     std::string out;
     otel::encode_trace_json(origin, scope, spans, out);
