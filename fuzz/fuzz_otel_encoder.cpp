@@ -464,7 +464,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string first_body;
     for (int pass = 0; pass < 2; ++pass) {
         otlp_input in(data + 1, size - 1);
-        const otel::resource origin{in.attributes()};
+        const otel::resource origin{in.attributes(), {}};
         otel::instrumentation_scope scope;
         scope.name = in.text();
         scope.version = in.text();

@@ -90,7 +90,7 @@ void gzip_spans(benchmark::State& state) {
             fill_web_request(spans[i], b * batch + i);
             pointers.push_back(&spans[i]);
         }
-        otel::encode_trace_request({{otel::key_value::of("service.name", std::string("shop"))}},
+        otel::encode_trace_request({{otel::key_value::of("service.name", std::string("shop"))}, {}},
                                    {"quorin", "1.7.1"}, pointers, encoded[b]);
     }
     otel::gzip_compressor gzip(static_cast<int>(state.range(0)));
@@ -155,7 +155,7 @@ void export_delivery(benchmark::State& state) {
     constexpr uint32_t round = 8192;
     otel::exporter_options options;
     options.traces_endpoint = *otel::parse_url(std::string(sink) + "/v1/traces");
-    options.resource = {{otel::key_value::of("service.name", std::string("shop"))}};
+    options.resource = {{otel::key_value::of("service.name", std::string("shop"))}, {}};
     options.scope = {"quorin", "1.7.1"};
     options.schedule_delay = std::chrono::hours(1);
     options.max_queue_size = round;
